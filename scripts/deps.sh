@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Installs what kilnpack needs to build and test on Debian (run as root).
+set -euo pipefail
+export DEBIAN_FRONTEND=noninteractive
+apt-get update
+apt-get install -y --no-install-recommends \
+    g++ clang cmake ninja-build pkg-config \
+    libxml2-dev libdeflate-dev libplist-dev libplist-utils \
+    libgtest-dev libgmock-dev \
+    7zip dmg2img libfshfs-utils gdisk pigz

@@ -1,0 +1,137 @@
+// The in-memory form of one Finder desktop database (.DS_Store file): records keyed by a
+// file name and a four-character code, kept sorted, with the file writer, reader and printer.
+// Fatal problems are thrown as plain message texts (char const*).
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <list>
+#include <map>
+#include <string>
+#include <vector>
+
+// Four-character code as a number: the first character in the most significant byte.
+constexpr unsigned int MakeFourCharCode(char const (&text)[5])
+{
+    return (static_cast<unsigned int>(static_cast<unsigned char>(text[0])) << 24) |
+           (static_cast<unsigned int>(static_cast<unsigned char>(text[1])) << 16) |
+           (static_cast<unsigned int>(static_cast<unsigned char>(text[2])) << 8) |
+           static_cast<unsigned int>(static_cast<unsigned char>(text[3]));
+}
+
+// Big-endian 32-bit integers, the only way numbers enter or leave a database file.
+void StreamWriteInt(std::ostream& out, int number);
+char StreamReadChar(std::istream& in);
+int StreamReadInt(std::istream& in);
+
+// -1, 0 or 1; units folded with towupper (C locale) and compared as signed 32-bit numbers.
+int UnicodeStringCompare(std::wstring const& a, std::wstring const& b);
+
+class CDesktopDatabase
+{
+public:
+    class CDatabaseKey
+    {
+    public:
+        CDatabaseKey();
+        CDatabaseKey(wchar_t const* name, unsigned int code);
+        CDatabaseKey(char const* name, unsigned int code);
+        CDatabaseKey(CDatabaseKey const& other) = default;
+        CDatabaseKey& operator=(CDatabaseKey const& other) = default;
+
+        bool operator<(CDatabaseKey const& other) const;
+        void Write(std::ostream& out) const;
+        void Read(std::istream& in);
+        void Print() const;
+
+        std::wstring name;
+        unsigned int code;
+    };
+
+    class CDatabaseValue
+    {
+    public:
+        CDatabaseValue();
+        CDatabaseValue(CDatabaseValue const& other);
+        CDatabaseValue& operator=(CDatabaseValue const& other);
+        ~CDatabaseValue();
+
+        void FreeValue();
+        void SetLongValue(long number);
+        void SetShortValue(short number);
+        void SetBoolValue(bool flag);
+        void SetBlobValue(unsigned int size, void const* bytes);
+
+        void Write(std::ostream& out) const;
+        void Read(std::istream& in);
+        void Print() const;
+
+        unsigned int type;
+        int value;
+        unsigned int size;
+        unsigned char* data;
+    };
+
+    // Buddy allocator over the file's byte range, one free list per size exponent.
+    class CFreeBlockList
+    {
+    public:
+        CFreeBlockList();
+        ~CFreeBlockList();
+        CFreeBlockList(CFreeBlockList const&) = delete;
+        CFreeBlockList& operator=(CFreeBlockList const&) = delete;
+
+        unsigned int AllocateBlock(unsigned char exponent);
+        unsigned int AllocateEndBlock(unsigned char exponent);
+        void FreeBlock(unsigned char exponent, unsigned int position);
+        static unsigned char GetBlockSize(unsigned int length);
+        void Write(std::ostream& out) const;
+
+        static constexpr int kListCount = 31;
+        std::list<unsigned int> freeLists[kListCount];
+        unsigned int highWaterMark;
+    };
+
+    // One B-tree node while the writer lays it out.
+    class CBlock
+    {
+    public:
+        explicit CBlock(bool leaf);
+        CBlock(CBlock const& other) = default;
+        ~CBlock() = default;
+
+        void Add(std::string record);
+        unsigned int GetByteLength() const;
+        bool IsEmpty() const;
+        void AllocateOnDisk(CFreeBlockList& allocator);
+        void Write(std::ostream& out) const;
+
+        bool leaf;
+        unsigned int byteLength;
+        std::vector<std::string> records;
+        unsigned int blockAddress;
+    };
+
+    CDesktopDatabase();
+    ~CDesktopDatabase();
+    CDesktopDatabase(CDesktopDatabase const&) = delete;
+    CDesktopDatabase& operator=(CDesktopDatabase const&) = delete;
+
+    void SetBool(char const* name, unsigned int code, bool flag);
+    void SetBool(wchar_t const* name, unsigned int code, bool flag);
+    void SetShort(char const* name, unsigned int code, short number);
+    void SetShort(wchar_t const* name, unsigned int code, short number);
+    void SetLong(char const* name, unsigned int code, long number);
+    void SetLong(wchar_t const* name, unsigned int code, long number);
+    void SetBlob(char const* name, unsigned int code, unsigned int size, void const* bytes);
+    void SetBlob(wchar_t const* name, unsigned int code, unsigned int size, void const* bytes);
+
+    bool IsEmpty() const;
+    void Print() const;
+    void WriteToDisk(char const* path) const;
+    void ReadFromDisk(char const* path);
+    void ReadDataBlock(std::istream& in);
+    void ReadDataItem(std::istream& in);
+
+    std::map<CDatabaseKey, CDatabaseValue> records;
+};

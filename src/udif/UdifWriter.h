@@ -1,0 +1,24 @@
+// Writing a raw disk as a compressed, read-only UDIF image (UDZO).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+// One region of the partition map; each becomes one blkx table.
+struct CUdifRegion
+{
+    std::string name;         // e.g. "disk image (Apple_HFS : 4)"
+    int32_t id = 0;           // blkx ID: -1 for the protective MBR, then 0, 1, 2, ...
+    uint64_t startSector = 0; // 512-byte sectors of the raw disk
+    uint64_t sectorCount = 0;
+    // Absolute sector ranges (start, count) inside this region that hold no data (free space of a
+    // volume); they are stored as runs that read back as zeros and are never compressed.
+    std::vector<std::pair<uint64_t, uint64_t>> unusedSectors;
+};
+
+// Compresses the raw disk image at `rawPath` into `outPath` with zlib level `level` (1..9).
+// Writes a temporary file beside outPath and renames it into place, so a failure leaves no file.
+bool WriteUdzoImage(std::string const& rawPath, std::vector<CUdifRegion> const& regions,
+                    std::string const& outPath, int level, std::string* error);
