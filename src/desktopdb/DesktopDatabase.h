@@ -128,9 +128,14 @@ public:
 
     bool IsEmpty() const;
     void Print() const;
+    // The complete file image that WriteToDisk stores.
+    std::string BuildFileImage() const;
     void WriteToDisk(char const* path) const;
     void ReadFromDisk(char const* path);
-    void ReadDataBlock(std::istream& in);
+    // Reads a database file from any seekable stream; ReadFromDisk opens the file and calls this.
+    void ReadFromStream(std::istream& in);
+    // blockCount is the file's number of blocks: an internal node's type word names one of them.
+    void ReadDataBlock(std::istream& in, int blockCount);
     void ReadDataItem(std::istream& in);
 
     std::map<CDatabaseKey, CDatabaseValue> records;

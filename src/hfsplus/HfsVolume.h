@@ -41,6 +41,7 @@ bool WriteHfsVolume(int fd, uint64_t offset, CHfsVolumeSpec const& spec, std::st
 // Reads the volume header and the root folder's name of a volume written by WriteHfsVolume.
 bool ReadHfsVolumeInfo(int fd, uint64_t offset, CHfsVolumeInfo* info, std::string* error);
 
-// Byte ranges of the volume, relative to `offset`, that hold no data (free allocation blocks).
+// Byte ranges of the volume, relative to `offset`, that hold no data (free allocation blocks), as
+// (start, length) pairs in ascending order.
 bool ReadHfsFreeRanges(int fd, uint64_t offset, std::vector<std::pair<uint64_t, uint64_t>>* ranges,
                        std::string* error);

@@ -1,0 +1,83 @@
+// The configuration walk: the document, its kilnpack element and each image element.
+#include "config/ConfigDocument.h"
+
+#include "config/XmlAccess.h"
+#include "image/ImagePipeline.h"
+
+#include <cstdio>
+
+namespace
+{
+bool IsElementNamed(CXmlNode const* node, char const* name)
+{
+    return node->typeCode == kXmlNodeElement && node->text == name;
+}
+} // namespace
+
+bool PerformConfigFile(char const* path)
+{
+    std::unique_ptr<CFileData> data = ReadFileIntoMemory(path);
+    if (!data)
+        return false;
+    std::unique_ptr<CXmlTree> tree = ParseXMLData(data.get());
+    if (!tree)
+        return false;
+    return PerformRoot(tree.get());
+}
+
+bool PerformRoot(CXmlTree* tree)
+{
+    if (!tree || GetTreeNode(tree)->typeCode != kXmlNodeDocument)
+        return false;
+    bool anyBuilt = false;
+    for (auto const& child : tree->children)
+        anyBuilt = PerformKilnPack(child.get()) || anyBuilt;
+    return anyBuilt;
+}
+
+bool PerformKilnPack(CXmlTree* tree)
+{
+    CXmlNode const* node = GetTreeNode(tree);
+    if (!IsElementNamed(node, "kilnpack"))
+    {
+        fprintf(stderr, "Warning: Unknown tag '%s' read while expected 'kilnpack'.\n", GetNodeType(node).c_str());
+        return false;
+    }
+    std::string version = GetNodeAttributeOrDefault(node, "version", "0.1");
+    if (version != "0.1")
+    {
+        fprintf(stderr, "Warning: incompatiable kilnpack version '%s' skipped.\n", version.c_str());
+        return false;
+    }
+    bool anyBuilt = false;
+    for (auto const& child : tree->children)
+        anyBuilt = PerformImage(child.get()) || anyBuilt;
+    return anyBuilt;
+}
+
+bool PerformImage(CXmlTree* tree)
+{
+    CXmlNode const* node = GetTreeNode(tree);
+    if (!IsElementNamed(node, "image"))
+    {
+        fprintf(stderr, "Warning: Unknown tag '%s' read while expected 'image'.\n", GetNodeType(node).c_str());
+        return false;
+    }
+    std::string file;
+    if (!GetNodeAttribute(node, "file", &file))
+    {
+        fprintf(stderr, "Error: 'image' tag required attribute 'file' missing.\n");
+        return false;
+    }
+    std::string name;
+    if (!GetNodeAttribute(node, "name", &name))
+    {
+        fprintf(stderr, "Error: 'image' tag required attribute 'name' missing.\n");
+        return false;
+    }
+    std::string openFolder;
+    GetNodeAttribute(node, "open_folder", &openFolder);
+    int size = 1024;
+    GetNodeAttribute(node, "template_size", &size);
+    return ProcessImage(tree, file.c_str(), name.c_str(), openFolder.c_str(), size);
+}

@@ -1,0 +1,62 @@
+// Reading a configuration file whole into memory.
+#include "config/XmlAccess.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+// Fills the buffer from the descriptor; true only when exactly its size was read.
+bool ReadExactly(int descriptor, CFileData& buffer)
+{
+    size_t done = 0;
+    while (done < buffer.size())
+    {
+        ssize_t count = read(descriptor, buffer.data() + done, buffer.size() - done);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return false;
+        done += static_cast<size_t>(count);
+    }
+    return true;
+}
+
+// Only a regular file is a configuration file. The open does not block, so a FIFO without a
+// writer is refused at once instead of hanging the run; directories and devices are refused too.
+std::unique_ptr<CFileData> ReadRegularFile(char const* path)
+{
+    int descriptor = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0)
+        return nullptr;
+    std::unique_ptr<CFileData> data;
+    struct stat status;
+    if (fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) && status.st_size >= 0)
+    {
+        try
+        {
+            data = std::make_unique<CFileData>(static_cast<size_t>(status.st_size));
+            if (!ReadExactly(descriptor, *data))
+                data.reset();
+        }
+        catch (std::bad_alloc const&)
+        {
+            data.reset();
+        }
+    }
+    close(descriptor);
+    return data;
+}
+} // namespace
+
+std::unique_ptr<CFileData> ReadFileIntoMemory(char const* path)
+{
+    std::unique_ptr<CFileData> data = path ? ReadRegularFile(path) : nullptr;
+    if (!data)
+        fprintf(stderr, "Error: Unable to access file '%s'.\n", path ? path : "");
+    return data;
+}

@@ -1,0 +1,74 @@
+// Text form of a database for "--dump": one line per record, blobs with a hex dump.
+#include "desktopdb/DesktopDatabase.h"
+
+#include <cstdio>
+
+namespace
+{
+unsigned int const kDumpLineBytes = 16;
+unsigned int const kDumpGroupBytes = 8;
+
+void PrintBlobDump(unsigned int size, unsigned char const* data)
+{
+    for (unsigned int line = 0; line < size; line += kDumpLineBytes)
+    {
+        std::printf("\n        %04x:", line);
+        for (unsigned int j = line; j < line + kDumpLineBytes; ++j)
+        {
+            if (j % kDumpGroupBytes == 0)
+                std::putchar(' ');
+            if (j < size)
+                std::printf("%02x ", data[j]);
+            else
+                std::fputs("   ", stdout);
+        }
+        std::putchar('\'');
+        unsigned int const end = size - line < kDumpLineBytes ? size : line + kDumpLineBytes;
+        for (unsigned int j = line; j < end; ++j)
+            std::putchar(data[j] >= 0x20 && data[j] <= 0x7E ? data[j] : '.');
+        std::putchar('\'');
+    }
+}
+} // namespace
+
+void CDesktopDatabase::CDatabaseKey::Print() const
+{
+    std::putchar('"');
+    for (wchar_t unit : name)
+        std::putchar(static_cast<unsigned char>(unit & 0xFF));
+    std::printf("\" '%c%c%c%c'", static_cast<char>(code >> 24), static_cast<char>(code >> 16),
+                static_cast<char>(code >> 8), static_cast<char>(code));
+}
+
+void CDesktopDatabase::CDatabaseValue::Print() const
+{
+    switch (type)
+    {
+    case MakeFourCharCode("bool"):
+        std::printf("%s", value != 0 ? "true" : "false");
+        break;
+    case MakeFourCharCode("long"):
+        std::printf("(long)%d (0x%08x)", value, static_cast<unsigned int>(value));
+        break;
+    case MakeFourCharCode("shor"):
+        std::printf("(short)%d (0x%04x)", value, static_cast<unsigned int>(value));
+        break;
+    case MakeFourCharCode("blob"):
+        std::printf("(blob %d bytes)", static_cast<int>(size));
+        PrintBlobDump(size, data);
+        break;
+    default:
+        throw "Unknown database value type.";
+    }
+}
+
+void CDesktopDatabase::Print() const
+{
+    for (auto const& record : records)
+    {
+        record.first.Print();
+        std::fputs(" : ", stdout);
+        record.second.Print();
+        std::putchar('\n');
+    }
+}

@@ -1,0 +1,168 @@
+// Keys, values and the insert-or-replace operations of the record map.
+#include "desktopdb/DesktopDatabase.h"
+
+#include <cstring>
+
+namespace
+{
+// The C locale's towupper: only a-z fold. Done by hand so that a locale set elsewhere in the
+// process can never change the order of records already written to files.
+int FoldUnit(wchar_t unit)
+{
+    return (unit >= L'a' && unit <= L'z') ? unit - (L'a' - L'A') : unit;
+}
+} // namespace
+
+int UnicodeStringCompare(std::wstring const& a, std::wstring const& b)
+{
+    size_t const count = a.size() < b.size() ? a.size() : b.size();
+    for (size_t i = 0; i < count; ++i)
+    {
+        int const left = FoldUnit(a[i]);
+        int const right = FoldUnit(b[i]);
+        if (left != right)
+            return left < right ? -1 : 1;
+    }
+    if (a.size() == b.size())
+        return 0;
+    return a.size() < b.size() ? -1 : 1;
+}
+
+CDesktopDatabase::CDatabaseKey::CDatabaseKey() : code(0) {}
+
+CDesktopDatabase::CDatabaseKey::CDatabaseKey(wchar_t const* name, unsigned int code) : name(name), code(code) {}
+
+CDesktopDatabase::CDatabaseKey::CDatabaseKey(char const* text, unsigned int code) : code(code)
+{
+    // One unit per byte, taken as a signed 8-bit number; no character set decoding.
+    for (char const* p = text; *p != '\0'; ++p)
+        name.push_back(static_cast<wchar_t>(static_cast<signed char>(*p)));
+}
+
+bool CDesktopDatabase::CDatabaseKey::operator<(CDatabaseKey const& other) const
+{
+    int const order = UnicodeStringCompare(name, other.name);
+    if (order != 0)
+        return order < 0;
+    return code < other.code;
+}
+
+CDesktopDatabase::CDatabaseValue::CDatabaseValue() : type(0), value(0), size(0), data(nullptr) {}
+
+CDesktopDatabase::CDatabaseValue::CDatabaseValue(CDatabaseValue const& other)
+    : type(other.type), value(other.value), size(other.size), data(nullptr)
+{
+    if (other.data != nullptr)
+    {
+        data = new unsigned char[size];
+        if (size > 0)
+            std::memcpy(data, other.data, size);
+    }
+}
+
+CDesktopDatabase::CDatabaseValue& CDesktopDatabase::CDatabaseValue::operator=(CDatabaseValue const& other)
+{
+    if (this == &other)
+        return *this;
+    FreeValue();
+    type = other.type;
+    value = other.value;
+    size = other.size;
+    if (other.data != nullptr)
+    {
+        data = new unsigned char[size];
+        if (size > 0)
+            std::memcpy(data, other.data, size);
+    }
+    return *this;
+}
+
+CDesktopDatabase::CDatabaseValue::~CDatabaseValue() { FreeValue(); }
+
+void CDesktopDatabase::CDatabaseValue::FreeValue()
+{
+    delete[] data;
+    data = nullptr;
+    type = 0;
+    value = 0;
+    size = 0;
+}
+
+void CDesktopDatabase::CDatabaseValue::SetLongValue(long number)
+{
+    FreeValue();
+    type = MakeFourCharCode("long");
+    value = static_cast<int>(number);
+}
+
+void CDesktopDatabase::CDatabaseValue::SetShortValue(short number)
+{
+    FreeValue();
+    type = MakeFourCharCode("shor");
+    value = static_cast<unsigned short>(number);
+}
+
+void CDesktopDatabase::CDatabaseValue::SetBoolValue(bool flag)
+{
+    FreeValue();
+    type = MakeFourCharCode("bool");
+    value = flag ? 1 : 0;
+}
+
+void CDesktopDatabase::CDatabaseValue::SetBlobValue(unsigned int byteCount, void const* bytes)
+{
+    // Copy first: the bytes may belong to this very value.
+    unsigned char* copy = new unsigned char[byteCount];
+    if (byteCount > 0)
+        std::memcpy(copy, bytes, byteCount);
+    FreeValue();
+    type = MakeFourCharCode("blob");
+    size = byteCount;
+    data = copy;
+}
+
+CDesktopDatabase::CDesktopDatabase() = default;
+
+CDesktopDatabase::~CDesktopDatabase() = default;
+
+void CDesktopDatabase::SetBool(char const* name, unsigned int code, bool flag)
+{
+    records[CDatabaseKey(name, code)].SetBoolValue(flag);
+}
+
+void CDesktopDatabase::SetBool(wchar_t const* name, unsigned int code, bool flag)
+{
+    records[CDatabaseKey(name, code)].SetBoolValue(flag);
+}
+
+void CDesktopDatabase::SetShort(char const* name, unsigned int code, short number)
+{
+    records[CDatabaseKey(name, code)].SetShortValue(number);
+}
+
+void CDesktopDatabase::SetShort(wchar_t const* name, unsigned int code, short number)
+{
+    records[CDatabaseKey(name, code)].SetShortValue(number);
+}
+
+void CDesktopDatabase::SetLong(char const* name, unsigned int code, long number)
+{
+    records[CDatabaseKey(name, code)].SetLongValue(number);
+}
+
+void CDesktopDatabase::SetLong(wchar_t const* name, unsigned int code, long number)
+{
+    records[CDatabaseKey(name, code)].SetLongValue(number);
+}
+
+void CDesktopDatabase::SetBlob(char const* name, unsigned int code, unsigned int size, void const* bytes)
+{
+    records[CDatabaseKey(name, code)].SetBlobValue(size, bytes);
+}
+
+void CDesktopDatabase::SetBlob(wchar_t const* name, unsigned int code, unsigned int size, void const* bytes)
+{
+    records[CDatabaseKey(name, code)].SetBlobValue(size, bytes);
+}
+
+bool CDesktopDatabase::IsEmpty() const { return records.empty(); }

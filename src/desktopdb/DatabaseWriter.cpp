@@ -1,0 +1,193 @@
+// Lays out a database file: header, info block, template copy, B-tree nodes and the directory
+// block, assembled in memory and stored in one piece.
+#include "desktopdb/DesktopDatabase.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+unsigned int const kInfoPosition = 64;
+unsigned int const kInfoAddress = 0x45;
+unsigned int const kTemplatePosition = 2048;
+unsigned int const kDirectoryLength = 2048;
+unsigned char const kDirectoryExponent = 11;
+unsigned int const kLargestNode = 4096;
+// A leaf's records may total this much: with the 12-byte header the image stays below 4096.
+unsigned int const kLeafBudget = 4083;
+
+void PutWord(std::string& image, unsigned int position, unsigned int word)
+{
+    image[position] = static_cast<char>(word >> 24);
+    image[position + 1] = static_cast<char>(word >> 16);
+    image[position + 2] = static_cast<char>(word >> 8);
+    image[position + 3] = static_cast<char>(word);
+}
+
+void PutBytes(std::string& image, unsigned int position, std::string const& bytes)
+{
+    image.replace(position, bytes.size(), bytes);
+}
+
+// Writes all bytes to the descriptor, resuming after partial writes and signals.
+bool WriteAll(int descriptor, char const* bytes, size_t count)
+{
+    while (count > 0)
+    {
+        ssize_t const written = ::write(descriptor, bytes, count);
+        if (written < 0)
+        {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        bytes += written;
+        count -= static_cast<size_t>(written);
+    }
+    return true;
+}
+} // namespace
+
+std::string CDesktopDatabase::BuildFileImage() const
+{
+    CFreeBlockList templateAllocator;
+    CFreeBlockList allocator;
+    if (allocator.AllocateBlock(6) != kInfoPosition)
+        throw "Info block not allocated in correct location.";
+    allocator.FreeBlock(5, kInfoPosition + 32);
+
+    // Encode every record once, in key order.
+    std::vector<std::string> encoded;
+    encoded.reserve(records.size());
+    std::ostringstream out;
+    unsigned int total = 0;
+    for (auto const& record : records)
+    {
+        out.str(std::string());
+        record.first.Write(out);
+        record.second.Write(out);
+        encoded.push_back(out.str());
+        total += static_cast<unsigned int>(encoded.back().size());
+    }
+
+    // Deal the records out to leaves of about equal size; the record that overflows a leaf's
+    // share becomes a separator in the internal node.
+    unsigned int const plannedLeaves = (total + kLeafBudget) / kLeafBudget;
+    unsigned int const target = (total + plannedLeaves - 1) / plannedLeaves;
+    CBlock internal(false);
+    std::vector<CBlock> leaves(1, CBlock(true));
+    unsigned int sum = 0;
+    for (std::string& record : encoded)
+    {
+        sum += static_cast<unsigned int>(record.size());
+        if (sum > static_cast<unsigned int>(leaves.size()) * target)
+        {
+            internal.Add(std::move(record));
+            leaves.emplace_back(true);
+        }
+        else
+            leaves.back().Add(std::move(record));
+    }
+    if (internal.GetByteLength() > kLargestNode)
+        throw "Desktop Database too large. Unsupported.";
+
+    for (CBlock& leaf : leaves)
+        leaf.AllocateOnDisk(allocator);
+    bool const hasInternal = !internal.IsEmpty();
+    if (hasInternal)
+        internal.AllocateOnDisk(allocator);
+    unsigned int const directory = allocator.AllocateEndBlock(kDirectoryExponent);
+    allocator.FreeBlock(kDirectoryExponent, kTemplatePosition);
+
+    std::string image(static_cast<size_t>(directory) + kDirectoryLength, '\0');
+
+    // File header and info block.
+    PutWord(image, 0, 1);
+    PutWord(image, 4, MakeFourCharCode("Bud1"));
+    PutWord(image, 8, directory);
+    PutWord(image, 12, kDirectoryLength);
+    PutWord(image, 16, directory);
+    PutWord(image, 20, leaves.back().blockAddress);
+    if (hasInternal)
+    {
+        PutWord(image, 24, internal.blockAddress);
+        PutWord(image, 28, leaves.front().blockAddress);
+        if (leaves.size() > 2)
+            PutWord(image, 32, leaves[1].blockAddress);
+    }
+    PutWord(image, 68, hasInternal ? 3 : 2);
+    if (hasInternal)
+        PutWord(image, 72, 1);
+    PutWord(image, 44, kDirectoryLength);
+    PutWord(image, 48, kDirectoryLength);
+    // Other readers check the record count against the tree.
+    PutWord(image, 76, static_cast<unsigned int>(records.size()));
+    PutWord(image, 80, static_cast<unsigned int>(leaves.size() + (hasInternal ? 1 : 0)));
+    PutWord(image, 84, kLargestNode);
+
+    // The free 2048-byte block at 2048 keeps a copy of the allocator's starting state.
+    PutWord(image, kTemplatePosition + 4, 1);
+    PutWord(image, kTemplatePosition + 12, kTemplatePosition | kDirectoryExponent);
+    out.str(std::string());
+    templateAllocator.Write(out);
+    PutBytes(image, kTemplatePosition + 1024, out.str());
+
+    // Node images.
+    std::vector<unsigned int> addresses = {directory | kDirectoryExponent, kInfoAddress,
+                                           leaves.front().blockAddress};
+    if (hasInternal)
+        addresses.push_back(internal.blockAddress);
+    for (size_t i = 1; i < leaves.size(); ++i)
+        addresses.push_back(leaves[i].blockAddress);
+    for (CBlock const& leaf : leaves)
+    {
+        out.str(std::string());
+        leaf.Write(out);
+        PutBytes(image, leaf.blockAddress & ~15u, out.str());
+    }
+    if (hasInternal)
+    {
+        out.str(std::string());
+        internal.Write(out);
+        PutBytes(image, internal.blockAddress & ~15u, out.str());
+    }
+
+    // Directory block: block address table, the one table-of-contents entry, the free lists.
+    PutWord(image, directory + 4, static_cast<unsigned int>(addresses.size()));
+    for (size_t k = 0; k < addresses.size(); ++k)
+        PutWord(image, directory + 12 + 4 * static_cast<unsigned int>(k), addresses[k]);
+    out.str(std::string());
+    out.write(std::string(12, '\0').data(), 12);
+    StreamWriteInt(out, 1); // one table-of-contents entry:
+    out.put(4);             // the name "DSDB" stands for block 1, the info block
+    out.write("DSDB", 4);
+    StreamWriteInt(out, 1);
+    allocator.Write(out);
+    PutBytes(image, directory + 1024, out.str());
+    return image;
+}
+
+void CDesktopDatabase::WriteToDisk(char const* path) const
+{
+    std::string const image = BuildFileImage();
+
+    // Write beside the target and rename over it, so a failed write leaves any earlier file whole.
+    std::string temporary = std::string(path) + ".XXXXXX";
+    int const descriptor = ::mkstemp(&temporary[0]);
+    if (descriptor < 0)
+        throw "Unable to create desktop database file.";
+    mode_t const mask = ::umask(0);
+    ::umask(mask);
+    bool written = ::fchmod(descriptor, 0666 & ~mask) == 0;
+    written = written && WriteAll(descriptor, image.data(), image.size());
+    written = (::close(descriptor) == 0) && written;
+    if (!written || std::rename(temporary.c_str(), path) != 0)
+    {
+        ::unlink(temporary.c_str());
+        throw "Unable to write desktop database file.";
+    }
+}

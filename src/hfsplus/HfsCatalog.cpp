@@ -1,0 +1,137 @@
+#include "hfsplus/HfsCatalog.h"
+
+#include "hfsplus/HfsEndian.h"
+#include "hfsplus/HfsNames.h"
+#include "hfsplus/HfsVolumeHeader.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace
+{
+
+constexpr size_t kFolderRecordSize = 88;
+constexpr size_t kFileRecordSize = 248;
+constexpr uint16_t kThreadExists = 0x0002;
+constexpr uint16_t kHasDateAdded = 0x0080;
+constexpr int64_t kHfsEpochOffset = 2082844800;
+constexpr uint32_t kSymlinkType = 0x736C6E6B;    // 'slnk'
+constexpr uint32_t kSymlinkCreator = 0x72686170; // 'rhap'
+
+struct CEntry
+{
+    uint32_t parentId;
+    std::u16string const* name;
+    size_t item;
+    bool thread;
+};
+
+std::u16string const kNoName;
+
+uint32_t GetParentId(std::vector<CHfsItem> const& items, CHfsItem const& item)
+{
+    return &item == &items[0] ? kHfsRootParentId : items[item.parent].id;
+}
+
+void PutDatesAndOwner(uint8_t* p, CHfsItem const& item)
+{
+    for (int i = 0; i < 4; ++i) // created, content modified, attributes modified, accessed
+        PutBe32(p + 12 + 4 * i, item.date);
+    PutBe32(p + 32, kHfsUnknownOwner);
+    PutBe32(p + 36, kHfsUnknownGroup);
+    PutBe16(p + 42, item.mode);
+    // The Finder's "Date Added", kept in the extended Finder info as Unix time.
+    PutBe32(p + 68, uint32_t(std::max<int64_t>(0, int64_t(item.date) - kHfsEpochOffset)));
+}
+
+std::vector<uint8_t> MakeRecord(std::vector<CHfsItem> const& items, CEntry const& entry)
+{
+    CHfsItem const& item = items[entry.item];
+    std::vector<uint8_t> record = MakeHfsCatalogKey(entry.parentId, *entry.name);
+    size_t const at = record.size();
+    bool const folder = item.kind == EHfsItemKind::Folder;
+    if (entry.thread)
+    {
+        record.resize(at + 10 + 2 * item.name.size());
+        uint8_t* p = record.data() + at;
+        PutBe16(p, folder ? kHfsFolderThreadRecord : kHfsFileThreadRecord);
+        PutBe32(p + 4, GetParentId(items, item));
+        PutBe16(p + 8, uint16_t(item.name.size()));
+        for (size_t i = 0; i < item.name.size(); ++i)
+            PutBe16(p + 10 + 2 * i, item.name[i]);
+        return record;
+    }
+    record.resize(at + (folder ? kFolderRecordSize : kFileRecordSize));
+    uint8_t* p = record.data() + at;
+    PutBe16(p, folder ? kHfsFolderRecord : kHfsFileRecord);
+    PutBe32(p + 8, item.id);
+    PutDatesAndOwner(p, item);
+    if (folder)
+    {
+        PutBe16(p + 2, kHasDateAdded);
+        PutBe32(p + 4, item.valence);
+        return record;
+    }
+    PutBe16(p + 2, kThreadExists | kHasDateAdded);
+    if (item.kind == EHfsItemKind::Symlink)
+    {
+        PutBe32(p + 48, kSymlinkType);
+        PutBe32(p + 52, kSymlinkCreator);
+    }
+    PutHfsForkData(p + 88, MakeHfsForkData(item.size, 0, item.startBlock, item.blockCount));
+    return record;
+}
+
+std::string DescribeItem(CHfsItem const& item) { return item.path.empty() ? "the volume's root" : item.path; }
+
+} // namespace
+
+std::vector<uint8_t> MakeHfsCatalogKey(uint32_t parentId, std::u16string const& name)
+{
+    std::vector<uint8_t> key(8 + 2 * name.size());
+    PutBe16(key.data(), uint16_t(6 + 2 * name.size()));
+    PutBe32(key.data() + 2, parentId);
+    PutBe16(key.data() + 6, uint16_t(name.size()));
+    for (size_t i = 0; i < name.size(); ++i)
+        PutBe16(key.data() + 8 + 2 * i, name[i]);
+    return key;
+}
+
+bool BuildHfsCatalogRecords(std::vector<CHfsItem> const& items, std::vector<std::vector<uint8_t>>* records, std::string* error)
+{
+    std::vector<CEntry> entries;
+    entries.reserve(items.size() * 2);
+    for (size_t i = 0; i < items.size(); ++i)
+    {
+        entries.push_back({GetParentId(items, items[i]), &items[i].name, i, false});
+        entries.push_back({items[i].id, &kNoName, i, true});
+    }
+    auto const compare = [](CEntry const& a, CEntry const& b)
+    {
+        if (a.parentId != b.parentId)
+            return a.parentId < b.parentId;
+        return CompareHfsNames(*a.name, *b.name) < 0;
+    };
+    std::sort(entries.begin(), entries.end(), compare);
+
+    for (size_t i = 1; i < entries.size(); ++i)
+    {
+        CEntry const& a = entries[i - 1];
+        CEntry const& b = entries[i];
+        if (a.parentId != b.parentId || CompareHfsNames(*a.name, *b.name) != 0)
+            continue;
+        if (a.thread || b.thread)
+            *error = "the name of " + DescribeItem(items[a.thread ? b.item : a.item]) +
+                     " holds only characters that HFS+ ignores in names";
+        else
+            *error = DescribeItem(items[a.item]) + " and " + DescribeItem(items[b.item]) +
+                     " have the same name on an HFS+ volume, where case and Unicode composition don't count";
+        return false;
+    }
+
+    records->clear();
+    records->reserve(entries.size());
+    for (CEntry const& entry : entries)
+        records->push_back(MakeRecord(items, entry));
+    return true;
+}

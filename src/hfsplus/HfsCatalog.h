@@ -1,0 +1,29 @@
+// The catalog file's records: a folder or file record and a thread record for every item.
+#pragma once
+
+#include "hfsplus/HfsSourceTree.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+constexpr uint32_t kHfsRootParentId = 1;
+constexpr uint32_t kHfsRootFolderId = 2;
+constexpr uint16_t kHfsCatalogMaxKeyLength = 516;
+
+// Owner and group of every item: the "unknown" user and group, as on disk images, whose owners
+// the system ignores when it attaches them.
+constexpr uint32_t kHfsUnknownOwner = 99;
+constexpr uint32_t kHfsUnknownGroup = 99;
+
+constexpr uint16_t kHfsFolderRecord = 1;
+constexpr uint16_t kHfsFileRecord = 2;
+constexpr uint16_t kHfsFolderThreadRecord = 3;
+constexpr uint16_t kHfsFileThreadRecord = 4;
+
+// Serialized catalog key: key length, parent ID, name length and name.
+std::vector<uint8_t> MakeHfsCatalogKey(uint32_t parentId, std::u16string const& name);
+
+// All catalog records of the items (IDs, names and fork extents assigned), in key order. Fails
+// when two names of one folder are the same to the case-insensitive volume.
+bool BuildHfsCatalogRecords(std::vector<CHfsItem> const& items, std::vector<std::vector<uint8_t>>* records, std::string* error);

@@ -1,0 +1,21 @@
+// File names as HFS+ stores and orders them: Apple's decomposed UTF-16, compared case-insensitively.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+constexpr size_t kHfsMaxNameLength = 255; // UTF-16 units
+
+// Converts a UTF-8 name to its stored form: canonically decomposed (except the ranges Apple leaves
+// composed), with ':' stored as '/'. Fails on invalid UTF-8 or a name longer than 255 units.
+bool ConvertNameToHfs(std::string const& utf8, std::u16string* hfsName, std::string* error);
+
+// The reverse, for names read back from a volume; the result is composed (NFC) UTF-8.
+std::string ConvertHfsNameToUtf8(std::u16string const& hfsName);
+
+// Case folding of HFS+ name comparison: 0 for characters that are ignored, 0xFFFF for NUL.
+uint16_t FoldHfsChar(uint16_t c);
+
+// Catalog name order (case-insensitive, ignorable characters skipped): <0, 0 or >0.
+int CompareHfsNames(std::u16string const& a, std::u16string const& b);

@@ -1,0 +1,108 @@
+#include "image/ImagePipeline.h"
+
+#include "image/CommandRunner.h"
+#include "image/ContainerContent.h"
+#include "image/MountPoint.h"
+#include "image/PathRules.h"
+
+#include <cstdio>
+#include <string>
+
+namespace
+{
+// Fills the mounted volume; a desktop database that can't be written ends the walk like a failure.
+bool FillVolume(CXmlTree* imageTree, std::string const& mountPoint)
+{
+    try
+    {
+        return ProcessContainer(imageTree, mountPoint.c_str(), nullptr, nullptr);
+    }
+    catch (char const* message)
+    {
+        std::fprintf(stderr, "Internal Error: '%s'\n", message);
+        return false;
+    }
+}
+
+// Attach, fill, bless, detach and convert; the caller removes the sparse image afterwards.
+bool BuildFromSparseImage(CXmlTree* imageTree, std::string const& file, std::string const& sparseImage,
+                          char const* volumeName, std::string const& openFolder)
+{
+    std::string mountPoint;
+    if (!MakeMountPoint(&mountPoint))
+        return false;
+
+    bool ok = true;
+    if (!RunCommand("hdiutil attach " + QuoteArgument(sparseImage) + " -noverify -noautoopen -mountpoint " +
+                    QuoteArgument(mountPoint)))
+    {
+        std::fprintf(stderr, "Error: Unable to mount disk image \"%s\".\n", volumeName);
+        RemoveMountPoint(mountPoint);
+        return false;
+    }
+
+    ok = FillVolume(imageTree, mountPoint);
+    if (ok && !openFolder.empty() &&
+        !RunCommand("bless --openfolder " + QuoteArgument(mountPoint + "/" + openFolder)))
+    {
+        std::fprintf(stderr, "Error: Unable to set '%s/%s' as the mount folder.\n", mountPoint.c_str(),
+                     openFolder.c_str());
+        ok = false;
+    }
+
+    std::string detach = "hdiutil detach " + QuoteArgument(mountPoint);
+    if (!RunCommand(detach))
+    {
+        std::fprintf(stderr, "Error: Unable to detach disk image.\n");
+        RunCommand(detach + " -force");
+        RemoveMountPoint(mountPoint);
+        return false;
+    }
+    RemoveMountPoint(mountPoint);
+
+    if (ok && !RunCommand("hdiutil convert " + QuoteArgument(sparseImage) +
+                          " -format UDZO -imagekey zlib-level=9 -o " + QuoteArgument(file)))
+    {
+        std::fprintf(stderr, "Error: Error converting disk image to read only.\n");
+        ok = false;
+    }
+    return ok;
+}
+} // namespace
+
+bool ProcessImage(CXmlTree* imageTree, char const* file, char const* volumeName, char const* openFolder,
+                  int size)
+{
+    std::string openFolderText = openFolder ? openFolder : "";
+    if (!IsContainedRelativePath(openFolderText))
+    {
+        std::fprintf(
+            stderr,
+            "Error: 'image' tag attribute 'open_folder' value '%s' is not a relative path inside the "
+            "volume.\n",
+            openFolderText.c_str());
+        return false;
+    }
+
+    std::string fileText = file;
+    std::string sparseImage = fileText + ".sparseimage";
+    // Leftovers of an earlier run; there is usually nothing to remove.
+    RunCommand("rm " + QuoteArgument(fileText));
+    RunCommand("rm " + QuoteArgument(sparseImage));
+
+    if (!RunCommand("hdiutil create -type SPARSE -fs HFS+ -volname " + QuoteArgument(volumeName) + " -size " +
+                    std::to_string(size) + "m " + QuoteArgument(sparseImage)))
+    {
+        std::fprintf(stderr, "Error: Unable to create temporary sparse disk image '%s.sparseimage'.\n", file);
+        return false;
+    }
+
+    bool ok = BuildFromSparseImage(imageTree, fileText, sparseImage, volumeName, openFolderText);
+
+    if (!RunCommand("rm " + QuoteArgument(sparseImage)))
+    {
+        std::fprintf(stderr, "Error:  Unable to remove sparse image.\n");
+        return false;
+    }
+    return ok;
+}

@@ -1,0 +1,13 @@
+// Turns view elements and item positions into Finder desktop database records.
+#pragma once
+
+#include "config/XmlTree.h"
+#include "desktopdb/DesktopDatabase.h"
+
+// Window, icon view, toolbar, text size and background records of one view element, stored under
+// viewName in viewDatabase. The background picture is looked up inside containerPath.
+bool ProcessView(CXmlTree* viewTree, char const* viewName, CDesktopDatabase* viewDatabase,
+                 char const* containerPath);
+
+// The icon position of one item (file, folder or link) in its folder's own database.
+bool ProcessItemView(CXmlTree* itemTree, CDesktopDatabase* database);

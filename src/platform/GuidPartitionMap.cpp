@@ -1,0 +1,275 @@
+#include "platform/GuidPartitionMap.h"
+
+#include "platform/ByteFields.h"
+
+#include <cerrno>
+#include <cstring>
+#include <libdeflate.h>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+constexpr uint64_t kEntryCount = 128;
+constexpr uint64_t kEntryBytes = 128;
+constexpr uint64_t kTableSectors = kEntryCount * kEntryBytes / kSectorBytes; // 32
+constexpr uint64_t kHeaderBytes = 92;
+constexpr uint64_t kPartitionStart = 40;
+constexpr uint64_t kTailGap = 7; // free sectors between the partition and the backup table
+constexpr uint64_t kSectorsOutsidePartition = kPartitionStart + kTailGap + kTableSectors + 1;
+
+// 48465300-0000-11AA-AA11-00306543ECAC, the first three fields little-endian.
+constexpr CGuid kAppleHfsType = {0x00, 0x53, 0x46, 0x48, 0x00, 0x00, 0xAA, 0x11,
+                                 0xAA, 0x11, 0x00, 0x30, 0x65, 0x43, 0xEC, 0xAC};
+
+uint32_t Crc32(uint8_t const* bytes, size_t count)
+{
+    return libdeflate_crc32(0, bytes, count);
+}
+
+bool WriteAt(int fd, std::vector<uint8_t> const& bytes, uint64_t sector, std::string* error)
+{
+    size_t done = 0;
+    while (done < bytes.size())
+    {
+        ssize_t n = pwrite(fd, bytes.data() + done, bytes.size() - done,
+                           static_cast<off_t>(sector * kSectorBytes + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+        {
+            *error = std::string("can't write the partition map: ") + std::strerror(n < 0 ? errno : EIO);
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool ReadAt(int fd, std::vector<uint8_t>* bytes, uint64_t sector, std::string* error)
+{
+    size_t done = 0;
+    while (done < bytes->size())
+    {
+        ssize_t n = pread(fd, bytes->data() + done, bytes->size() - done,
+                          static_cast<off_t>(sector * kSectorBytes + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+        {
+            *error = n < 0 ? std::string("can't read the disk: ") + std::strerror(errno)
+                           : std::string("the disk is shorter than its partition map says");
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Checks one header sector against the layout implied by the disk size; gives the entries' CRC.
+bool CheckHeader(std::vector<uint8_t> const& sector, bool primary, uint64_t totalSectors, uint32_t* entriesCrc,
+                 std::string* error)
+{
+    char const* which = primary ? "primary" : "backup";
+    uint8_t const* h = sector.data();
+    if (std::memcmp(h, "EFI PART", 8) != 0)
+    {
+        *error = std::string("no ") + which + " GUID partition table header";
+        return false;
+    }
+    std::vector<uint8_t> copy(h, h + kHeaderBytes);
+    std::memset(copy.data() + 16, 0, 4);
+    if (GetLittleEndian(h + 12, 4) != kHeaderBytes || GetLittleEndian(h + 16, 4) != Crc32(copy.data(), kHeaderBytes))
+    {
+        *error = std::string("the ") + which + " GUID partition table header is damaged";
+        return false;
+    }
+    uint64_t last = totalSectors - 1;
+    uint64_t myLba = primary ? 1 : last;
+    uint64_t otherLba = primary ? last : 1;
+    uint64_t entriesLba = primary ? 2 : last - kTableSectors;
+    if (GetLittleEndian(h + 24, 8) != myLba || GetLittleEndian(h + 32, 8) != otherLba ||
+        GetLittleEndian(h + 72, 8) != entriesLba || GetLittleEndian(h + 80, 4) != kEntryCount ||
+        GetLittleEndian(h + 84, 4) != kEntryBytes)
+    {
+        *error = std::string("the ") + which + " GUID partition table does not have the layout hdiutil create makes";
+        return false;
+    }
+    *entriesCrc = static_cast<uint32_t>(GetLittleEndian(h + 88, 4));
+    return true;
+}
+} // namespace
+
+CPartitionLayout ComputePartitionLayout(uint64_t totalSectors)
+{
+    CPartitionLayout layout;
+    layout.totalSectors = totalSectors;
+    layout.partitionStart = kPartitionStart;
+    layout.partitionSectors = totalSectors > kSectorsOutsidePartition ? totalSectors - kSectorsOutsidePartition : 0;
+    return layout;
+}
+
+std::vector<uint8_t> BuildProtectiveMbr(uint64_t totalSectors)
+{
+    std::vector<uint8_t> mbr(kSectorBytes, 0);
+    uint8_t* entry = mbr.data() + 446;
+    entry[1] = 0x00; // CHS of the first sector: head 0, sector 2, cylinder 0
+    entry[2] = 0x02;
+    entry[3] = 0x00;
+    entry[4] = 0xEE;
+    entry[5] = entry[6] = entry[7] = 0xFF;
+    PutLittleEndian(entry + 8, 1, 4);
+    uint64_t covered = totalSectors - 1;
+    PutLittleEndian(entry + 12, covered > 0xFFFFFFFFu ? 0xFFFFFFFFu : covered, 4);
+    mbr[510] = 0x55;
+    mbr[511] = 0xAA;
+    return mbr;
+}
+
+std::vector<uint8_t> BuildPartitionEntries(CPartitionLayout const& layout, CGuid const& partitionGuid)
+{
+    std::vector<uint8_t> entries(kEntryCount * kEntryBytes, 0);
+    uint8_t* e = entries.data();
+    std::memcpy(e, kAppleHfsType.data(), 16);
+    std::memcpy(e + 16, partitionGuid.data(), 16);
+    PutLittleEndian(e + 32, layout.partitionStart, 8);
+    PutLittleEndian(e + 40, layout.partitionStart + layout.partitionSectors - 1, 8);
+    char const name[] = "disk image";
+    for (size_t i = 0; name[i] != '\0'; ++i)
+        PutLittleEndian(e + 56 + 2 * i, static_cast<uint8_t>(name[i]), 2);
+    return entries;
+}
+
+std::vector<uint8_t> BuildGptHeader(CPartitionLayout const& layout, bool primary, CGuid const& diskGuid,
+                                    uint32_t entriesCrc)
+{
+    uint64_t last = layout.totalSectors - 1;
+    std::vector<uint8_t> sector(kSectorBytes, 0);
+    uint8_t* h = sector.data();
+    std::memcpy(h, "EFI PART", 8);
+    PutLittleEndian(h + 8, 0x00010000, 4);
+    PutLittleEndian(h + 12, kHeaderBytes, 4);
+    PutLittleEndian(h + 24, primary ? 1 : last, 8);
+    PutLittleEndian(h + 32, primary ? last : 1, 8);
+    PutLittleEndian(h + 40, 2 + kTableSectors, 8);
+    PutLittleEndian(h + 48, last - kTableSectors - 1, 8);
+    std::memcpy(h + 56, diskGuid.data(), 16);
+    PutLittleEndian(h + 72, primary ? 2 : last - kTableSectors, 8);
+    PutLittleEndian(h + 80, kEntryCount, 4);
+    PutLittleEndian(h + 84, kEntryBytes, 4);
+    PutLittleEndian(h + 88, entriesCrc, 4);
+    PutLittleEndian(h + 16, Crc32(h, kHeaderBytes), 4);
+    return sector;
+}
+
+CGuid MakeRandomGuid()
+{
+    std::random_device source;
+    CGuid guid;
+    for (size_t i = 0; i < guid.size(); i += 4)
+        PutLittleEndian(guid.data() + i, source(), 4);
+    guid[7] = static_cast<uint8_t>((guid[7] & 0x0F) | 0x40); // version 4, in the little-endian third field
+    guid[8] = static_cast<uint8_t>((guid[8] & 0x3F) | 0x80); // RFC 4122 variant
+    return guid;
+}
+
+bool WritePartitionMap(int fd, CPartitionLayout const& layout, std::string* error)
+{
+    std::vector<uint8_t> entries = BuildPartitionEntries(layout, MakeRandomGuid());
+    uint32_t entriesCrc = Crc32(entries.data(), entries.size());
+    CGuid diskGuid = MakeRandomGuid();
+    uint64_t last = layout.totalSectors - 1;
+    return WriteAt(fd, BuildProtectiveMbr(layout.totalSectors), 0, error) &&
+           WriteAt(fd, BuildGptHeader(layout, true, diskGuid, entriesCrc), 1, error) &&
+           WriteAt(fd, entries, 2, error) && WriteAt(fd, entries, last - kTableSectors, error) &&
+           WriteAt(fd, BuildGptHeader(layout, false, diskGuid, entriesCrc), last, error);
+}
+
+bool ReadPartitionMap(int fd, CPartitionLayout* layout, std::string* error)
+{
+    struct stat info;
+    if (fstat(fd, &info) != 0)
+    {
+        *error = std::string("can't read the disk: ") + std::strerror(errno);
+        return false;
+    }
+    uint64_t totalSectors = static_cast<uint64_t>(info.st_size) / kSectorBytes;
+    if (!S_ISREG(info.st_mode) || static_cast<uint64_t>(info.st_size) % kSectorBytes != 0 ||
+        totalSectors <= kSectorsOutsidePartition)
+    {
+        *error = "not a disk image made by hdiutil create";
+        return false;
+    }
+    std::vector<uint8_t> mbr(kSectorBytes), primary(kSectorBytes), backup(kSectorBytes);
+    std::vector<uint8_t> entries(kEntryCount * kEntryBytes), backupEntries(entries.size());
+    uint64_t last = totalSectors - 1;
+    if (!ReadAt(fd, &mbr, 0, error) || !ReadAt(fd, &primary, 1, error) || !ReadAt(fd, &entries, 2, error) ||
+        !ReadAt(fd, &backupEntries, last - kTableSectors, error) || !ReadAt(fd, &backup, last, error))
+        return false;
+    if (mbr[510] != 0x55 || mbr[511] != 0xAA || mbr[446 + 4] != 0xEE)
+    {
+        *error = "not a disk image made by hdiutil create (no protective MBR)";
+        return false;
+    }
+    uint32_t primaryCrc = 0, backupCrc = 0;
+    if (!CheckHeader(primary, true, totalSectors, &primaryCrc, error) ||
+        !CheckHeader(backup, false, totalSectors, &backupCrc, error))
+        return false;
+    if (Crc32(entries.data(), entries.size()) != primaryCrc ||
+        Crc32(backupEntries.data(), backupEntries.size()) != backupCrc)
+    {
+        *error = "the GUID partition table entries are damaged";
+        return false;
+    }
+    CPartitionLayout expected = ComputePartitionLayout(totalSectors);
+    uint8_t const* e = entries.data();
+    if (std::memcmp(e, kAppleHfsType.data(), 16) != 0 || GetLittleEndian(e + 32, 8) != expected.partitionStart ||
+        GetLittleEndian(e + 40, 8) != expected.partitionStart + expected.partitionSectors - 1)
+    {
+        *error = "the disk does not hold the single Apple_HFS partition hdiutil create makes";
+        return false;
+    }
+    *layout = expected;
+    return true;
+}
+
+std::vector<CUdifRegion> ListPartitionRegions(CPartitionLayout const& layout)
+{
+    struct CPiece
+    {
+        char const* name;
+        uint64_t start;
+        uint64_t count;
+        bool free;
+    };
+    uint64_t last = layout.totalSectors - 1;
+    uint64_t partitionEnd = layout.partitionStart + layout.partitionSectors;
+    CPiece const pieces[] = {
+        {"Protective Master Boot Record (MBR", 0, 1, false},
+        {"GPT Header (Primary GPT Header", 1, 1, false},
+        {"GPT Partition Data (Primary GPT Table", 2, kTableSectors, false},
+        {" (Apple_Free", 2 + kTableSectors, layout.partitionStart - 2 - kTableSectors, true},
+        {"disk image (Apple_HFS", layout.partitionStart, layout.partitionSectors, false},
+        {" (Apple_Free", partitionEnd, last - kTableSectors - partitionEnd, true},
+        {"GPT Partition Data (Backup GPT Table", last - kTableSectors, kTableSectors, false},
+        {"GPT Header (Backup GPT Header", last, 1, false},
+    };
+    std::vector<CUdifRegion> regions;
+    for (CPiece const& piece : pieces)
+    {
+        if (piece.count == 0)
+            continue;
+        CUdifRegion region;
+        int index = static_cast<int>(regions.size());
+        region.name = std::string(piece.name) + " : " + std::to_string(index) + ")";
+        region.id = index - 1;
+        region.startSector = piece.start;
+        region.sectorCount = piece.count;
+        // Free gaps hold nothing; they read back as zeros.
+        if (piece.free)
+            region.unusedSectors.push_back({piece.start, piece.count});
+        regions.push_back(region);
+    }
+    return regions;
+}

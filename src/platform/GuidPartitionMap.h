@@ -1,0 +1,47 @@
+// The GUID partition map of the raw disks the stand-in hdiutil creates: a protective MBR, the
+// primary header and 128-entry table, one Apple_HFS partition from sector 40, and the backup table
+// and header at the end, with the free gaps hdiutil leaves around the partition.
+#pragma once
+
+#include "udif/UdifWriter.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+constexpr uint64_t kSectorBytes = 512;
+
+struct CPartitionLayout
+{
+    uint64_t totalSectors = 0;
+    uint64_t partitionStart = 0; // first sector of the Apple_HFS partition
+    uint64_t partitionSectors = 0;
+};
+
+using CGuid = std::array<uint8_t, 16>; // in its on-disk byte order
+
+// Where everything goes on a disk of `totalSectors`. The partition starts at sector 40 and ends
+// 40 sectors before the end of the disk, as hdiutil places it.
+CPartitionLayout ComputePartitionLayout(uint64_t totalSectors);
+
+// Sector 0: the protective MBR with one 0xEE partition covering the disk.
+std::vector<uint8_t> BuildProtectiveMbr(uint64_t totalSectors);
+// The 128 entries of 128 bytes, the first one the Apple_HFS partition named "disk image".
+std::vector<uint8_t> BuildPartitionEntries(CPartitionLayout const& layout, CGuid const& partitionGuid);
+// One 512-byte header sector; the primary one sits at sector 1, the backup one at the last sector.
+std::vector<uint8_t> BuildGptHeader(CPartitionLayout const& layout, bool primary, CGuid const& diskGuid,
+                                    uint32_t entriesCrc);
+// A random (version 4) GUID.
+CGuid MakeRandomGuid();
+
+// Writes the whole map (both copies) to a disk file already `layout.totalSectors` long.
+bool WritePartitionMap(int fd, CPartitionLayout const& layout, std::string* error);
+
+// Checks that the open disk carries the map WritePartitionMap writes, with sound checksums, and
+// gives its layout back. The reason for a refusal goes to `error`.
+bool ReadPartitionMap(int fd, CPartitionLayout* layout, std::string* error);
+
+// The disk's regions in order, named and numbered as hdiutil names the blkx tables of such a disk;
+// free gaps that are empty are left out.
+std::vector<CUdifRegion> ListPartitionRegions(CPartitionLayout const& layout);

@@ -1,0 +1,98 @@
+// hdiutil convert P -format UDZO [-imagekey zlib-level=L] -o F: a compressed read-only UDIF copy of
+// a disk that create made, one blkx table per region of its partition map.
+#include "platform/AttachedVolumes.h"
+#include "platform/CreatedDisk.h"
+#include "platform/StandInVerbs.h"
+#include "platform/ToolArguments.h"
+#include "udif/UdifWriter.h"
+
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace
+{
+constexpr int kDefaultZlibLevel = 1; // hdiutil's default for UDZO
+
+bool ParseImageKey(std::string const& key, int* level, std::string* error)
+{
+    std::string const prefix = "zlib-level=";
+    std::string value = key.compare(0, prefix.size(), prefix) == 0 ? key.substr(prefix.size()) : std::string();
+    if (value.size() == 1 && value[0] >= '1' && value[0] <= '9')
+    {
+        *level = value[0] - '0';
+        return true;
+    }
+    *error = value.empty() && key.compare(0, prefix.size(), prefix) != 0
+                 ? "unsupported image key " + key + " (only zlib-level=1..9)"
+                 : "invalid zlib level in " + key + " (expected 1 to 9)";
+    return false;
+}
+
+// The free allocation blocks of the volume, as absolute disk sectors.
+bool ListUnusedSectors(CCreatedDisk const& disk, std::vector<std::pair<uint64_t, uint64_t>>* sectors,
+                       std::string* error)
+{
+    std::vector<std::pair<uint64_t, uint64_t>> ranges;
+    if (!ReadHfsFreeRanges(disk.fd, disk.PartitionOffset(), &ranges, error))
+        return false;
+    for (auto const& range : ranges)
+    {
+        // Only whole sectors can be left out.
+        uint64_t first = (range.first + kSectorBytes - 1) / kSectorBytes;
+        uint64_t end = (range.first + range.second) / kSectorBytes;
+        if (end > first)
+            sectors->push_back({disk.layout.partitionStart + first, end - first});
+    }
+    return true;
+}
+} // namespace
+
+int RunHdiutilConvert(std::vector<std::string> const& argv)
+{
+    CToolArguments arguments;
+    std::string error;
+    if (!ParseToolArguments(argv, 2, {"-format", "-imagekey", "-o"}, {}, &arguments, &error))
+        return ReportHdiutilFailure("convert", error);
+    if (arguments.operands.size() != 1)
+        return ReportHdiutilFailure("convert", "expected one image path, got " +
+                                                   std::to_string(arguments.operands.size()));
+    if (!arguments.Has("-format"))
+        return ReportHdiutilFailure("convert", "no format given (-format)");
+    if (arguments.Value("-format") != "UDZO")
+        return ReportHdiutilFailure("convert", "format " + arguments.Value("-format") +
+                                                   " is not supported here (only UDZO)");
+    if (!arguments.Has("-o") || arguments.Value("-o").empty())
+        return ReportHdiutilFailure("convert", "no output path given (-o)");
+    int level = kDefaultZlibLevel;
+    if (arguments.Has("-imagekey") && !ParseImageKey(arguments.Value("-imagekey"), &level, &error))
+        return ReportHdiutilFailure("convert", error);
+
+    std::string const& imagePath = arguments.operands[0];
+    std::string const& outPath = arguments.Value("-o");
+    if (FindVolumeByImage(imagePath) != nullptr)
+        return ReportHdiutilFailure("convert", imagePath + " is attached; detach it first");
+    struct stat existing;
+    if (lstat(outPath.c_str(), &existing) == 0)
+        return ReportHdiutilFailure("convert", outPath + ": File exists");
+
+    CCreatedDisk disk;
+    if (!OpenCreatedDisk(imagePath, O_RDONLY, &disk, &error))
+        return ReportHdiutilFailure("convert", imagePath + ": " + error);
+    std::vector<CUdifRegion> regions = ListPartitionRegions(disk.layout);
+    std::vector<std::pair<uint64_t, uint64_t>> unused;
+    bool listed = ListUnusedSectors(disk, &unused, &error);
+    std::string ignored;
+    CloseCreatedDisk(&disk, &ignored);
+    if (!listed)
+        return ReportHdiutilFailure("convert", imagePath + ": " + error);
+    for (CUdifRegion& region : regions)
+    {
+        if (region.startSector == disk.layout.partitionStart)
+            region.unusedSectors = unused;
+    }
+    if (!WriteUdzoImage(imagePath, regions, outPath, level, &error))
+        return ReportHdiutilFailure("convert", error);
+    std::printf("created: %s\n", outPath.c_str());
+    return 0;
+}

@@ -1,0 +1,116 @@
+// hdiutil create -type SPARSE -fs HFS+ -volname V -size Nm P: a sparse raw disk file with a GUID
+// partition map and an empty HFS+ volume, written under a temporary name and then moved into place.
+#include "hfsplus/HfsVolume.h"
+#include "platform/GuidPartitionMap.h"
+#include "platform/MacTime.h"
+#include "platform/StandInVerbs.h"
+#include "platform/ToolArguments.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+constexpr uint64_t kBlockBytes = 4096;
+constexpr uint64_t kLargestPartition = 0xFFFFFFFFull * kBlockBytes; // HFS+ counts blocks in 32 bits
+
+// Moves the finished file into place unless something appeared at `path` meanwhile.
+int MoveIntoPlace(std::string const& from, std::string const& to)
+{
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    // The file system can't refuse to replace; check and rename instead.
+    struct stat info;
+    if (lstat(to.c_str(), &info) == 0)
+        return EEXIST;
+    return rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+// Builds the disk in the open temporary file; false with a reason.
+bool WriteFreshDisk(int fd, CPartitionLayout const& layout, std::string const& volumeName, std::string* error)
+{
+    mode_t mask = umask(0);
+    umask(mask);
+    if (fchmod(fd, 0666 & ~mask) != 0 ||
+        ftruncate(fd, static_cast<off_t>(layout.totalSectors * kSectorBytes)) != 0)
+    {
+        *error = std::strerror(errno);
+        return false;
+    }
+    if (!WritePartitionMap(fd, layout, error))
+        return false;
+    CHfsVolumeSpec spec;
+    spec.volumeName = volumeName;
+    spec.sizeBytes = layout.partitionSectors * kSectorBytes;
+    spec.createDate = GetMacLocalTimeNow();
+    return WriteHfsVolume(fd, layout.partitionStart * kSectorBytes, spec, std::string(), error);
+}
+} // namespace
+
+int RunHdiutilCreate(std::vector<std::string> const& argv)
+{
+    CToolArguments arguments;
+    std::string error;
+    if (!ParseToolArguments(argv, 2, {"-type", "-fs", "-volname", "-size"}, {}, &arguments, &error))
+        return ReportHdiutilFailure("create", error);
+    if (arguments.operands.size() != 1)
+        return ReportHdiutilFailure("create", "expected one image path, got " +
+                                                  std::to_string(arguments.operands.size()));
+    if (arguments.Value("-type") != "SPARSE")
+        return ReportHdiutilFailure("create", "only -type SPARSE images can be made here");
+    if (arguments.Value("-fs") != "HFS+")
+        return ReportHdiutilFailure("create", "only -fs HFS+ volumes can be made here");
+    if (!arguments.Has("-size"))
+        return ReportHdiutilFailure("create", "no size given (-size)");
+    std::string volumeName = arguments.Has("-volname") ? arguments.Value("-volname") : "untitled";
+    if (volumeName.empty())
+        return ReportHdiutilFailure("create", "the volume name is empty");
+
+    unsigned long long sizeBytes = 0;
+    if (!ParseImageSize(arguments.Value("-size"), &sizeBytes, &error))
+        return ReportHdiutilFailure("create", error);
+    // Whole 4 KiB blocks, so that the partition holds whole allocation blocks.
+    if (sizeBytes > ~0ULL - kBlockBytes)
+        return ReportHdiutilFailure("create", "size " + arguments.Value("-size") + " is too large");
+    sizeBytes = (sizeBytes + kBlockBytes - 1) / kBlockBytes * kBlockBytes;
+    CPartitionLayout layout = ComputePartitionLayout(sizeBytes / kSectorBytes);
+    uint64_t partitionBytes = layout.partitionSectors * kSectorBytes;
+    uint64_t minimum = GetMinimumHfsVolumeSize();
+    if (partitionBytes < minimum)
+        return ReportHdiutilFailure("create", "size " + arguments.Value("-size") +
+                                                  " is too small for an HFS+ volume (the least is " +
+                                                  std::to_string((minimum + 80 * kSectorBytes + 1023) / 1024) +
+                                                  "k)");
+    if (partitionBytes > kLargestPartition)
+        return ReportHdiutilFailure("create", "size " + arguments.Value("-size") + " is too large for HFS+");
+
+    std::string const& path = arguments.operands[0];
+    struct stat existing;
+    if (lstat(path.c_str(), &existing) == 0)
+        return ReportHdiutilFailure("create", "File exists");
+
+    std::string temporary = path + ".XXXXXX";
+    int fd = mkostemp(&temporary[0], O_CLOEXEC);
+    if (fd < 0)
+        return ReportHdiutilFailure("create", std::strerror(errno));
+    bool written = WriteFreshDisk(fd, layout, volumeName, &error);
+    if (close(fd) != 0 && written)
+    {
+        error = std::strerror(errno);
+        written = false;
+    }
+    int moveError = written ? MoveIntoPlace(temporary, path) : 0;
+    if (!written || moveError != 0)
+    {
+        unlink(temporary.c_str());
+        return ReportHdiutilFailure("create", written ? std::strerror(moveError) : error);
+    }
+    std::printf("created: %s\n", path.c_str());
+    return 0;
+}

@@ -1,0 +1,92 @@
+// hdiutil detach M [-force]: writes the live folder's tree into the volume of its disk file and
+// removes the folder. When the tree can't be written the folder stays and the disk keeps an empty
+// volume; -force then drops the folder without writing.
+#include "hfsplus/HfsVolume.h"
+#include "platform/AttachedVolumes.h"
+#include "platform/StandInVerbs.h"
+#include "platform/ToolArguments.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <unistd.h>
+
+namespace
+{
+CHfsVolumeSpec MakeVolumeSpec(CAttachedVolume const& volume)
+{
+    CHfsVolumeSpec spec;
+    spec.volumeName = volume.volumeName;
+    spec.sizeBytes = volume.partitionSize;
+    spec.createDate = volume.createDate;
+    spec.openFolderId = volume.openFolderId;
+    spec.fixedIds = volume.promisedIds;
+    return spec;
+}
+
+// Writes the tree into the partition; on failure puts an empty volume back so the disk stays sound.
+bool WriteVolume(CAttachedVolume const& volume, std::string* error)
+{
+    int fd = open(volume.imagePath.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+    {
+        *error = volume.imagePath + ": " + std::strerror(errno);
+        return false;
+    }
+    CHfsVolumeSpec spec = MakeVolumeSpec(volume);
+    bool written = WriteHfsVolume(fd, volume.partitionOffset, spec, volume.mountPoint, error);
+    if (written && fsync(fd) != 0)
+    {
+        *error = volume.imagePath + ": " + std::strerror(errno);
+        written = false;
+    }
+    if (!written)
+    {
+        CHfsVolumeSpec empty = spec;
+        empty.openFolderId = 0;
+        empty.fixedIds.clear();
+        std::string ignored;
+        WriteHfsVolume(fd, volume.partitionOffset, empty, std::string(), &ignored);
+    }
+    if (close(fd) != 0 && written)
+    {
+        *error = volume.imagePath + ": " + std::strerror(errno);
+        written = false;
+    }
+    return written;
+}
+
+bool RemoveLiveFolder(std::string const& path, std::string* error)
+{
+    std::error_code failure;
+    std::filesystem::remove_all(path, failure);
+    if (failure)
+        *error = "can't remove " + path + ": " + failure.message();
+    return !failure;
+}
+} // namespace
+
+int RunHdiutilDetach(std::vector<std::string> const& argv)
+{
+    CToolArguments arguments;
+    std::string error;
+    if (!ParseToolArguments(argv, 2, {}, {"-force"}, &arguments, &error))
+        return ReportHdiutilFailure("detach", error);
+    if (arguments.operands.size() != 1)
+        return ReportHdiutilFailure("detach", "expected one mount point, got " +
+                                                  std::to_string(arguments.operands.size()));
+    std::string const& mountPoint = arguments.operands[0];
+    CAttachedVolume* volume = FindVolumeByMountPoint(mountPoint);
+    if (volume == nullptr)
+        return ReportHdiutilFailure("detach", mountPoint + ": no volume is attached there");
+
+    if (!arguments.Has("-force") && !WriteVolume(*volume, &error))
+        return ReportHdiutilFailure("detach", error);
+    if (!RemoveLiveFolder(volume->mountPoint, &error))
+        return ReportHdiutilFailure("detach", error);
+    std::printf("\"%s\" ejected.\n", mountPoint.c_str());
+    RemoveAttachedVolume(volume->mountPoint);
+    return 0;
+}

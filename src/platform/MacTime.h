@@ -1,0 +1,22 @@
+// HFS+ dates: seconds since 1904-01-01. The volume header's creation date is local time; catalog
+// dates are GMT.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+
+constexpr int64_t kSecondsFrom1904To1970 = 2082844800;
+
+inline uint32_t ConvertToMacTime(int64_t unixSeconds)
+{
+    int64_t mac = unixSeconds + kSecondsFrom1904To1970;
+    return mac < 0 ? 0u : mac > 0xFFFFFFFFll ? 0xFFFFFFFFu : static_cast<uint32_t>(mac);
+}
+
+inline uint32_t GetMacLocalTimeNow()
+{
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return ConvertToMacTime(static_cast<int64_t>(now) + local.tm_gmtoff);
+}

@@ -1,0 +1,72 @@
+// Compressing 1 MiB chunks on every core while the caller reads and writes them in disk order.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+struct libdeflate_compressor;
+
+enum class EChunkKind
+{
+    Unused, // free space: nothing read, nothing stored
+    Zero,   // reads as zeros (holes of the raw disk and all-zero data)
+    Data,   // read into `input`, to be compressed
+    Raw,    // stored as read: compression would not make it smaller
+    Zlib,   // stored as one zlib stream
+};
+
+struct CChunkSlot
+{
+    // Filled by the caller before Submit.
+    EChunkKind kind = EChunkKind::Zero; // Unused, Zero (a hole: nothing read) or Data
+    uint64_t startSector = 0;
+    uint64_t sectorCount = 0;
+    size_t regionIndex = 0;
+    std::vector<uint8_t> input;
+    size_t inputSize = 0;
+    // Filled by a worker: Data becomes Zero, Raw or Zlib; `output` holds the zlib stream for Zlib.
+    std::vector<uint8_t> output;
+    size_t outputSize = 0;
+    bool done = false;
+};
+
+// A fixed ring of slots: the caller fills the next free slot and submits it, workers compress submitted
+// slots, and the caller takes finished slots back in submission order. Memory stays at a few chunks per
+// worker whatever the size of the disk.
+class CChunkPool
+{
+public:
+    CChunkPool(int level, unsigned workers, size_t chunkBytes);
+    ~CChunkPool();
+    CChunkPool(CChunkPool const&) = delete;
+    CChunkPool& operator=(CChunkPool const&) = delete;
+
+    // True while a slot is free for submission.
+    bool HasFreeSlot() const { return m_submitted - m_taken < m_slots.size(); }
+    bool HasPending() const { return m_taken < m_submitted; }
+    // The slot to fill next; valid while HasFreeSlot().
+    CChunkSlot& GetFreeSlot() { return m_slots[m_submitted % m_slots.size()]; }
+    void SubmitSlot();
+    // Waits for the oldest submitted slot and gives it; valid until ReleaseSlot().
+    CChunkSlot& WaitOldestSlot();
+    void ReleaseSlot();
+
+private:
+    void StopWorkers();
+    void RunWorker(libdeflate_compressor* compressor);
+    static void CompressSlot(libdeflate_compressor* compressor, CChunkSlot& slot);
+
+    std::vector<CChunkSlot> m_slots;
+    std::vector<libdeflate_compressor*> m_compressors;
+    std::vector<std::thread> m_threads;
+    std::mutex m_mutex;
+    std::condition_variable m_workReady;
+    std::condition_variable m_slotDone;
+    uint64_t m_submitted = 0; // changed by the caller only, under the mutex
+    uint64_t m_claimed = 0;   // next submitted slot a worker takes on
+    uint64_t m_taken = 0;     // caller only
+    bool m_stopping = false;
+};

@@ -1,0 +1,22 @@
+// The 512-byte 'koly' trailer that ends every UDIF image and locates its parts.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+constexpr size_t kKolyTrailerSize = 512;
+
+struct CKolyTrailer
+{
+    uint64_t dataForkLength = 0; // the data fork starts the file
+    uint64_t xmlOffset = 0;
+    uint64_t xmlLength = 0;
+    std::array<uint8_t, 16> segmentId{};
+    uint32_t dataForkCrc32 = 0;
+    uint32_t masterCrc32 = 0; // over the block tables' checksums
+    uint64_t sectorCount = 0;
+};
+
+// Serialises a version 4, flattened, single-segment device image trailer.
+std::array<uint8_t, kKolyTrailerSize> SerializeKolyTrailer(CKolyTrailer const& trailer);

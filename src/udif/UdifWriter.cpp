@@ -1,0 +1,312 @@
+#include "udif/UdifWriter.h"
+
+#include "udif/BigEndian.h"
+#include "udif/BlkxTable.h"
+#include "udif/ChunkPool.h"
+#include "udif/KolyTrailer.h"
+#include "udif/RegionPlan.h"
+#include "udif/TempOutputFile.h"
+#include "udif/UdifPlist.h"
+
+#include <libdeflate.h>
+
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace
+{
+constexpr uint64_t kSectorSize = 512;
+constexpr size_t kChunkBytes = kBlkxChunkSectors * kSectorSize;
+
+uint32_t UpdateCrc32WithZeros(uint32_t crc, uint64_t size)
+{
+    static uint8_t const kZeros[65536] = {};
+    while (size > 0)
+    {
+        size_t const n = size < sizeof kZeros ? static_cast<size_t>(size) : sizeof kZeros;
+        crc = libdeflate_crc32(crc, kZeros, n);
+        size -= n;
+    }
+    return crc;
+}
+
+std::array<uint8_t, 16> MakeSegmentId()
+{
+    std::random_device random;
+    std::array<uint8_t, 16> id;
+    for (uint8_t& byte : id)
+        byte = static_cast<uint8_t>(random());
+    id[6] = static_cast<uint8_t>((id[6] & 0x0F) | 0x40); // a random (version 4) UUID
+    id[8] = static_cast<uint8_t>((id[8] & 0x3F) | 0x80);
+    return id;
+}
+
+class CRawDisk
+{
+public:
+    ~CRawDisk()
+    {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+
+    bool Open(std::string const& path, uint64_t sectors, std::string* error)
+    {
+        m_path = path;
+        m_fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat info;
+        if (m_fd < 0 || fstat(m_fd, &info) != 0)
+        {
+            *error = "cannot open raw disk image '" + path + "': " + std::strerror(errno);
+            return false;
+        }
+        if (!S_ISREG(info.st_mode) || static_cast<uint64_t>(info.st_size) / kSectorSize < sectors)
+        {
+            *error = "raw disk image '" + path + "' is smaller than its partition map (" +
+                     std::to_string(sectors) + " sectors)";
+            return false;
+        }
+        return true;
+    }
+
+    // True if the byte range is a hole of the sparse file, known to read as zeros without reading it.
+    bool IsHole(uint64_t offset, uint64_t size)
+    {
+        if (!m_seekData)
+            return false;
+        if (offset >= m_nextData)
+        {
+            off_t next = lseek(m_fd, static_cast<off_t>(offset), SEEK_DATA);
+            if (next >= 0)
+                m_nextData = static_cast<uint64_t>(next);
+            else if (errno == ENXIO)
+                m_nextData = UINT64_MAX;
+            else
+            {
+                m_seekData = false; // the file system can't tell; read everything
+                return false;
+            }
+        }
+        return offset + size <= m_nextData;
+    }
+
+    bool Read(uint64_t offset, uint8_t* buffer, size_t size, std::string* error)
+    {
+        while (size > 0)
+        {
+            ssize_t n = pread(m_fd, buffer, size, static_cast<off_t>(offset));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+            {
+                *error = "cannot read raw disk image '" + m_path + "': " +
+                         (n < 0 ? std::strerror(errno) : "it ended early");
+                return false;
+            }
+            buffer += n;
+            size -= static_cast<size_t>(n);
+            offset += static_cast<uint64_t>(n);
+        }
+        return true;
+    }
+
+private:
+    std::string m_path;
+    int m_fd = -1;
+    bool m_seekData = true;
+    uint64_t m_nextData = 0; // no data lies between the last offset asked about and this one
+};
+
+class CUdzoWriter
+{
+public:
+    CUdzoWriter(std::vector<CUdifRegion> const& regions, CTempOutputFile& out) : m_regions(regions), m_out(out)
+    {
+        for (CUdifRegion const& region : regions)
+        {
+            CBlkxTable table;
+            table.firstSector = region.startSector;
+            table.sectorCount = region.sectorCount;
+            table.descriptor = static_cast<uint32_t>(region.id);
+            m_tables.push_back(table);
+        }
+    }
+
+    bool WriteDataFork(CRawDisk& disk, int level, std::string* error)
+    {
+        unsigned const workers = std::max(1u, std::thread::hardware_concurrency());
+        CChunkPool pool(level, workers, kChunkBytes);
+        size_t region = 0;
+        std::vector<CRegionPiece> pieces;
+        size_t piece = 0;
+        for (;;)
+        {
+            while (pool.HasFreeSlot())
+            {
+                while (piece == pieces.size() && region < m_regions.size())
+                {
+                    pieces = PlanRegionPieces(m_regions[region++]);
+                    piece = 0;
+                }
+                if (piece == pieces.size())
+                    break;
+                CRegionPiece const& next = pieces[piece++];
+                CChunkSlot& slot = pool.GetFreeSlot();
+                slot.startSector = next.startSector;
+                slot.sectorCount = next.sectorCount;
+                slot.regionIndex = region - 1;
+                slot.inputSize = static_cast<size_t>(next.sectorCount * kSectorSize);
+                uint64_t const offset = next.startSector * kSectorSize;
+                if (next.unused)
+                    slot.kind = EChunkKind::Unused;
+                else if (disk.IsHole(offset, slot.inputSize))
+                    slot.kind = EChunkKind::Zero;
+                else
+                {
+                    slot.kind = EChunkKind::Data;
+                    if (!disk.Read(offset, slot.input.data(), slot.inputSize, error))
+                        return false;
+                }
+                pool.SubmitSlot();
+            }
+            if (!pool.HasPending())
+                return true;
+            if (!StoreSlot(pool.WaitOldestSlot(), error))
+                return false;
+            pool.ReleaseSlot();
+        }
+    }
+
+    bool WriteTrailer(std::string* error)
+    {
+        std::vector<CBlkxResource> resources;
+        uint8_t masterInput[4];
+        uint32_t masterCrc = 0;
+        for (size_t i = 0; i < m_tables.size(); ++i)
+        {
+            resources.push_back({m_regions[i].name, m_regions[i].id, SerializeBlkxTable(m_tables[i])});
+            PutBigEndian32(masterInput, m_tables[i].crc32);
+            masterCrc = libdeflate_crc32(masterCrc, masterInput, sizeof masterInput);
+        }
+        std::string const xml = BuildUdifPlist(resources);
+
+        CKolyTrailer trailer;
+        trailer.dataForkLength = m_dataForkLength;
+        trailer.xmlOffset = m_dataForkLength;
+        trailer.xmlLength = xml.size();
+        trailer.segmentId = MakeSegmentId();
+        trailer.dataForkCrc32 = m_dataForkCrc;
+        trailer.masterCrc32 = masterCrc;
+        trailer.sectorCount = m_regions.back().startSector + m_regions.back().sectorCount;
+        auto const koly = SerializeKolyTrailer(trailer);
+        return m_out.Write(xml.data(), xml.size(), error) && m_out.Write(koly.data(), koly.size(), error);
+    }
+
+private:
+    bool StoreSlot(CChunkSlot const& slot, std::string* error)
+    {
+        CBlkxTable& table = m_tables[slot.regionIndex];
+        CBlkxRun run;
+        run.sectorNumber = slot.startSector - table.firstSector;
+        run.sectorCount = slot.sectorCount;
+        run.compressedOffset = m_dataForkLength;
+        switch (slot.kind)
+        {
+        case EChunkKind::Unused:
+            run.type = kBlkxIgnore;
+            break;
+        case EChunkKind::Zero:
+            run.type = kBlkxZeroFill;
+            table.crc32 = UpdateCrc32WithZeros(table.crc32, slot.inputSize);
+            break;
+        case EChunkKind::Raw:
+        case EChunkKind::Data:
+            run.type = kBlkxRaw;
+            table.crc32 = libdeflate_crc32(table.crc32, slot.input.data(), slot.inputSize);
+            if (!WriteData(slot.input.data(), slot.inputSize, error))
+                return false;
+            break;
+        case EChunkKind::Zlib:
+            run.type = kBlkxZlib;
+            table.crc32 = libdeflate_crc32(table.crc32, slot.input.data(), slot.inputSize);
+            if (!WriteData(slot.output.data(), slot.outputSize, error))
+                return false;
+            break;
+        }
+        run.compressedLength = m_dataForkLength - run.compressedOffset;
+        AppendRun(table, run);
+        return true;
+    }
+
+    // Adjacent runs that store nothing are merged, so free space costs one entry however large it is.
+    static void AppendRun(CBlkxTable& table, CBlkxRun const& run)
+    {
+        if (!table.runs.empty() && (run.type == kBlkxZeroFill || run.type == kBlkxIgnore))
+        {
+            CBlkxRun& last = table.runs.back();
+            if (last.type == run.type && last.sectorNumber + last.sectorCount == run.sectorNumber)
+            {
+                last.sectorCount += run.sectorCount;
+                return;
+            }
+        }
+        table.runs.push_back(run);
+    }
+
+    bool WriteData(uint8_t const* data, size_t size, std::string* error)
+    {
+        m_dataForkCrc = libdeflate_crc32(m_dataForkCrc, data, size);
+        m_dataForkLength += size;
+        return m_out.Write(data, size, error);
+    }
+
+    std::vector<CUdifRegion> const& m_regions;
+    CTempOutputFile& m_out;
+    std::vector<CBlkxTable> m_tables;
+    uint64_t m_dataForkLength = 0;
+    uint32_t m_dataForkCrc = 0;
+};
+
+bool WriteImage(std::string const& rawPath, std::vector<CUdifRegion> const& regions, std::string const& outPath,
+                int level, std::string* error)
+{
+    if (level < 1 || level > 9)
+    {
+        *error = "zlib level " + std::to_string(level) + " is not between 1 and 9";
+        return false;
+    }
+    if (!CheckRegions(regions, error))
+        return false;
+    CRawDisk disk;
+    if (!disk.Open(rawPath, regions.back().startSector + regions.back().sectorCount, error))
+        return false;
+    CTempOutputFile out;
+    if (!out.Open(outPath, error))
+        return false;
+    CUdzoWriter writer(regions, out);
+    return writer.WriteDataFork(disk, level, error) && writer.WriteTrailer(error) && out.Commit(error);
+}
+} // namespace
+
+bool WriteUdzoImage(std::string const& rawPath, std::vector<CUdifRegion> const& regions,
+                    std::string const& outPath, int level, std::string* error)
+{
+    std::string ignored;
+    if (!error)
+        error = &ignored;
+    try
+    {
+        return WriteImage(rawPath, regions, outPath, level, error);
+    }
+    catch (std::exception const& e)
+    {
+        *error = std::string("cannot write disk image '") + outPath + "': " + e.what();
+        return false;
+    }
+}

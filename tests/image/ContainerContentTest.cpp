@@ -1,0 +1,244 @@
+#include "image/ContainerContent.h"
+#include "ImageTestSupport.h"
+
+#include <fstream>
+#include <set>
+#include <unistd.h>
+
+namespace
+{
+constexpr unsigned int kLocation = MakeFourCharCode("Iloc");
+constexpr unsigned int kWindow = MakeFourCharCode("fwi0");
+constexpr unsigned int kTextSize = MakeFourCharCode("icvt");
+constexpr unsigned int kMarker = MakeFourCharCode("QRVL");
+
+struct CWalk
+{
+    bool result;
+    std::string output;
+    std::string errors;
+};
+
+CWalk Walk(std::string const& xml, std::string const& containerPath)
+{
+    CConfigSnippet snippet(xml);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    bool result = ProcessContainer(snippet.Root(), containerPath.c_str(), nullptr, nullptr);
+    std::string errors = testing::internal::GetCapturedStderr();
+    return {result, testing::internal::GetCapturedStdout(), errors};
+}
+
+std::unique_ptr<CDesktopDatabase> ReadStore(std::string const& folder)
+{
+    auto database = std::make_unique<CDesktopDatabase>();
+    database->ReadFromDisk((folder + "/.DS_Store").c_str());
+    return database;
+}
+
+bool Exists(std::string const& path)
+{
+    std::error_code ignored;
+    return std::filesystem::exists(std::filesystem::symlink_status(path, ignored));
+}
+
+std::set<std::string> Entries(std::string const& folder)
+{
+    std::set<std::string> names;
+    for (auto const& entry : std::filesystem::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+} // namespace
+
+TEST(ContainerContent, CommandTextsAndEchoInDocumentOrder)
+{
+    CTempFolder volume;
+    CFakeRunner runner;
+    CWalk walk = Walk("<image><file source='docs/Read Me.txt' name='Read Me'/><folder name='Apps'>"
+                      "<link target='/Applications' name='Applications'/></folder></image>",
+                      volume.path);
+    EXPECT_TRUE(walk.result);
+    EXPECT_EQ(walk.errors, "");
+    std::vector<std::string> expected = {
+        "cp -r \"docs/Read Me.txt\" \"" + volume.path + "/Read Me\"",
+        "mkdir \"" + volume.path + "/Apps\"",
+        "ln -s \"/Applications\" \"" + volume.path + "/Apps/Applications\"",
+    };
+    EXPECT_EQ(runner.commands, expected);
+    EXPECT_EQ(walk.output, "Running Command: " + expected[0] + "\nRunning Command: " + expected[1] +
+                               "\nRunning Command: " + expected[2] + "\n");
+    EXPECT_FALSE(Exists(volume.path + "/.DS_Store"));
+}
+
+TEST(ContainerContent, MissingAttributesReportTheFirstOnly)
+{
+    CTempFolder volume;
+    CFakeRunner runner;
+    CWalk walk = Walk("<image><folder/><file/><file source='a'/><link/><link target='t'/>"
+                      "<file name='n' source='s'/></image>",
+                      volume.path);
+    EXPECT_FALSE(walk.result);
+    EXPECT_EQ(walk.errors, "Error: 'folder' tag required attribute 'name' missing.\n"
+                           "Error: 'file' tag required attribute 'source' missing.\n"
+                           "Error: 'file' tag required attribute 'name' missing.\n"
+                           "Error: 'link' tag required attribute 'target' missing.\n"
+                           "Error: 'link' tag required attribute 'name' missing.\n");
+    // The walk goes on after failures.
+    EXPECT_EQ(runner.commands, std::vector<std::string>{"cp -r \"s\" \"" + volume.path + "/n\""});
+}
+
+TEST(ContainerContent, FailedCommandsAndTheirMessages)
+{
+    CTempFolder volume;
+    CFakeRunner runner;
+    runner.FailWhen("mkdir");
+    runner.FailWhen("cp");
+    runner.FailWhen("ln");
+    CWalk walk = Walk("<image><folder name='F' x='4'><file source='inner' name='i'/></folder>"
+                      "<file source='opt' name='o' required='false'/><file source='src' name='s'/>"
+                      "<link target='tgt' name='l'/></image>",
+                      volume.path);
+    EXPECT_FALSE(walk.result);
+    EXPECT_EQ(walk.errors, "Error: Unable to create folder '" + volume.path + "/F'.\n" +
+                               "Error: Error copying file 'src' to '" + volume.path + "/s'.\n" +
+                               "Error: Error creating link to 'tgt' at '" + volume.path + "/l'.\n");
+    // The failed folder's children are skipped, yet its icon position is kept.
+    EXPECT_EQ(runner.commands.size(), 4u);
+    EXPECT_TRUE(HasRecord(*ReadStore(volume.path), "F", kLocation));
+}
+
+TEST(ContainerContent, OptionalCopyFailureIsSilentSuccess)
+{
+    CTempFolder volume;
+    CFakeRunner runner;
+    runner.FailWhen("cp");
+    CWalk walk = Walk("<image><file source='missing' name='m' required='no'/></image>", volume.path);
+    EXPECT_TRUE(walk.result);
+    EXPECT_EQ(walk.errors, "");
+    EXPECT_EQ(runner.commands.size(), 1u);
+}
+
+TEST(ContainerContent, UnknownChildDrawsWarningOnly)
+{
+    CTempFolder volume;
+    CFakeRunner runner;
+    CWalk walk = Walk("<image><File source='a' name='b'/>stray</image>", volume.path);
+    EXPECT_TRUE(walk.result);
+    EXPECT_EQ(walk.errors, "Warning: Unknown container child tag 'File'.\n"
+                           "Warning: Unknown container child tag 'stray'.\n");
+    EXPECT_TRUE(runner.commands.empty());
+}
+
+TEST(ContainerContent, NamesThatLeaveTheFolderAreRefused)
+{
+    CTempFolder volume;
+    CFakeRunner runner;
+    CWalk walk = Walk("<image><folder name='..' x='1'/><file source='s' name='' x='1'/>"
+                      "<link target='t' name='a/b' x='1'/><file source='s' name='.'/></image>",
+                      volume.path);
+    EXPECT_FALSE(walk.result);
+    EXPECT_EQ(
+        walk.errors,
+        "Error: 'folder' tag attribute 'name' value '..' is not a single file name (it must not be empty, "
+        "'.' or '..', nor hold '/').\n"
+        "Error: 'file' tag attribute 'name' value '' is not a single file name (it must not be empty, '.' "
+        "or '..', nor hold '/').\n"
+        "Error: 'link' tag attribute 'name' value 'a/b' is not a single file name (it must not be empty, "
+        "'.' or '..', nor hold '/').\n"
+        "Error: 'file' tag attribute 'name' value '.' is not a single file name (it must not be empty, '.' "
+        "or '..', nor hold '/').\n");
+    EXPECT_TRUE(runner.commands.empty());
+    EXPECT_FALSE(Exists(volume.path + "/.DS_Store"));
+}
+
+// Window settings of a folder live in its parent's database, icon positions in the folder's own;
+// every written database carries the marker.
+TEST(ContainerContent, RecordsAreSplitBetweenFolderAndParent)
+{
+    CTempFolder volume;
+    CWalk walk = Walk("<image><view type='icon' font_size='11'/>"
+                      "<folder name='Outer'><view type='icon' x='1'/>"
+                      "<folder name='Inner'><view type='icon' font_size='13'/></folder></folder>"
+                      "<folder name='Plain'><folder name='Deep'/></folder></image>",
+                      volume.path);
+    ASSERT_TRUE(walk.result) << walk.errors;
+
+    auto root = ReadStore(volume.path);
+    EXPECT_TRUE(HasRecord(*root, ".", kTextSize));
+    EXPECT_TRUE(HasRecord(*root, "Outer", kWindow));
+    EXPECT_TRUE(HasRecord(*root, ".", kMarker));
+    EXPECT_EQ(root->records.size(), 5u); // icvt, fwi0, icsp, icgo, QRVL
+
+    auto outer = ReadStore(volume.path + "/Outer");
+    EXPECT_TRUE(HasRecord(*outer, "Inner", kTextSize));
+    EXPECT_TRUE(HasRecord(*outer, ".", kMarker));
+    EXPECT_EQ(outer->records.size(), 2u);
+
+    EXPECT_FALSE(Exists(volume.path + "/Outer/Inner/.DS_Store"));
+    EXPECT_FALSE(Exists(volume.path + "/Plain/.DS_Store"));
+}
+
+TEST(ContainerContent, BackgroundOfSubFolderIsLookedUpThere)
+{
+    CTempFolder volume;
+    CTempFolder source;
+    std::ofstream(source.path + "/back.png") << "picture";
+    CWalk walk = Walk("<image><folder name='Sub'><view type='icon' background='early.png'/>"
+                      "<file source='" +
+                          source.path +
+                          "/back.png' name='back.png' x='3'/>"
+                          "<view type='icon' background='back.png'/></folder></image>",
+                      volume.path);
+    EXPECT_FALSE(walk.result); // the view before the copy fails, the walk goes on
+    EXPECT_EQ(walk.errors, "Error: Unable to link to image '" + volume.path +
+                               "/Sub/early.png'. Make sure the view line appears after the file is copied to "
+                               "the image.\n");
+    auto root = ReadStore(volume.path);
+    EXPECT_TRUE(HasRecord(*root, "Sub", MakeFourCharCode("pict")));
+    EXPECT_TRUE(HasRecord(*root, "Sub", MakeFourCharCode("BKGD")));
+    EXPECT_TRUE(HasRecord(*ReadStore(volume.path + "/Sub"), "back.png", kLocation));
+}
+
+// Names holding the shell's special characters reach the disk exactly and run nothing.
+TEST(ContainerContent, SpecialCharactersAreQuotedForTheShell)
+{
+    CTempFolder volume;
+    CTempFolder source;
+    std::vector<std::string> names = {"dq\"x", "bq`touch pwned1`", "dollar$(touch pwned2)$HOME",
+                                      "back\\slash\\", "all \"`$\\ mixed"};
+    std::string xml = "<image>";
+    for (size_t i = 0; i < names.size(); ++i)
+    {
+        std::string escaped;
+        for (char c : names[i])
+            escaped += c == '"' ? std::string("&quot;") : std::string(1, c);
+        std::ofstream(source.path + "/" + names[i]) << "content " << i;
+        xml += "<file source=\"" + source.path + "/" + escaped + "\" name=\"f-" + escaped + "\"/>";
+        xml += "<folder name=\"d-" + escaped + "\"/>";
+        xml += "<link target=\"" + escaped + "\" name=\"l-" + escaped + "\"/>";
+    }
+    xml += "</image>";
+
+    std::string workingFolder = std::filesystem::current_path().string();
+    std::filesystem::current_path(volume.path);
+    CWalk walk = Walk(xml, volume.path);
+    std::filesystem::current_path(workingFolder);
+    ASSERT_TRUE(walk.result) << walk.errors;
+
+    std::set<std::string> expected;
+    for (size_t i = 0; i < names.size(); ++i)
+    {
+        expected.insert("f-" + names[i]);
+        expected.insert("d-" + names[i]);
+        expected.insert("l-" + names[i]);
+        std::ifstream copied(volume.path + "/f-" + names[i]);
+        std::string word, number;
+        copied >> word >> number;
+        EXPECT_EQ(number, std::to_string(i)) << names[i];
+        EXPECT_TRUE(std::filesystem::is_directory(volume.path + "/d-" + names[i])) << names[i];
+        EXPECT_EQ(std::filesystem::read_symlink(volume.path + "/l-" + names[i]).string(), names[i]);
+    }
+    EXPECT_EQ(Entries(volume.path), expected);
+    EXPECT_EQ(Entries(source.path).size(), names.size());
+}

@@ -1,0 +1,374 @@
+// The stand-in hdiutil, bless and alias manager end to end, with the results read by independent
+// tools: sgdisk, fshfsinfo, 7-Zip and dmg2img.
+#include "platform/AliasManager.h"
+#include "platform/StandInTools.h"
+
+#include "PlatformTestSupport.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <random>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+constexpr char kVolumeOffset[] = "20480"; // the partition starts at sector 40
+
+struct CToolResult
+{
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs a stand-in with the words given, capturing what it prints.
+CToolResult RunTool(std::vector<std::string> const& argv)
+{
+    CToolResult result;
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    result.status = RunStandInTool(argv);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    result.out = testing::internal::GetCapturedStdout();
+    result.err = testing::internal::GetCapturedStderr();
+    return result;
+}
+
+std::string ReadWholeFile(std::string const& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteWholeFile(std::string const& path, std::string const& bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+}
+
+std::vector<std::string> ListFolder(std::string const& path)
+{
+    std::vector<std::string> names;
+    for (auto const& entry : std::filesystem::directory_iterator(path))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+uint32_t ReadBigEndian32(std::string const& bytes, size_t at)
+{
+    return (uint32_t(uint8_t(bytes[at])) << 24) | (uint32_t(uint8_t(bytes[at + 1])) << 16) |
+           (uint32_t(uint8_t(bytes[at + 2])) << 8) | uint8_t(bytes[at + 3]);
+}
+
+// The catalog node ID fshfsinfo reports for a path on the volume; 0 if it finds none.
+uint32_t LookUpCatalogId(std::string const& image, std::string const& path)
+{
+    std::string output;
+    if (RunChecker(std::string("fshfsinfo -o ") + kVolumeOffset + " -F '" + path + "' '" + image + "'", &output) != 0)
+        return 0;
+    size_t at = output.find("Identifier");
+    if (at == std::string::npos)
+        return 0;
+    at = output.find(':', at);
+    return at == std::string::npos ? 0 : static_cast<uint32_t>(std::strtoul(output.c_str() + at + 1, nullptr, 10));
+}
+
+class StandInToolsTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        char name[] = "/tmp/kiln-standin-XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        dir = name;
+        image = dir + "/work.sparseimage";
+        mount = dir + "/mnt.test";
+    }
+    void TearDown() override
+    {
+        // Leave nothing attached for the next test.
+        if (std::filesystem::exists(mount))
+            RunTool({"hdiutil", "detach", mount, "-force"});
+        std::filesystem::remove_all(dir);
+    }
+
+    CToolResult Create(std::string const& size, std::string const& name = "Kiln Test")
+    {
+        return RunTool({"hdiutil", "create", "-type", "SPARSE", "-fs", "HFS+", "-volname", name, "-size", size,
+                        image});
+    }
+    CToolResult Attach()
+    {
+        return RunTool({"hdiutil", "attach", image, "-noverify", "-noautoopen", "-mountpoint", mount});
+    }
+
+    std::string dir;
+    std::string image;
+    std::string mount;
+};
+} // namespace
+
+TEST_F(StandInToolsTest, CreateWritesASparseDiskWithTheNamedVolume)
+{
+    CToolResult created = Create("64m");
+    ASSERT_EQ(created.status, 0) << created.err;
+    EXPECT_EQ(created.out, "created: " + image + "\n");
+    struct stat info;
+    ASSERT_EQ(stat(image.c_str(), &info), 0);
+    EXPECT_EQ(info.st_size, 64 << 20);
+    EXPECT_LT(info.st_blocks * 512, 8 << 20); // sparse: only the metadata is stored
+    EXPECT_EQ(ListFolder(dir), std::vector<std::string>{"work.sparseimage"});
+
+    std::string output;
+    EXPECT_EQ(RunChecker("sgdisk -v " + image, &output), 0) << output;
+    EXPECT_NE(output.find("No problems found"), std::string::npos) << output;
+    EXPECT_EQ(RunChecker(std::string("fshfsinfo -o ") + kVolumeOffset + " " + image, &output), 0) << output;
+    EXPECT_NE(output.find("Kiln Test"), std::string::npos) << output;
+}
+
+TEST_F(StandInToolsTest, CreateRefusesSizesThatHoldNoVolume)
+{
+    for (char const* size : {"0m", "-5m", "1k", "ten"})
+    {
+        CToolResult created = Create(size);
+        EXPECT_NE(created.status, 0) << size;
+        EXPECT_NE(created.err.find("hdiutil: create failed - "), std::string::npos) << created.err;
+        EXPECT_NE(created.err.find(size), std::string::npos) << created.err;
+    }
+    EXPECT_TRUE(ListFolder(dir).empty()); // nothing left behind
+}
+
+TEST_F(StandInToolsTest, CreateLeavesAnExistingFileAlone)
+{
+    WriteWholeFile(image, "precious");
+    CToolResult created = Create("10m");
+    EXPECT_NE(created.status, 0);
+    EXPECT_EQ(created.err, "hdiutil: create failed - File exists\n");
+    EXPECT_EQ(ReadWholeFile(image), "precious");
+    EXPECT_EQ(ListFolder(dir), std::vector<std::string>{"work.sparseimage"});
+}
+
+TEST_F(StandInToolsTest, UnknownFormsAreRefusedWithAMessage)
+{
+    std::vector<std::vector<std::string>> forms = {
+        {"hdiutil"},
+        {"hdiutil", "resize", image},
+        {"hdiutil", "create", "-type", "UDIF", "-fs", "HFS+", "-size", "10m", image},
+        {"hdiutil", "create", "-type", "SPARSE", "-fs", "APFS", "-size", "10m", image},
+        {"hdiutil", "create", "-type", "SPARSE", "-fs", "HFS+", "-size", "10m", "-srcfolder", dir, image},
+        {"hdiutil", "attach", image, "-readonly", "-mountpoint", mount},
+        {"hdiutil", "detach"},
+        {"hdiutil", "convert", image, "-format", "UDBZ", "-o", dir + "/out.dmg"},
+        {"hdiutil", "convert", image, "-format", "UDZO", "-imagekey", "zlib-level=0", "-o", dir + "/out.dmg"},
+        {"bless", "--folder", dir},
+        {"bless", dir},
+    };
+    for (auto const& form : forms)
+    {
+        CToolResult result = RunTool(form);
+        EXPECT_NE(result.status, 0) << form.size();
+        EXPECT_FALSE(result.err.empty()) << form.size();
+        EXPECT_TRUE(result.out.empty()) << result.out;
+    }
+    EXPECT_TRUE(ListFolder(dir).empty());
+}
+
+TEST_F(StandInToolsTest, AttachWantsAnEmptyFolderAndADiskFromCreate)
+{
+    WriteWholeFile(image, std::string(1 << 20, 'x'));
+    CToolResult attached = Attach();
+    EXPECT_NE(attached.status, 0);
+    EXPECT_NE(attached.err.find("hdiutil: attach failed - "), std::string::npos) << attached.err;
+    EXPECT_FALSE(std::filesystem::exists(mount));
+
+    std::filesystem::remove(image);
+    ASSERT_EQ(Create("10m").status, 0);
+    std::filesystem::create_directory(mount);
+    WriteWholeFile(mount + "/keep.txt", "mine");
+    attached = Attach();
+    EXPECT_NE(attached.status, 0);
+    EXPECT_NE(attached.err.find("not empty"), std::string::npos) << attached.err;
+    EXPECT_EQ(ReadWholeFile(mount + "/keep.txt"), "mine");
+
+    std::filesystem::remove_all(mount);
+    attached = Attach(); // an absent folder is made
+    EXPECT_EQ(attached.status, 0) << attached.err;
+    EXPECT_TRUE(std::filesystem::is_directory(mount));
+    EXPECT_NE(Attach().status, 0); // already attached
+}
+
+TEST_F(StandInToolsTest, FilledVolumeSurvivesDetachAndConvert)
+{
+    ASSERT_EQ(Create("32m").status, 0);
+    ASSERT_EQ(Attach().status, 0);
+    std::mt19937 random(7);
+    std::string noise(3 << 20, '\0');
+    for (char& c : noise)
+        c = static_cast<char>(random());
+    std::filesystem::create_directories(mount + "/Folder/Inner");
+    std::filesystem::create_directories(mount + "/.background");
+    WriteWholeFile(mount + "/Folder/noise.bin", noise);
+    WriteWholeFile(mount + "/Folder/Inner/read me.txt", "hello\n");
+    WriteWholeFile(mount + "/empty", "");
+    WriteWholeFile(mount + "/.background/bg.png", "\x89PNG picture");
+    std::filesystem::create_symlink("Folder/Inner/read me.txt", mount + "/link");
+
+    CFileRef folderRef, pictureRef;
+    bool isDirectory = false;
+    ASSERT_EQ(FSPathMakeRef(mount.c_str(), &folderRef, &isDirectory), 0);
+    EXPECT_TRUE(isDirectory);
+    ASSERT_EQ(FSPathMakeRef((mount + "/.background/bg.png").c_str(), &pictureRef, nullptr), 0);
+    CAliasHandle alias;
+    ASSERT_EQ(FSNewAlias(&folderRef, pictureRef, &alias), 0);
+    std::string record(alias->bytes.begin(), alias->bytes.end());
+    ASSERT_EQ(GetAliasSize(alias), record.size());
+    EXPECT_EQ((uint8_t(record[4]) << 8) | uint8_t(record[5]), int(record.size()));
+
+    CToolResult blessed = RunTool({"bless", "--openfolder", mount + "/Folder"});
+    ASSERT_EQ(blessed.status, 0) << blessed.err;
+    CToolResult detached = RunTool({"hdiutil", "detach", mount});
+    ASSERT_EQ(detached.status, 0) << detached.err;
+    EXPECT_FALSE(std::filesystem::exists(mount));
+
+    // The IDs promised while attached are the ones the catalog holds.
+    uint32_t folderId = LookUpCatalogId(image, "/Folder");
+    uint32_t backgroundId = LookUpCatalogId(image, "/.background");
+    uint32_t pictureId = LookUpCatalogId(image, "/.background/bg.png");
+    EXPECT_NE(folderId, 0u);
+    EXPECT_EQ(ReadBigEndian32(record, 46), backgroundId);
+    EXPECT_EQ(ReadBigEndian32(record, 114), pictureId);
+    std::string header = ReadWholeFile(image).substr(20480 + 1024, 512);
+    EXPECT_EQ(ReadBigEndian32(header, 80 + 8), folderId); // finder info word 2: the open folder
+    EXPECT_EQ(ReadBigEndian32(record, 38), ReadBigEndian32(header, 16)); // the volume's creation date
+
+    std::string dmg = dir + "/out.dmg";
+    CToolResult converted = RunTool({"hdiutil", "convert", image, "-format", "UDZO", "-imagekey", "zlib-level=9",
+                                     "-o", dmg});
+    ASSERT_EQ(converted.status, 0) << converted.err;
+    EXPECT_EQ(converted.out, "created: " + dmg + "\n");
+
+    std::string output;
+    EXPECT_EQ(RunChecker("7zz t -tdmg " + dmg, &output), 0) << output;
+    EXPECT_EQ(output.find("WARNING"), std::string::npos) << output;
+    EXPECT_EQ(output.find("Warning"), std::string::npos) << output;
+    std::string extracted = dir + "/x";
+    ASSERT_EQ(RunChecker("7zz x -snl -o" + extracted + " " + dmg, &output), 0) << output;
+    std::string root = extracted + "/Kiln Test";
+    if (!std::filesystem::exists(root))
+        root = extracted;
+    EXPECT_EQ(ReadWholeFile(root + "/Folder/noise.bin"), noise);
+    EXPECT_EQ(ReadWholeFile(root + "/Folder/Inner/read me.txt"), "hello\n");
+    EXPECT_EQ(ReadWholeFile(root + "/.background/bg.png"), "\x89PNG picture");
+    EXPECT_TRUE(std::filesystem::exists(root + "/empty"));
+    EXPECT_EQ(std::filesystem::read_symlink(root + "/link"), "Folder/Inner/read me.txt");
+
+    std::string raw = dir + "/raw.img";
+    EXPECT_EQ(RunChecker("dmg2img " + dmg + " " + raw, &output), 0) << output;
+    EXPECT_EQ(RunChecker("sgdisk -v " + raw, &output), 0) << output;
+    EXPECT_NE(output.find("No problems found"), std::string::npos) << output;
+}
+
+TEST_F(StandInToolsTest, DetachOfAnUnstorableTreeKeepsTheFolderUntilForced)
+{
+    ASSERT_EQ(Create("10m").status, 0);
+    ASSERT_EQ(Attach().status, 0);
+    WriteWholeFile(mount + "/kept.txt", "data");
+    ASSERT_EQ(mkfifo((mount + "/pipe").c_str(), 0644), 0);
+    CToolResult detached = RunTool({"hdiutil", "detach", mount});
+    EXPECT_NE(detached.status, 0);
+    EXPECT_EQ(detached.err.rfind("hdiutil: detach failed - ", 0), 0u) << detached.err;
+    EXPECT_NE(detached.err.find("pipe"), std::string::npos) << detached.err;
+    EXPECT_EQ(ReadWholeFile(mount + "/kept.txt"), "data");
+
+    CToolResult forced = RunTool({"hdiutil", "detach", mount, "-force"});
+    EXPECT_EQ(forced.status, 0) << forced.err;
+    EXPECT_FALSE(std::filesystem::exists(mount));
+    // The disk still holds a sound, empty volume that can be attached again.
+    std::string output;
+    EXPECT_EQ(RunChecker("sgdisk -v " + image, &output), 0) << output;
+    EXPECT_EQ(Attach().status, 0);
+}
+
+TEST_F(StandInToolsTest, DetachOfATreeTooLargeForTheVolumeSaysSo)
+{
+    ASSERT_EQ(Create("10m").status, 0);
+    ASSERT_EQ(Attach().status, 0);
+    WriteWholeFile(mount + "/big.bin", std::string(12 << 20, 'b'));
+    CToolResult detached = RunTool({"hdiutil", "detach", mount});
+    EXPECT_NE(detached.status, 0);
+    EXPECT_EQ(detached.err.rfind("hdiutil: detach failed - ", 0), 0u) << detached.err;
+    EXPECT_TRUE(std::filesystem::exists(mount + "/big.bin"));
+}
+
+TEST_F(StandInToolsTest, DetachAndConvertRefuseWhatTheyDoNotKnow)
+{
+    CToolResult detached = RunTool({"hdiutil", "detach", dir + "/nowhere"});
+    EXPECT_NE(detached.status, 0);
+    EXPECT_NE(detached.err.find("hdiutil: detach failed - "), std::string::npos);
+    detached = RunTool({"hdiutil", "detach", dir, "-force"});
+    EXPECT_NE(detached.status, 0);
+    EXPECT_TRUE(std::filesystem::exists(dir)); // -force removes only live folders
+
+    std::string dmg = dir + "/out.dmg";
+    WriteWholeFile(image, std::string(1 << 20, '\0'));
+    EXPECT_NE(RunTool({"hdiutil", "convert", image, "-format", "UDZO", "-o", dmg}).status, 0);
+    std::filesystem::remove(image);
+    ASSERT_EQ(Create("10m").status, 0);
+    ASSERT_EQ(Attach().status, 0);
+    CToolResult converted = RunTool({"hdiutil", "convert", image, "-format", "UDZO", "-o", dmg});
+    EXPECT_NE(converted.status, 0);
+    EXPECT_NE(converted.err.find("attached"), std::string::npos) << converted.err;
+    ASSERT_EQ(RunTool({"hdiutil", "detach", mount}).status, 0);
+    WriteWholeFile(dmg, "old");
+    converted = RunTool({"hdiutil", "convert", image, "-format", "UDZO", "-o", dmg});
+    EXPECT_NE(converted.status, 0);
+    EXPECT_EQ(ReadWholeFile(dmg), "old");
+    std::filesystem::remove(dmg);
+    converted = RunTool({"hdiutil", "convert", image, "-format", "UDZO", "-o", dmg}); // level 1
+    EXPECT_EQ(converted.status, 0) << converted.err;
+    EXPECT_EQ(ListFolder(dir), (std::vector<std::string>{"out.dmg", "work.sparseimage"}));
+}
+
+TEST_F(StandInToolsTest, BlessWantsAFolderOnAnAttachedVolume)
+{
+    ASSERT_EQ(Create("10m").status, 0);
+    ASSERT_EQ(Attach().status, 0);
+    WriteWholeFile(mount + "/file", "x");
+    EXPECT_NE(RunTool({"bless", "--openfolder", mount + "/missing"}).status, 0);
+    EXPECT_NE(RunTool({"bless", "--openfolder", mount + "/file"}).status, 0);
+    EXPECT_NE(RunTool({"bless", "--openfolder", dir}).status, 0);
+    CToolResult blessed = RunTool({"bless", "--openfolder", mount + "/"});
+    EXPECT_EQ(blessed.status, 0) << blessed.err;
+    ASSERT_EQ(RunTool({"hdiutil", "detach", mount}).status, 0);
+    std::string header = ReadWholeFile(image).substr(20480 + 1024, 512);
+    EXPECT_EQ(ReadBigEndian32(header, 80 + 8), 2u); // the root folder
+}
+
+TEST_F(StandInToolsTest, AliasManagerFindsOnlyWhatExistsOnAnAttachedVolume)
+{
+    CFileRef ref;
+    EXPECT_EQ(FSPathMakeRef((dir + "/missing").c_str(), &ref, nullptr), -43);
+    WriteWholeFile(dir + "/outside.png", "x");
+    ASSERT_EQ(FSPathMakeRef((dir + "/outside.png").c_str(), &ref, nullptr), 0);
+    CAliasHandle alias;
+    EXPECT_NE(FSNewAlias(nullptr, ref, &alias), 0);
+    EXPECT_EQ(GetAliasSize(alias), 0u);
+
+    ASSERT_EQ(Create("10m").status, 0);
+    ASSERT_EQ(Attach().status, 0);
+    WriteWholeFile(mount + "/p.png", "x");
+    ASSERT_EQ(FSPathMakeRef((mount + "/p.png").c_str(), &ref, nullptr), 0);
+    ASSERT_EQ(FSNewAlias(nullptr, ref, &alias), 0);
+    CAliasHandle again;
+    ASSERT_EQ(FSNewAlias(nullptr, ref, &again), 0);
+    EXPECT_EQ(alias->bytes, again->bytes); // the same item keeps its ID
+}

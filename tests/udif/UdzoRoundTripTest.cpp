@@ -1,0 +1,230 @@
+// Writes UDZO images from raw disks built here and reads them back with independent tools.
+#include "udif/UdifWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+constexpr uint64_t kSector = 512;
+
+struct CCommandResult
+{
+    int status = -1;
+    std::string output;
+};
+
+CCommandResult RunCommand(std::string const& command)
+{
+    CCommandResult result;
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (!pipe)
+        return result;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        result.output.append(buffer, n);
+    int status = pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+std::string ReadFile(std::string const& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> ListDirectory(std::string const& path)
+{
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(path.c_str()))
+    {
+        while (dirent* entry = readdir(dir))
+            if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..")
+                names.push_back(entry->d_name);
+        closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A raw disk under construction: a sparse file whose sectors are filled piece by piece.
+class CRawDiskBuilder
+{
+public:
+    CRawDiskBuilder(std::string path, uint64_t sectors) : m_path(std::move(path))
+    {
+        FILE* file = fopen(m_path.c_str(), "wb");
+        EXPECT_NE(file, nullptr);
+        EXPECT_EQ(ftruncate(fileno(file), static_cast<off_t>(sectors * kSector)), 0);
+        fclose(file);
+    }
+
+    void FillRandom(uint64_t sector, uint64_t count)
+    {
+        std::string bytes(count * kSector, '\0');
+        for (char& c : bytes)
+            c = static_cast<char>(m_random());
+        Put(sector, bytes);
+    }
+    void FillText(uint64_t sector, uint64_t count)
+    {
+        std::string bytes;
+        for (int line = 0; bytes.size() < count * kSector; ++line)
+            bytes += "line " + std::to_string(line) + " of a very compressible file\n";
+        bytes.resize(count * kSector);
+        Put(sector, bytes);
+    }
+    // Writes zeros as data, so the range is not a hole of the sparse file.
+    void FillZeros(uint64_t sector, uint64_t count) { Put(sector, std::string(count * kSector, '\0')); }
+
+    void Put(uint64_t sector, std::string const& bytes)
+    {
+        FILE* file = fopen(m_path.c_str(), "r+b");
+        ASSERT_NE(file, nullptr);
+        fseeko(file, static_cast<off_t>(sector * kSector), SEEK_SET);
+        fwrite(bytes.data(), 1, bytes.size(), file);
+        fclose(file);
+    }
+
+private:
+    std::string m_path;
+    std::mt19937 m_random{42};
+};
+
+// Regions named and numbered the way a GUID partition map disk with one partition at sector 40 is.
+std::vector<CUdifRegion> MakeGptRegions(uint64_t sectors)
+{
+    return {
+        {"Protective Master Boot Record (MBR : 0)", -1, 0, 1, {}},
+        {"GPT Header (Primary GPT Header : 1)", 0, 1, 1, {}},
+        {"GPT Partition Data (Primary GPT Table : 2)", 1, 2, 32, {}},
+        {" (Apple_Free : 3)", 2, 34, 6, {}},
+        {"disk image (Apple_HFS : 4)", 3, 40, sectors - 80, {}},
+        {" (Apple_Free : 5)", 4, sectors - 40, 7, {}},
+        {"GPT Partition Data (Backup GPT Table : 6)", 5, sectors - 33, 32, {}},
+        {"GPT Header (Backup GPT Header : 7)", 6, sectors - 1, 1, {}},
+    };
+}
+
+class UdzoRoundTripTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/udif-test-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        m_dir = pattern;
+    }
+    void TearDown() override { RunCommand("rm -rf '" + m_dir + "'"); }
+
+    std::string PathOf(std::string const& name) const { return m_dir + "/" + name; }
+
+    // Writes the image and checks it with 7-Zip (test, extract) and dmg2img; `expected` is the raw
+    // disk as it must read back (unused space as zeros).
+    void WriteAndCheck(std::vector<CUdifRegion> const& regions, std::string const& expected, int level = 9)
+    {
+        std::string const dmg = PathOf("out.dmg");
+        std::string error;
+        ASSERT_TRUE(WriteUdzoImage(PathOf("raw.img"), regions, dmg, level, &error)) << error;
+        EXPECT_EQ(ListDirectory(m_dir), (std::vector<std::string>{"out.dmg", "raw.img"}));
+
+        CCommandResult test = RunCommand("7zz t -tdmg '" + dmg + "'");
+        EXPECT_EQ(test.status, 0) << test.output;
+        EXPECT_NE(test.output.find("Everything is Ok"), std::string::npos) << test.output;
+        for (char const* complaint : {"Warning", "WARNING", "CRC", "Error", "ERROR"})
+            if (std::string(complaint) == "CRC")
+                EXPECT_EQ(test.output.find("CRC Failed"), std::string::npos) << test.output;
+            else
+                EXPECT_EQ(test.output.find(complaint), std::string::npos) << test.output;
+
+        // 7-Zip extracts one file per region, in order, named after the region.
+        std::string const extracted = PathOf("x");
+        CCommandResult extract = RunCommand("7zz x -tdmg -y -o'" + extracted + "' '" + dmg + "'");
+        ASSERT_EQ(extract.status, 0) << extract.output;
+        std::vector<std::string> files = ListDirectory(extracted);
+        ASSERT_EQ(files.size(), regions.size());
+        std::sort(files.begin(), files.end(), [](std::string const& a, std::string const& b)
+                  { return std::stoi(a) < std::stoi(b); });
+        for (size_t i = 0; i < regions.size(); ++i)
+        {
+            std::string const bytes = ReadFile(extracted + "/" + files[i]);
+            EXPECT_TRUE(bytes == expected.substr(regions[i].startSector * kSector,
+                                                  regions[i].sectorCount * kSector))
+                << "region " << i << " (" << files[i] << ") differs";
+        }
+
+        std::string const converted = PathOf("raw2.img");
+        CCommandResult dmg2img = RunCommand("dmg2img -i '" + dmg + "' -o '" + converted + "'");
+        ASSERT_EQ(dmg2img.status, 0) << dmg2img.output;
+        EXPECT_TRUE(ReadFile(converted) == expected) << "dmg2img gives back a different disk";
+        RunCommand("rm -rf '" + extracted + "' '" + converted + "'");
+    }
+
+    std::string m_dir;
+};
+} // namespace
+
+TEST_F(UdzoRoundTripTest, MixedContentAcrossGptRegionsReadsBackExactly)
+{
+    uint64_t const sectors = 6 * 2048 + 300; // not a whole number of chunks
+    CRawDiskBuilder disk(PathOf("raw.img"), sectors);
+    disk.FillRandom(0, 1); // protective MBR
+    disk.FillText(1, 33);  // both GPT parts
+    disk.FillText(40, 3000);       // spans a chunk boundary inside the partition
+    disk.FillRandom(3040, 2100);   // incompressible: stored as is
+    disk.FillZeros(5140, 2048);    // zeros written as data, not a hole
+    disk.FillText(8000, 10);       // a lone sector in a mostly empty chunk
+    disk.FillRandom(sectors - 33, 33);
+    WriteAndCheck(MakeGptRegions(sectors), ReadFile(PathOf("raw.img")));
+}
+
+TEST_F(UdzoRoundTripTest, UnusedSectorsReadBackAsZerosWithoutBeingRead)
+{
+    uint64_t const sectors = 5 * 2048;
+    CRawDiskBuilder disk(PathOf("raw.img"), sectors);
+    disk.FillText(0, sectors); // every sector holds data, including the unused ones
+    std::vector<CUdifRegion> regions = MakeGptRegions(sectors);
+    // Unused ranges at the start and end of the partition, overlapping and adjacent ones, one inside a
+    // chunk, and one spanning chunk boundaries.
+    regions[4].unusedSectors = {{40, 8}, {100, 50}, {120, 60}, {180, 20}, {1000, 5000}, {sectors - 48, 8}};
+    regions[3].unusedSectors = {{34, 6}};
+
+    std::string expected = ReadFile(PathOf("raw.img"));
+    for (auto const& region : regions)
+        for (auto const& range : region.unusedSectors)
+            std::fill_n(expected.begin() + static_cast<long>(range.first * kSector), range.second * kSector, '\0');
+    WriteAndCheck(regions, expected);
+}
+
+TEST_F(UdzoRoundTripTest, SparseDiskWithWholeVolumeUnusedAtEveryLevel)
+{
+    // A disk that is mostly a hole, as a fresh sparse image is; its free space given as unused.
+    uint64_t const sectors = 64 * 2048;
+    CRawDiskBuilder disk(PathOf("raw.img"), sectors);
+    disk.FillText(40, 100);
+    disk.FillRandom(70000, 3000);
+    std::vector<CUdifRegion> regions = MakeGptRegions(sectors);
+    regions[4].unusedSectors = {{200, 60000}, {80000, sectors - 80 - 80000 + 40}};
+    std::string const expected = ReadFile(PathOf("raw.img"));
+    for (int level : {1, 6})
+        WriteAndCheck(regions, expected, level);
+}
+
+TEST_F(UdzoRoundTripTest, SingleRegionDisk)
+{
+    CRawDiskBuilder disk(PathOf("raw.img"), 3000);
+    disk.FillText(0, 3000);
+    WriteAndCheck({{"whole disk (Apple_HFS : 0)", 0, 0, 3000, {}}}, ReadFile(PathOf("raw.img")), 1);
+}
