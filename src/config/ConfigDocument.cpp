@@ -10,7 +10,16 @@ namespace
 {
 bool IsElementNamed(CXmlNode const* node, char const* name)
 {
-    return node->typeCode == kXmlNodeElement && node->text == name;
+    return node && node->typeCode == kXmlNodeElement && node->text == name;
+}
+
+// Hands every child on, whatever the earlier ones gave; true if any of them gave true.
+bool PerformEachChild(CXmlTree* tree, bool (*perform)(CXmlTree*))
+{
+    bool anyBuilt = false;
+    for (auto const& child : tree->children)
+        anyBuilt = perform(child.get()) || anyBuilt;
+    return anyBuilt;
 }
 } // namespace
 
@@ -29,10 +38,7 @@ bool PerformRoot(CXmlTree* tree)
 {
     if (!tree || GetTreeNode(tree)->typeCode != kXmlNodeDocument)
         return false;
-    bool anyBuilt = false;
-    for (auto const& child : tree->children)
-        anyBuilt = PerformKilnPack(child.get()) || anyBuilt;
-    return anyBuilt;
+    return PerformEachChild(tree, PerformKilnPack);
 }
 
 bool PerformKilnPack(CXmlTree* tree)
@@ -40,7 +46,8 @@ bool PerformKilnPack(CXmlTree* tree)
     CXmlNode const* node = GetTreeNode(tree);
     if (!IsElementNamed(node, "kilnpack"))
     {
-        fprintf(stderr, "Warning: Unknown tag '%s' read while expected 'kilnpack'.\n", GetNodeType(node).c_str());
+        fprintf(stderr, "Warning: Unknown tag '%s' read while expected 'kilnpack'.\n",
+                GetNodeType(node).c_str());
         return false;
     }
     std::string version = GetNodeAttributeOrDefault(node, "version", "0.1");
@@ -49,10 +56,7 @@ bool PerformKilnPack(CXmlTree* tree)
         fprintf(stderr, "Warning: incompatiable kilnpack version '%s' skipped.\n", version.c_str());
         return false;
     }
-    bool anyBuilt = false;
-    for (auto const& child : tree->children)
-        anyBuilt = PerformImage(child.get()) || anyBuilt;
-    return anyBuilt;
+    return PerformEachChild(tree, PerformImage);
 }
 
 bool PerformImage(CXmlTree* tree)
@@ -60,7 +64,8 @@ bool PerformImage(CXmlTree* tree)
     CXmlNode const* node = GetTreeNode(tree);
     if (!IsElementNamed(node, "image"))
     {
-        fprintf(stderr, "Warning: Unknown tag '%s' read while expected 'image'.\n", GetNodeType(node).c_str());
+        fprintf(stderr, "Warning: Unknown tag '%s' read while expected 'image'.\n",
+                GetNodeType(node).c_str());
         return false;
     }
     std::string file;

@@ -2,6 +2,7 @@
 #include "config/XmlAccess.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <fcntl.h>
 #include <new>
@@ -10,6 +11,9 @@
 
 namespace
 {
+// The parser takes at most this many bytes; a larger file is refused before it is read.
+constexpr off_t kMaximumFileSize = INT_MAX;
+
 // Fills the buffer from the descriptor; true only when exactly its size was read.
 bool ReadExactly(int descriptor, CFileData& buffer)
 {
@@ -35,7 +39,8 @@ std::unique_ptr<CFileData> ReadRegularFile(char const* path)
         return nullptr;
     std::unique_ptr<CFileData> data;
     struct stat status;
-    if (fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) && status.st_size >= 0)
+    if (fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) && status.st_size >= 0 &&
+        status.st_size <= kMaximumFileSize)
     {
         try
         {

@@ -35,7 +35,8 @@ bool GetNodeAttribute(CXmlNode const* node, char const* name, bool* target)
         *target = false;
         return true;
     }
-    fprintf(stderr, "Warning: Attribute '%s' has unknown boolean value '%s'. Skipping.\n", name, text.c_str());
+    fprintf(stderr, "Warning: Attribute '%s' has unknown boolean value '%s'. Skipping.\n", name,
+            text.c_str());
     return false;
 }
 
@@ -53,7 +54,8 @@ bool GetNodeAttribute(CXmlNode const* node, char const* name, int* target)
     bool digitsRead = end != start;
     if (!digitsRead || errno == ERANGE || number < INT_MIN || number > INT_MAX)
     {
-        fprintf(stderr, "Warning: Attribute '%s' has unknown integer value '%s'. Skipping.\n", name, text.c_str());
+        fprintf(stderr, "Warning: Attribute '%s' has unknown integer value '%s'. Skipping.\n", name,
+                text.c_str());
         return false;
     }
     *target = static_cast<int>(number);

@@ -21,7 +21,7 @@ struct CXmlElementInfo
 struct CXmlNode
 {
     int typeCode = 0;
-    std::string text;  // UTF-8: tag name of an element, content of a text node
+    std::string text; // UTF-8: tag name of an element, content of a text or CDATA node
     bool hasInfo = false;
     CXmlElementInfo info; // elements only
 };

@@ -23,9 +23,15 @@ void CDesktopDatabase::CBlock::Add(std::string record)
     records.push_back(std::move(record));
 }
 
-unsigned int CDesktopDatabase::CBlock::GetByteLength() const { return byteLength + kNodeHeaderLength; }
+unsigned int CDesktopDatabase::CBlock::GetByteLength() const
+{
+    return byteLength + kNodeHeaderLength;
+}
 
-bool CDesktopDatabase::CBlock::IsEmpty() const { return records.empty(); }
+bool CDesktopDatabase::CBlock::IsEmpty() const
+{
+    return records.empty();
+}
 
 void CDesktopDatabase::CBlock::AllocateOnDisk(CFreeBlockList& allocator)
 {

@@ -33,11 +33,17 @@ void PrintBlobDump(unsigned int size, unsigned char const* data)
 
 void CDesktopDatabase::CDatabaseKey::Print() const
 {
-    std::putchar('"');
+    flockfile(stdout);
+    putc_unlocked('"', stdout);
     for (wchar_t unit : name)
-        std::putchar(static_cast<unsigned char>(unit & 0xFF));
-    std::printf("\" '%c%c%c%c'", static_cast<char>(code >> 24), static_cast<char>(code >> 16),
-                static_cast<char>(code >> 8), static_cast<char>(code));
+        putc_unlocked(static_cast<unsigned char>(unit & 0xFF), stdout);
+    putc_unlocked('"', stdout);
+    putc_unlocked(' ', stdout);
+    putc_unlocked('\'', stdout);
+    for (int shift = 24; shift >= 0; shift -= 8)
+        putc_unlocked(static_cast<unsigned char>(code >> shift), stdout);
+    putc_unlocked('\'', stdout);
+    funlockfile(stdout);
 }
 
 void CDesktopDatabase::CDatabaseValue::Print() const
@@ -45,7 +51,7 @@ void CDesktopDatabase::CDatabaseValue::Print() const
     switch (type)
     {
     case MakeFourCharCode("bool"):
-        std::printf("%s", value != 0 ? "true" : "false");
+        std::fputs(value != 0 ? "true" : "false", stdout);
         break;
     case MakeFourCharCode("long"):
         std::printf("(long)%d (0x%08x)", value, static_cast<unsigned int>(value));
@@ -64,11 +70,22 @@ void CDesktopDatabase::CDatabaseValue::Print() const
 
 void CDesktopDatabase::Print() const
 {
-    for (auto const& record : records)
+    // One lock for the whole listing; the calls below take it again cheaply.
+    flockfile(stdout);
+    try
     {
-        record.first.Print();
-        std::fputs(" : ", stdout);
-        record.second.Print();
-        std::putchar('\n');
+        for (auto const& record : records)
+        {
+            record.first.Print();
+            std::fputs(" : ", stdout);
+            record.second.Print();
+            std::putchar('\n');
+        }
     }
+    catch (...)
+    {
+        funlockfile(stdout);
+        throw;
+    }
+    funlockfile(stdout);
 }

@@ -30,7 +30,9 @@ int UnicodeStringCompare(std::wstring const& a, std::wstring const& b)
 
 CDesktopDatabase::CDatabaseKey::CDatabaseKey() : code(0) {}
 
-CDesktopDatabase::CDatabaseKey::CDatabaseKey(wchar_t const* name, unsigned int code) : name(name), code(code) {}
+CDesktopDatabase::CDatabaseKey::CDatabaseKey(wchar_t const* name, unsigned int code) : name(name), code(code)
+{
+}
 
 CDesktopDatabase::CDatabaseKey::CDatabaseKey(char const* text, unsigned int code) : code(code)
 {
@@ -77,7 +79,10 @@ CDesktopDatabase::CDatabaseValue& CDesktopDatabase::CDatabaseValue::operator=(CD
     return *this;
 }
 
-CDesktopDatabase::CDatabaseValue::~CDatabaseValue() { FreeValue(); }
+CDesktopDatabase::CDatabaseValue::~CDatabaseValue()
+{
+    FreeValue();
+}
 
 void CDesktopDatabase::CDatabaseValue::FreeValue()
 {
@@ -165,4 +170,7 @@ void CDesktopDatabase::SetBlob(wchar_t const* name, unsigned int code, unsigned 
     records[CDatabaseKey(name, code)].SetBlobValue(size, bytes);
 }
 
-bool CDesktopDatabase::IsEmpty() const { return records.empty(); }
+bool CDesktopDatabase::IsEmpty() const
+{
+    return records.empty();
+}

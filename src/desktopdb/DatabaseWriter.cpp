@@ -79,7 +79,9 @@ std::string CDesktopDatabase::BuildFileImage() const
     unsigned int const plannedLeaves = (total + kLeafBudget) / kLeafBudget;
     unsigned int const target = (total + plannedLeaves - 1) / plannedLeaves;
     CBlock internal(false);
-    std::vector<CBlock> leaves(1, CBlock(true));
+    std::vector<CBlock> leaves;
+    leaves.reserve(plannedLeaves); // never more leaves than planned: no copies while dealing
+    leaves.emplace_back(true);
     unsigned int sum = 0;
     for (std::string& record : encoded)
     {

@@ -71,9 +71,16 @@ void StreamWriteInt(std::ostream& out, int number)
 
 char StreamReadChar(std::istream& in)
 {
-    int const byte = in.get();
-    if (byte == std::istream::traits_type::eof())
+    // What istream::get does, without building a sentry for every byte: a stream that has failed
+    // (a short block read, a seek that could not be done) yields nothing more.
+    if (!in.good())
         throw kReadBeyondEnd;
+    int const byte = in.rdbuf()->sbumpc();
+    if (byte == std::istream::traits_type::eof())
+    {
+        in.setstate(std::ios::eofbit | std::ios::failbit);
+        throw kReadBeyondEnd;
+    }
     return static_cast<char>(byte);
 }
 

@@ -8,6 +8,7 @@
 constexpr uint16_t kHfsPlusSignature = 0x482B; // 'H+'
 constexpr uint16_t kHfsPlusVersion = 4;
 constexpr uint32_t kHfsVolumeUnmounted = 0x100;
+constexpr uint32_t kHfsVolumeUnusedNodesZeroed = 0x80000000; // spares fsck from clearing them
 constexpr uint32_t kHfsLastMountedVersion = 0x31302E30; // '10.0': written by a non-journaling OS X
 constexpr uint64_t kHfsVolumeHeaderOffset = 1024;
 constexpr size_t kHfsVolumeHeaderSize = 512;
@@ -31,7 +32,7 @@ struct CHfsVolumeHeader
 {
     uint16_t signature = kHfsPlusSignature;
     uint16_t version = kHfsPlusVersion;
-    uint32_t attributes = kHfsVolumeUnmounted;
+    uint32_t attributes = kHfsVolumeUnmounted | kHfsVolumeUnusedNodesZeroed;
     uint32_t lastMountedVersion = kHfsLastMountedVersion;
     uint32_t journalInfoBlock = 0;
     uint32_t createDate = 0; // local time, unlike every other date of the volume

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <sys/wait.h>
 
 #ifndef __APPLE__
@@ -38,7 +39,21 @@ int RunForReal(std::string const& commandText)
     std::vector<std::string> words = SplitCommandWords(commandText);
     if (!words.empty() && (words[0] == "hdiutil" || words[0] == "bless"))
     {
-        int status = RunStandInTool(words);
+        // A stand-in that gives up with a thrown text fails like a tool that exits non-zero, so
+        // the pipeline still detaches and cleans up.
+        int status = 1;
+        try
+        {
+            status = RunStandInTool(words);
+        }
+        catch (char const* message)
+        {
+            std::fprintf(stderr, "Internal Error: '%s'\n", message);
+        }
+        catch (std::exception const& error)
+        {
+            std::fprintf(stderr, "Internal Error: '%s'\n", error.what());
+        }
         std::fflush(stdout);
         std::fflush(stderr);
         return status;

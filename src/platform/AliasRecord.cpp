@@ -25,8 +25,15 @@ std::vector<uint32_t> DecodeUtf8(std::string const& text)
     while (i < text.size())
     {
         uint8_t lead = static_cast<uint8_t>(text[i]);
-        int extra = lead < 0x80 ? 0 : (lead >> 5) == 0x6 ? 1 : (lead >> 4) == 0xE ? 2 : (lead >> 3) == 0x1E ? 3 : -1;
-        uint32_t point = extra == 0 ? lead : extra == 1 ? lead & 0x1F : extra == 2 ? lead & 0x0F : lead & 0x07;
+        int extra = lead < 0x80           ? 0
+                    : (lead >> 5) == 0x6  ? 1
+                    : (lead >> 4) == 0xE  ? 2
+                    : (lead >> 3) == 0x1E ? 3
+                                          : -1;
+        uint32_t point = extra == 0   ? lead
+                         : extra == 1 ? lead & 0x1F
+                         : extra == 2 ? lead & 0x0F
+                                      : lead & 0x07;
         bool valid = extra >= 0 && i + static_cast<size_t>(extra) < text.size();
         for (int k = 1; valid && k <= extra; ++k)
         {
@@ -111,7 +118,8 @@ std::vector<uint8_t> BuildAliasRecord(CAliasFacts const& facts)
     if (facts.pathNames.empty())
         return {};
     std::string const& targetName = facts.pathNames.back();
-    std::string parentName = facts.pathNames.size() > 1 ? facts.pathNames[facts.pathNames.size() - 2] : facts.volumeName;
+    std::string parentName =
+        facts.pathNames.size() > 1 ? facts.pathNames[facts.pathNames.size() - 2] : facts.volumeName;
     uint32_t parentId = facts.folderIds.empty() ? kRootFolderId : facts.folderIds.back();
 
     std::vector<uint8_t> record(kFixedPartBytes, 0);

@@ -13,8 +13,8 @@ int RunBless(std::vector<std::string> const& argv)
 {
     CToolArguments arguments;
     std::string error;
-    if (!ParseToolArguments(argv, 1, {"--openfolder"}, {}, &arguments, &error) || !arguments.operands.empty() ||
-        !arguments.Has("--openfolder"))
+    if (!ParseToolArguments(argv, 1, {"--openfolder"}, {}, &arguments, &error) ||
+        !arguments.operands.empty() || !arguments.Has("--openfolder"))
     {
         std::fprintf(stderr, "bless: %s\nUsage: bless --openfolder <folder>\n",
                      error.empty() ? "unsupported arguments" : error.c_str());
@@ -24,7 +24,8 @@ int RunBless(std::vector<std::string> const& argv)
     struct stat info;
     if (stat(folder.c_str(), &info) != 0)
     {
-        std::fprintf(stderr, "bless: can't use '%s' as the open folder: %s\n", folder.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "bless: can't use '%s' as the open folder: %s\n", folder.c_str(),
+                     std::strerror(errno));
         return 1;
     }
     if (!S_ISDIR(info.st_mode))

@@ -68,8 +68,8 @@ bool ReadAt(int fd, std::vector<uint8_t>* bytes, uint64_t sector, std::string* e
 }
 
 // Checks one header sector against the layout implied by the disk size; gives the entries' CRC.
-bool CheckHeader(std::vector<uint8_t> const& sector, bool primary, uint64_t totalSectors, uint32_t* entriesCrc,
-                 std::string* error)
+bool CheckHeader(std::vector<uint8_t> const& sector, bool primary, uint64_t totalSectors,
+                 uint32_t* entriesCrc, std::string* error)
 {
     char const* which = primary ? "primary" : "backup";
     uint8_t const* h = sector.data();
@@ -80,7 +80,8 @@ bool CheckHeader(std::vector<uint8_t> const& sector, bool primary, uint64_t tota
     }
     std::vector<uint8_t> copy(h, h + kHeaderBytes);
     std::memset(copy.data() + 16, 0, 4);
-    if (GetLittleEndian(h + 12, 4) != kHeaderBytes || GetLittleEndian(h + 16, 4) != Crc32(copy.data(), kHeaderBytes))
+    if (GetLittleEndian(h + 12, 4) != kHeaderBytes ||
+        GetLittleEndian(h + 16, 4) != Crc32(copy.data(), kHeaderBytes))
     {
         *error = std::string("the ") + which + " GUID partition table header is damaged";
         return false;
@@ -93,7 +94,8 @@ bool CheckHeader(std::vector<uint8_t> const& sector, bool primary, uint64_t tota
         GetLittleEndian(h + 72, 8) != entriesLba || GetLittleEndian(h + 80, 4) != kEntryCount ||
         GetLittleEndian(h + 84, 4) != kEntryBytes)
     {
-        *error = std::string("the ") + which + " GUID partition table does not have the layout hdiutil create makes";
+        *error = std::string("the ") + which +
+                 " GUID partition table does not have the layout hdiutil create makes";
         return false;
     }
     *entriesCrc = static_cast<uint32_t>(GetLittleEndian(h + 88, 4));
@@ -106,7 +108,8 @@ CPartitionLayout ComputePartitionLayout(uint64_t totalSectors)
     CPartitionLayout layout;
     layout.totalSectors = totalSectors;
     layout.partitionStart = kPartitionStart;
-    layout.partitionSectors = totalSectors > kSectorsOutsidePartition ? totalSectors - kSectorsOutsidePartition : 0;
+    layout.partitionSectors =
+        totalSectors > kSectorsOutsidePartition ? totalSectors - kSectorsOutsidePartition : 0;
     return layout;
 }
 
@@ -224,7 +227,8 @@ bool ReadPartitionMap(int fd, CPartitionLayout* layout, std::string* error)
     }
     CPartitionLayout expected = ComputePartitionLayout(totalSectors);
     uint8_t const* e = entries.data();
-    if (std::memcmp(e, kAppleHfsType.data(), 16) != 0 || GetLittleEndian(e + 32, 8) != expected.partitionStart ||
+    if (std::memcmp(e, kAppleHfsType.data(), 16) != 0 ||
+        GetLittleEndian(e + 32, 8) != expected.partitionStart ||
         GetLittleEndian(e + 40, 8) != expected.partitionStart + expected.partitionSectors - 1)
     {
         *error = "the disk does not hold the single Apple_HFS partition hdiutil create makes";

@@ -84,9 +84,8 @@ int RunHdiutilAttach(std::vector<std::string> const& argv)
     CloseCreatedDisk(&disk, &error);
     // The live folder starts empty; attaching a volume that holds files would lose them on detach.
     if (disk.fileCount != 0 || disk.folderCount != 0)
-        return ReportHdiutilFailure("attach", imagePath +
-                                                  ": the volume already holds files; only a freshly "
-                                                  "created volume can be attached here");
+        return ReportHdiutilFailure("attach", imagePath + ": the volume already holds files; only a freshly "
+                                                          "created volume can be attached here");
 
     bool created = false;
     if (!PrepareMountPoint(mountPoint, &created, &error))
@@ -97,7 +96,8 @@ int RunHdiutilAttach(std::vector<std::string> const& argv)
     {
         if (created)
             rmdir(mountPoint.c_str());
-        return ReportHdiutilFailure("attach", "the mount point " + mountPoint + " lies inside an attached volume");
+        return ReportHdiutilFailure("attach",
+                                    "the mount point " + mountPoint + " lies inside an attached volume");
     }
 
     CAttachedVolume volume;

@@ -17,7 +17,8 @@ constexpr int kDefaultZlibLevel = 1; // hdiutil's default for UDZO
 bool ParseImageKey(std::string const& key, int* level, std::string* error)
 {
     std::string const prefix = "zlib-level=";
-    std::string value = key.compare(0, prefix.size(), prefix) == 0 ? key.substr(prefix.size()) : std::string();
+    std::string value =
+        key.compare(0, prefix.size(), prefix) == 0 ? key.substr(prefix.size()) : std::string();
     if (value.size() == 1 && value[0] >= '1' && value[0] <= '9')
     {
         *level = value[0] - '0';

@@ -83,10 +83,9 @@ int RunHdiutilCreate(std::vector<std::string> const& argv)
     uint64_t partitionBytes = layout.partitionSectors * kSectorBytes;
     uint64_t minimum = GetMinimumHfsVolumeSize();
     if (partitionBytes < minimum)
-        return ReportHdiutilFailure("create", "size " + arguments.Value("-size") +
-                                                  " is too small for an HFS+ volume (the least is " +
-                                                  std::to_string((minimum + 80 * kSectorBytes + 1023) / 1024) +
-                                                  "k)");
+        return ReportHdiutilFailure(
+            "create", "size " + arguments.Value("-size") + " is too small for an HFS+ volume (the least is " +
+                          std::to_string((minimum + 80 * kSectorBytes + 1023) / 1024) + "k)");
     if (partitionBytes > kLargestPartition)
         return ReportHdiutilFailure("create", "size " + arguments.Value("-size") + " is too large for HFS+");
 

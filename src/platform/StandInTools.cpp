@@ -16,7 +16,8 @@ int RunStandInTool(std::vector<std::string> const& argv)
         return RunBless(argv);
     if (argv.empty() || argv[0] != "hdiutil")
     {
-        std::fprintf(stderr, "%s: not a tool this program stands in for\n", argv.empty() ? "" : argv[0].c_str());
+        std::fprintf(stderr, "%s: not a tool this program stands in for\n",
+                     argv.empty() ? "" : argv[0].c_str());
         return 127;
     }
     std::string verb = argv.size() > 1 ? argv[1] : std::string();
@@ -31,7 +32,8 @@ int RunStandInTool(std::vector<std::string> const& argv)
     if (verb.empty())
         std::fprintf(stderr, "Usage: hdiutil <verb> <options>\nverbs: create, attach, detach, convert\n");
     else
-        std::fprintf(stderr, "hdiutil: unknown verb '%s' (this stand-in knows create, attach, detach, convert)\n",
+        std::fprintf(stderr,
+                     "hdiutil: unknown verb '%s' (this stand-in knows create, attach, detach, convert)\n",
                      verb.c_str());
     return 1;
 }

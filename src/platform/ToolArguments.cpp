@@ -59,11 +59,20 @@ bool ParseImageSize(std::string const& text, unsigned long long* bytes, std::str
     {
         switch (std::tolower(static_cast<unsigned char>(suffix[0])))
         {
-        case 'k': shift = 10; break;
-        case 'm': shift = 20; break;
-        case 'g': shift = 30; break;
-        case 't': shift = 40; break;
-        default: break;
+        case 'k':
+            shift = 10;
+            break;
+        case 'm':
+            shift = 20;
+            break;
+        case 'g':
+            shift = 30;
+            break;
+        case 't':
+            shift = 40;
+            break;
+        default:
+            break;
         }
     }
     if (i == digitsStart || shift < 0)

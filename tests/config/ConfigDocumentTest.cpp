@@ -21,10 +21,12 @@ class ConfigWalk : public testing::Test
 protected:
     void SetUp() override
     {
-        SetCommandHandler([this](std::string const& command) {
-            commands.push_back(command);
-            return !failingText.empty() && command.find(failingText) != std::string::npos ? 1 : 0;
-        });
+        SetCommandHandler(
+            [this](std::string const& command)
+            {
+                commands.push_back(command);
+                return !failingText.empty() && command.find(failingText) != std::string::npos ? 1 : 0;
+            });
     }
     void TearDown() override { SetCommandHandler(nullptr); }
 
@@ -53,8 +55,8 @@ protected:
 
     static std::string Create(std::string const& file, std::string const& name, int size = 1024)
     {
-        return "hdiutil create -type SPARSE -fs HFS+ -volname \"" + name + "\" -size " + std::to_string(size) +
-               "m \"" + file + ".sparseimage\"";
+        return "hdiutil create -type SPARSE -fs HFS+ -volname \"" + name + "\" -size " +
+               std::to_string(size) + "m \"" + file + ".sparseimage\"";
     }
 
     CTempDirectory directory;
@@ -72,7 +74,8 @@ TEST_F(ConfigWalk, BuildsEveryImageInDocumentOrder)
                         "  <image file='two.dmg' name='Two' template_size='20'></image>\n"
                         "</kilnpack>\n"));
     EXPECT_EQ(errors, "");
-    EXPECT_EQ(GetCreateCommands(), (std::vector<std::string>{Create("one.dmg", "One"), Create("two.dmg", "Two", 20)}));
+    EXPECT_EQ(GetCreateCommands(),
+              (std::vector<std::string>{Create("one.dmg", "One"), Create("two.dmg", "Two", 20)}));
     EXPECT_EQ(output.find("Running Command: rm \"one.dmg\"\n"), 0u);
 }
 
@@ -84,8 +87,10 @@ TEST_F(ConfigWalk, VersionIsOptionalButOnlyZeroPointOneIsAccepted)
     commands.clear();
     for (char const* version : {"0.10", "1.0", "0.1 ", "", " 0.1"})
     {
-        EXPECT_FALSE(Perform(std::string("<kilnpack version='") + version + "'><image file='a.dmg' name='A'/></kilnpack>"));
-        EXPECT_EQ(errors, std::string("Warning: incompatiable kilnpack version '") + version + "' skipped.\n");
+        EXPECT_FALSE(Perform(std::string("<kilnpack version='") + version +
+                             "'><image file='a.dmg' name='A'/></kilnpack>"));
+        EXPECT_EQ(errors,
+                  std::string("Warning: incompatiable kilnpack version '") + version + "' skipped.\n");
     }
     EXPECT_TRUE(commands.empty());
 }
@@ -131,7 +136,8 @@ TEST_F(ConfigWalk, MissingRequiredAttributesSkipOnlyThatImage)
 
 TEST_F(ConfigWalk, EmptyFileAndNameAreAcceptedButNonAsciiCountsAsMissing)
 {
-    EXPECT_TRUE(Perform("<kilnpack><image file='' name=''/><image file='x.dmg' name='Caf\xc3\xa9'/></kilnpack>"));
+    EXPECT_TRUE(
+        Perform("<kilnpack><image file='' name=''/><image file='x.dmg' name='Caf\xc3\xa9'/></kilnpack>"));
     EXPECT_EQ(errors, "Error: 'image' tag required attribute 'name' missing.\n");
     EXPECT_EQ(GetCreateCommands(), std::vector<std::string>{Create("", "")});
 }
@@ -145,8 +151,9 @@ TEST_F(ConfigWalk, TemplateSizeDefaultsToGigabyteAndIsPassedOnUnchecked)
                         "<image file='d.dmg' name='D' template_size='64MB'/>"
                         "</kilnpack>"));
     EXPECT_EQ(errors, "Warning: Attribute 'template_size' has unknown integer value 'big'. Skipping.\n");
-    EXPECT_EQ(GetCreateCommands(), (std::vector<std::string>{Create("a.dmg", "A"), Create("b.dmg", "B", 0),
-                                                             Create("c.dmg", "C", -5), Create("d.dmg", "D", 64)}));
+    EXPECT_EQ(GetCreateCommands(),
+              (std::vector<std::string>{Create("a.dmg", "A"), Create("b.dmg", "B", 0),
+                                        Create("c.dmg", "C", -5), Create("d.dmg", "D", 64)}));
 }
 
 TEST_F(ConfigWalk, OpenFolderIsBlessedOnlyWhenGiven)
@@ -158,13 +165,15 @@ TEST_F(ConfigWalk, OpenFolderIsBlessedOnlyWhenGiven)
     EXPECT_TRUE(Perform("<kilnpack><image file='a.dmg' name='A' open_folder='Apps'/></kilnpack>"));
     int blessed = 0;
     for (std::string const& command : commands)
-        blessed += command.rfind("bless --openfolder \"", 0) == 0 && command.find("/Apps\"") != std::string::npos;
+        blessed +=
+            command.rfind("bless --openfolder \"", 0) == 0 && command.find("/Apps\"") != std::string::npos;
     EXPECT_EQ(blessed, 1);
 }
 
 TEST_F(ConfigWalk, FileSucceedsWhenAnyImageIsBuilt)
 {
-    std::string config = "<kilnpack><image file='bad.dmg' name='Bad'/><image file='good.dmg' name='Good'/></kilnpack>";
+    std::string config =
+        "<kilnpack><image file='bad.dmg' name='Bad'/><image file='good.dmg' name='Good'/></kilnpack>";
     failingText = "create -type SPARSE -fs HFS+ -volname \"Bad\"";
     EXPECT_TRUE(Perform(config));
     EXPECT_EQ(errors, "Error: Unable to create temporary sparse disk image 'bad.dmg.sparseimage'.\n");
@@ -185,15 +194,22 @@ TEST_F(ConfigWalk, UnreadableOrMalformedFilesFail)
     EXPECT_FALSE(PerformConfigFile(missing.c_str()));
     EXPECT_EQ(GetCapturedStderr(), "Error: Unable to access file '" + missing + "'.\n");
     EXPECT_FALSE(Perform("<kilnpack><image file='a.dmg' name='A'></kilnpack>"));
-    EXPECT_EQ(errors, "Error: XML Error (line: 1) 'Opening and ending tag mismatch: image line 1 and kilnpack'.\n");
+    EXPECT_EQ(errors,
+              "Error: XML Error (line: 1) 'Opening and ending tag mismatch: image line 1 and kilnpack'.\n");
     EXPECT_TRUE(commands.empty());
 }
 
-TEST(PerformRoot, NeedsADocumentNode)
+TEST(PerformRoot, NeedsADocumentNodeAndLevelsNeedNodes)
 {
     auto tree = ParseText("<kilnpack><image file='a.dmg' name='A'/></kilnpack>");
     CaptureStderr();
     EXPECT_FALSE(PerformRoot(nullptr));
     EXPECT_FALSE(PerformRoot(tree->children.at(0).get()));
     EXPECT_EQ(GetCapturedStderr(), "");
+    // A missing node is no element either.
+    CaptureStderr();
+    EXPECT_FALSE(PerformKilnPack(nullptr));
+    EXPECT_FALSE(PerformImage(nullptr));
+    EXPECT_EQ(GetCapturedStderr(), "Warning: Unknown tag '' read while expected 'kilnpack'.\n"
+                                   "Warning: Unknown tag '' read while expected 'image'.\n");
 }

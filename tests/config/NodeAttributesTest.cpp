@@ -15,40 +15,32 @@ std::unique_ptr<CXmlTree> ParseAttribute(std::string const& value)
     return tree;
 }
 
-struct CBooleanResult
+template <typename T> struct CReadResult
 {
     bool found;
-    bool value;
+    T value;
     std::string errors;
 };
 
-CBooleanResult ReadBoolean(std::string const& value)
+// Reads attribute "a" holding the value into a target that starts as initial.
+template <typename T> CReadResult<T> ReadAttribute(std::string const& value, T initial)
 {
     auto tree = ParseAttribute(value);
-    CBooleanResult result{false, false, ""};
-    bool target = false;
-    CaptureStderr();
-    result.found = GetNodeAttribute(GetFirstNode(tree.get()), "a", &target);
-    result.errors = GetCapturedStderr();
-    result.value = target;
-    return result;
-}
-
-struct CIntegerResult
-{
-    bool found;
-    int value;
-    std::string errors;
-};
-
-CIntegerResult ReadInteger(std::string const& value)
-{
-    auto tree = ParseAttribute(value);
-    CIntegerResult result{false, -777, ""};
+    CReadResult<T> result{false, initial, ""};
     CaptureStderr();
     result.found = GetNodeAttribute(GetFirstNode(tree.get()), "a", &result.value);
     result.errors = GetCapturedStderr();
     return result;
+}
+
+CReadResult<bool> ReadBoolean(std::string const& value)
+{
+    return ReadAttribute(value, false);
+}
+
+CReadResult<int> ReadInteger(std::string const& value)
+{
+    return ReadAttribute(value, -777);
 }
 } // namespace
 
@@ -91,17 +83,17 @@ TEST(BooleanAttribute, SixWordsInAnyCaseAreRecognised)
 {
     for (char const* word : {"true", "TRUE", "Yes", "1"})
     {
-        CBooleanResult result = ReadBoolean(word);
+        CReadResult<bool> result = ReadBoolean(word);
         EXPECT_TRUE(result.found) << word;
         EXPECT_TRUE(result.value) << word;
         EXPECT_EQ(result.errors, "") << word;
     }
     for (char const* word : {"false", "False", "NO", "0"})
     {
-        auto tree = ParseAttribute(word);
-        bool target = true;
-        EXPECT_TRUE(GetNodeAttribute(GetFirstNode(tree.get()), "a", &target)) << word;
-        EXPECT_FALSE(target) << word;
+        CReadResult<bool> result = ReadAttribute<bool>(word, true);
+        EXPECT_TRUE(result.found) << word;
+        EXPECT_FALSE(result.value) << word;
+        EXPECT_EQ(result.errors, "") << word;
     }
 }
 
@@ -111,14 +103,15 @@ TEST(BooleanAttribute, OtherTextWarnsInLowerCaseAndLeavesTarget)
     {
         char const* value;
         char const* shown;
-    } const cases[] = {{"On", "on"}, {" yes", " yes"}, {"yes ", "yes "}, {"", ""}, {"2", "2"}, {"TRUE!", "true!"}};
+    } const cases[] = {{"On", "on"}, {" yes", " yes"}, {"yes ", "yes "},
+                       {"", ""},     {"2", "2"},       {"TRUE!", "true!"}};
     for (auto const& item : cases)
     {
-        CBooleanResult result = ReadBoolean(item.value);
+        CReadResult<bool> result = ReadBoolean(item.value);
         EXPECT_FALSE(result.found) << item.value;
         EXPECT_FALSE(result.value) << item.value;
-        EXPECT_EQ(result.errors,
-                  std::string("Warning: Attribute 'a' has unknown boolean value '") + item.shown + "'. Skipping.\n");
+        EXPECT_EQ(result.errors, std::string("Warning: Attribute 'a' has unknown boolean value '") +
+                                     item.shown + "'. Skipping.\n");
     }
 }
 
@@ -149,12 +142,21 @@ TEST(IntegerAttribute, LeadingNumberIsReadAndTheRestIgnored)
     {
         char const* value;
         int expected;
-    } const cases[] = {{"12", 12},   {"-5", -5},        {"+7", 7},          {"12abc", 12}, {"12px", 12},
-                       {"0x10", 0},  {"  42", 42},      {"&#9;\n8 9", 8},   {"007", 7},    {"-0", 0},
-                       {"2147483647", 2147483647},      {"-2147483648", -2147483647 - 1}};
+    } const cases[] = {{"12", 12},
+                       {"-5", -5},
+                       {"+7", 7},
+                       {"12abc", 12},
+                       {"12px", 12},
+                       {"0x10", 0},
+                       {"  42", 42},
+                       {"&#9;\n8 9", 8},
+                       {"007", 7},
+                       {"-0", 0},
+                       {"2147483647", 2147483647},
+                       {"-2147483648", -2147483647 - 1}};
     for (auto const& item : cases)
     {
-        CIntegerResult result = ReadInteger(item.value);
+        CReadResult<int> result = ReadInteger(item.value);
         EXPECT_TRUE(result.found) << item.value;
         EXPECT_EQ(result.value, item.expected) << item.value;
         EXPECT_EQ(result.errors, "") << item.value;
@@ -163,14 +165,14 @@ TEST(IntegerAttribute, LeadingNumberIsReadAndTheRestIgnored)
 
 TEST(IntegerAttribute, TextWithoutLeadingNumberWarnsAndLeavesTarget)
 {
-    for (char const* value : {"abc", "", "   ", "-", "+", "- 5", "x12", "2147483648", "-2147483649",
-                              "99999999999999999999"})
+    for (char const* value :
+         {"abc", "", "   ", "-", "+", "- 5", "x12", "2147483648", "-2147483649", "99999999999999999999"})
     {
-        CIntegerResult result = ReadInteger(value);
+        CReadResult<int> result = ReadInteger(value);
         EXPECT_FALSE(result.found) << value;
         EXPECT_EQ(result.value, -777) << value;
-        EXPECT_EQ(result.errors,
-                  std::string("Warning: Attribute 'a' has unknown integer value '") + value + "'. Skipping.\n");
+        EXPECT_EQ(result.errors, std::string("Warning: Attribute 'a' has unknown integer value '") + value +
+                                     "'. Skipping.\n");
     }
 }
 

@@ -43,14 +43,14 @@ TEST(ParseXMLData, BuildsDocumentElementsAttributesAndTextInOrder)
                           "  <![CDATA[ <raw> ]]>\n"
                           "</kilnpack>\n");
     ASSERT_NE(tree, nullptr);
-    EXPECT_EQ(DescribeTree(tree.get()),
-              "Type: 1 Str: '' \n"
-              "    Type: 2 Str: 'kilnpack' version = '0.1', \n"
-              "        Type: 2 Str: 'image' name = 'Vol', file = 'out.dmg', open_folder = '', template_size = '20', \n"
-              "            Type: 2 Str: 'folder' name = 'A', \n"
-              "            Type: 2 Str: 'file' name = 'B', \n"
-              "        Type: 6 Str: '\n  loose & <text> AB\n  ' \n"
-              "        Type: 7 Str: ' <raw> ' \n");
+    EXPECT_EQ(DescribeTree(tree.get()), "Type: 1 Str: '' \n"
+                                        "    Type: 2 Str: 'kilnpack' version = '0.1', \n"
+                                        "        Type: 2 Str: 'image' name = 'Vol', file = 'out.dmg', "
+                                        "open_folder = '', template_size = '20', \n"
+                                        "            Type: 2 Str: 'folder' name = 'A', \n"
+                                        "            Type: 2 Str: 'file' name = 'B', \n"
+                                        "        Type: 6 Str: '\n  loose & <text> AB\n  ' \n"
+                                        "        Type: 7 Str: ' <raw> ' \n");
 }
 
 TEST(ParseXMLData, InternalEntitiesAreReplaced)
@@ -70,7 +70,8 @@ TEST(ParseXMLData, MalformedDocumentsReportLineAndDescription)
     EXPECT_EQ(GetParseError(""), "Error: XML Error (line: 1) 'Document is empty'.\n");
     EXPECT_EQ(GetParseError("<a>\n\n<b x='1' x='2'/></a>"),
               "Error: XML Error (line: 3) 'Attribute x redefined'.\n");
-    EXPECT_EQ(GetParseError("<a>&undefined;</a>"), "Error: XML Error (line: 1) 'Entity 'undefined' not defined'.\n");
+    EXPECT_EQ(GetParseError("<a>&undefined;</a>"),
+              "Error: XML Error (line: 1) 'Entity 'undefined' not defined'.\n");
     // A description holding other than ASCII is not shown.
     EXPECT_EQ(GetParseError("<a>\n</\xc3\xa9>"), "Error: XML Error (line: 2) 'Unknown Error'.\n");
     CaptureStderr();
@@ -105,12 +106,24 @@ TEST(ParseXMLData, EntityExpansionAttacksAreRefusedQuickly)
         laughs += "'>";
     }
     laughs += "]>\n<k a='&l9;'>&l9;</k>";
-    EXPECT_EQ(GetParseError(laughs), "Error: XML Error (line: 2) 'Detected an entity reference loop'.\n");
+    // Refused where the declarations are checked, before any reference is expanded.
+    EXPECT_EQ(GetParseError(laughs),
+              "Error: XML Error (line: 1) 'Entities expand to more than 1048576 characters'.\n");
 
     std::string quadratic = "<!DOCTYPE k [<!ENTITY a '" + std::string(50000, 'x') + "'>]>\n<k>";
     for (int copy = 0; copy < 50000; ++copy)
         quadratic += "&a;";
-    EXPECT_EQ(GetParseError(quadratic + "</k>"), "Error: XML Error (line: 2) 'Detected an entity reference loop'.\n");
+    EXPECT_EQ(GetParseError(quadratic + "</k>"),
+              "Error: XML Error (line: 2) 'Entities expand to more than 1048576 characters'.\n");
+
+    // Markup copied by reference counts as well.
+    std::string copies = "<!DOCTYPE k [<!ENTITY i '<image file=\"a.dmg\" name=\"A\"/>'>]>\n<k>";
+    for (int copy = 0; copy < 40000; ++copy)
+        copies += "&i;";
+    EXPECT_EQ(GetParseError(copies + "</k>"),
+              "Error: XML Error (line: 2) 'Entities expand to more than 1048576 characters'.\n");
+    EXPECT_EQ(GetParseError("<!DOCTYPE k [<!ENTITY a '&b;'><!ENTITY b '&a;'>]>\n<k>\n&a;</k>"),
+              "Error: XML Error (line: 1) 'Detected an entity reference loop'.\n");
 }
 
 TEST(ParseXMLData, DocumentsWithTooManyElementsAreRefused)
@@ -144,7 +157,9 @@ TEST(ReadFileIntoMemory, AnythingButARegularReadableFileIsRefused)
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     std::string missing = (directory.path / "missing.xml").string();
     std::string folder = directory.path.string();
-    for (std::string const& path : {missing, folder, fifo, std::string("/dev/null")})
+    std::string huge = directory.WriteFile("huge.xml", ""); // larger than the parser takes; sparse
+    std::filesystem::resize_file(huge, 3ull << 30);
+    for (std::string const& path : {missing, folder, fifo, huge, std::string("/dev/null")})
     {
         CaptureStderr();
         EXPECT_EQ(ReadFileIntoMemory(path.c_str()), nullptr) << path;

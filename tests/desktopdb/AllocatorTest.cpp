@@ -15,7 +15,8 @@ std::string Serialised(FreeBlockList const& allocator)
 
 std::vector<unsigned int> ListOf(FreeBlockList const& allocator, int exponent)
 {
-    return std::vector<unsigned int>(allocator.freeLists[exponent].begin(), allocator.freeLists[exponent].end());
+    return std::vector<unsigned int>(allocator.freeLists[exponent].begin(),
+                                     allocator.freeLists[exponent].end());
 }
 } // namespace
 

@@ -78,7 +78,8 @@ inline std::string FreeListBytes(std::vector<std::vector<unsigned int>> const& l
     for (int exponent = 0; exponent < 31; ++exponent)
     {
         std::vector<unsigned int> const empty;
-        std::vector<unsigned int> const& list = exponent < static_cast<int>(lists.size()) ? lists[exponent] : empty;
+        std::vector<unsigned int> const& list =
+            exponent < static_cast<int>(lists.size()) ? lists[exponent] : empty;
         bytes += Words({static_cast<unsigned int>(list.size())});
         for (unsigned int position : list)
             bytes += Words({position});

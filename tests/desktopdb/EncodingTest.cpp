@@ -34,8 +34,8 @@ TEST(RecordEncoding, WorkedExamples)
     unsigned char const bytes[] = {1, 2, 3};
     blob.SetBlobValue(3, bytes);
     EXPECT_EQ(EncodeRecord(Key("ab", MakeFourCharCode("Iloc")), blob),
-              Bytes({0, 0, 0, 2, 0, 0x61, 0, 0x62, 0x49, 0x6C, 0x6F, 0x63, 0x62, 0x6C, 0x6F, 0x62, 0, 0, 0, 3, 1,
-                     2, 3}));
+              Bytes({0,    0,    0,    2,    0, 0x61, 0, 0x62, 0x49, 0x6C, 0x6F, 0x63,
+                     0x62, 0x6C, 0x6F, 0x62, 0, 0,    0, 3,    1,    2,    3}));
 }
 
 TEST(RecordEncoding, IntegersAreBigEndian)
@@ -97,14 +97,25 @@ TEST(RecordDecoding, KeysAndNameLengths)
     EXPECT_EQ(ThrownText([] { ReadKey(Words({257}) + std::string(600, 'a')); }), invalid);
     EXPECT_EQ(ThrownText([] { ReadKey(Words({0xFFFFFFFF}) + std::string(16, 'a')); }), invalid);
     EXPECT_EQ(ThrownText([] { ReadKey(Words({0x80000000})); }), invalid);
-    EXPECT_EQ(ThrownText([] { ReadKey(Bytes({0, 0, 0, 2, 0, 0x61, 0})); }), "Error: Read beyond end of block.");
+    EXPECT_EQ(ThrownText(
+                  [] {
+                      ReadKey(Bytes({0, 0, 0, 2, 0, 0x61, 0}));
+                  }),
+              "Error: Read beyond end of block.");
 }
 
 TEST(RecordDecoding, ValuesAndTheirChecks)
 {
     EXPECT_EQ(ReadValue(Words({MakeFourCharCode("shor"), 0xFFFF})).value, 65535);
-    EXPECT_EQ(ThrownText([] { ReadValue(Words({MakeFourCharCode("shor"), 0x10000})); }), "Invalid Short Value.");
-    EXPECT_EQ(ThrownText([] { ReadValue(Words({MakeFourCharCode("shor"), 0xFFFFFFFF})); }),
+    EXPECT_EQ(ThrownText(
+                  [] {
+                      ReadValue(Words({MakeFourCharCode("shor"), 0x10000}));
+                  }),
+              "Invalid Short Value.");
+    EXPECT_EQ(ThrownText(
+                  [] {
+                      ReadValue(Words({MakeFourCharCode("shor"), 0xFFFFFFFF}));
+                  }),
               "Invalid Short Value.");
     Value const flag = ReadValue(Words({MakeFourCharCode("bool")}) + Bytes({2}));
     EXPECT_EQ(flag.value, 1);
@@ -112,7 +123,10 @@ TEST(RecordDecoding, ValuesAndTheirChecks)
     flag.Write(out);
     EXPECT_EQ(out.str().back(), '\x01');
     EXPECT_EQ(ReadValue(Words({MakeFourCharCode("long"), 0xFFFFFFFF})).value, -1);
-    EXPECT_EQ(ThrownText([] { ReadValue(Words({MakeFourCharCode("type"), 0})); }),
+    EXPECT_EQ(ThrownText(
+                  [] {
+                      ReadValue(Words({MakeFourCharCode("type"), 0}));
+                  }),
               "Unknown database value type.");
 
     Value const blob = ReadValue(Words({MakeFourCharCode("blob"), 3}) + Bytes({9, 8, 7}));
@@ -126,7 +140,11 @@ TEST(RecordDecoding, BlobLengthIsTrustedOnlyAsFarAsTheBytesGo)
     // Lengths far beyond the stream fail before any buffer of that size is made.
     EXPECT_EQ(ThrownText([] { ReadValue(Words({MakeFourCharCode("blob"), 0xFFFFFFFF})); }), beyond);
     EXPECT_EQ(ThrownText([] { ReadValue(Words({MakeFourCharCode("blob"), 0x7FFFFFFF, 0})); }), beyond);
-    EXPECT_EQ(ThrownText([] { ReadValue(Words({MakeFourCharCode("blob"), 5}) + Bytes({1, 2, 3, 4})); }), beyond);
+    EXPECT_EQ(ThrownText(
+                  [] {
+                      ReadValue(Words({MakeFourCharCode("blob"), 5}) + Bytes({1, 2, 3, 4}));
+                  }),
+              beyond);
     Value const exact = ReadValue(Words({MakeFourCharCode("blob"), 4}) + Bytes({1, 2, 3, 4}));
     EXPECT_EQ(exact.size, 4u);
 }

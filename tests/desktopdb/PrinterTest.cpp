@@ -40,14 +40,17 @@ TEST(Printer, ScalarValuesInKeyOrder)
 TEST(Printer, BlobDumpLines)
 {
     EXPECT_EQ(PrintedBlob(0), "\"ab\" 'Iloc' : (blob 0 bytes)\n");
-    EXPECT_EQ(PrintedBlob(16), "\"ab\" 'Iloc' : (blob 16 bytes)\n"
-                               "        0000: 41 42 43 44 45 46 47 48  49 4a 4b 4c 4d 4e 4f 50 'ABCDEFGHIJKLMNOP'\n");
-    EXPECT_EQ(PrintedBlob(17), "\"ab\" 'Iloc' : (blob 17 bytes)\n"
-                               "        0000: 41 42 43 44 45 46 47 48  49 4a 4b 4c 4d 4e 4f 50 'ABCDEFGHIJKLMNOP'\n"
-                               "        0010: 51                                               'Q'\n");
-    EXPECT_EQ(PrintedBlob(20), "\"ab\" 'Iloc' : (blob 20 bytes)\n"
-                               "        0000: 41 42 43 44 45 46 47 48  49 4a 4b 4c 4d 4e 4f 50 'ABCDEFGHIJKLMNOP'\n"
-                               "        0010: 51 52 53 54                                      'QRST'\n");
+    EXPECT_EQ(PrintedBlob(16),
+              "\"ab\" 'Iloc' : (blob 16 bytes)\n"
+              "        0000: 41 42 43 44 45 46 47 48  49 4a 4b 4c 4d 4e 4f 50 'ABCDEFGHIJKLMNOP'\n");
+    EXPECT_EQ(PrintedBlob(17),
+              "\"ab\" 'Iloc' : (blob 17 bytes)\n"
+              "        0000: 41 42 43 44 45 46 47 48  49 4a 4b 4c 4d 4e 4f 50 'ABCDEFGHIJKLMNOP'\n"
+              "        0010: 51                                               'Q'\n");
+    EXPECT_EQ(PrintedBlob(20),
+              "\"ab\" 'Iloc' : (blob 20 bytes)\n"
+              "        0000: 41 42 43 44 45 46 47 48  49 4a 4b 4c 4d 4e 4f 50 'ABCDEFGHIJKLMNOP'\n"
+              "        0010: 51 52 53 54                                      'QRST'\n");
     std::string const full = PrintedBlob(16);
     size_t const lineStart = full.find('\n') + 1;
     EXPECT_EQ(full.find('\n', lineStart) - lineStart, 81u); // a full dump line is 81 characters
@@ -59,7 +62,8 @@ TEST(Printer, RawBytesAndUnprintables)
     std::wstring const name = {0x4E2D, -23, L'"'};
     unsigned char const bytes[] = {0x20, 0x7F, 0x80, 0xFF, 0x7E};
     database.SetBlob(name.c_str(), 0x01FF4142, sizeof bytes, bytes);
-    EXPECT_EQ(Printed(database), std::string("\"\x2D\xE9\"\" '\x01\xFF" "AB' : (blob 5 bytes)\n"
+    EXPECT_EQ(Printed(database), std::string("\"\x2D\xE9\"\" '\x01\xFF"
+                                             "AB' : (blob 5 bytes)\n"
                                              "        0000: 20 7f 80 ff 7e") +
                                      std::string(35, ' ') + "' ...~'\n");
 }

@@ -76,7 +76,8 @@ TEST(Reader, HeaderChecks)
     EXPECT_EQ(ReadError(Words({2, MakeFourCharCode("bud1"), 0, 0})), "Unknown file signature.");
     EXPECT_EQ(ReadError(Words({1, MakeFourCharCode("Bud1"), 0})), "Error: Read beyond end of block.");
     EXPECT_EQ(ReadError(Words({1, MakeFourCharCode("Bud1"), 100, 0})), "Error: Read beyond end of block.");
-    EXPECT_EQ(ReadError(Words({1, MakeFourCharCode("Bud1"), 0xFFFFFFFF, 0})), "Error: Read beyond end of block.");
+    EXPECT_EQ(ReadError(Words({1, MakeFourCharCode("Bud1"), 0xFFFFFFFF, 0})),
+              "Error: Read beyond end of block.");
     // A block count of 2 reads no node.
     EXPECT_EQ(ReadError(Words({1, MakeFourCharCode("Bud1"), 12, 2048, 2})), "");
 }
@@ -106,7 +107,8 @@ TEST(Reader, DuplicateKeysKeepFirstNameAndLaterValue)
 TEST(Reader, DamagedBlocks)
 {
     // A count larger than the records present reads the zeros after them as an untyped value.
-    EXPECT_EQ(ReadError(ImageWithNode(Words({0, 0, 2}) + ItemBytes("a", 1, 1))), "Unknown database value type.");
+    EXPECT_EQ(ReadError(ImageWithNode(Words({0, 0, 2}) + ItemBytes("a", 1, 1))),
+              "Unknown database value type.");
 
     // A node listed twice stores its records once.
     CDesktopDatabase source;

@@ -8,8 +8,9 @@ namespace
 {
 void FillRandomly(CDesktopDatabase& database, std::mt19937& random, int count)
 {
-    unsigned int const codes[] = {MakeFourCharCode("Iloc"), MakeFourCharCode("bwsp"), MakeFourCharCode("icvp"),
-                                  MakeFourCharCode("vSrn"), MakeFourCharCode("dilc")};
+    unsigned int const codes[] = {MakeFourCharCode("Iloc"), MakeFourCharCode("bwsp"),
+                                  MakeFourCharCode("icvp"), MakeFourCharCode("vSrn"),
+                                  MakeFourCharCode("dilc")};
     for (int i = 0; i < count; ++i)
     {
         std::wstring name(random() % 12, L'\0');

@@ -56,7 +56,8 @@ std::string ReadWholeFile(std::string const& path)
 TEST(WriterLayout, EmptyDatabaseIsExactly6144KnownBytes)
 {
     std::string expected(6144, '\0');
-    auto put = [&](size_t position, std::string const& bytes) { expected.replace(position, bytes.size(), bytes); };
+    auto put = [&](size_t position, std::string const& bytes)
+    { expected.replace(position, bytes.size(), bytes); };
     put(0, Words({1, MakeFourCharCode("Bud1"), 4096, 2048, 4096, 0x25}));
     put(44, Words({2048, 2048}));
     put(64, Words({0, 2, 0, 0, 1, 4096}));
@@ -85,7 +86,8 @@ TEST(WriterLayout, OneLeafOf300Bytes)
     EXPECT_EQ(image.substr(44, 8), Words({2048, 2048}));
     EXPECT_EQ(image.substr(64, 24), Words({0, 2, 0, 1, 1, 4096}));
     EXPECT_EQ(image.substr(512, 12), Words({0, 0, 1}));
-    EXPECT_EQ(image.substr(524, 300), EncodeRecord(database.records.begin()->first, database.records.begin()->second));
+    EXPECT_EQ(image.substr(524, 300),
+              EncodeRecord(database.records.begin()->first, database.records.begin()->second));
     EXPECT_EQ(image.substr(4096, 24), Words({0, 3, 0, 0x100B, 0x45, 0x209}));
     auto lists = TemplateLists();
     lists[5] = {32, 96};
@@ -191,21 +193,24 @@ TEST(WriterFile, FailuresAreThrownAndLeaveNothingBehind)
     database.SetBool("a", 1, true);
 
     std::string const missing = folder + "/missing/.DS_Store";
-    EXPECT_EQ(ThrownText([&] { database.WriteToDisk(missing.c_str()); }), "Unable to create desktop database file.");
+    EXPECT_EQ(ThrownText([&] { database.WriteToDisk(missing.c_str()); }),
+              "Unable to create desktop database file.");
 
     // The target is a folder: the rename fails, the temporary file goes away.
     std::string const blocked = folder + "/blocked";
     ASSERT_EQ(mkdir(blocked.c_str(), 0755), 0);
     std::string const inside = blocked + "/keep";
     std::ofstream(inside) << "x";
-    EXPECT_EQ(ThrownText([&] { database.WriteToDisk(blocked.c_str()); }), "Unable to write desktop database file.");
+    EXPECT_EQ(ThrownText([&] { database.WriteToDisk(blocked.c_str()); }),
+              "Unable to write desktop database file.");
     EXPECT_EQ(ListFolder(folder), std::vector<std::string>{"blocked"});
 
     // A database that can't be laid out leaves an existing file untouched.
     std::string const path = folder + "/.DS_Store";
     database.WriteToDisk(path.c_str());
     AddRecordOfLength(database, "big", 5000);
-    EXPECT_EQ(ThrownText([&] { database.WriteToDisk(path.c_str()); }), "Desktop Database too large. Unsupported.");
+    EXPECT_EQ(ThrownText([&] { database.WriteToDisk(path.c_str()); }),
+              "Desktop Database too large. Unsupported.");
     CDesktopDatabase small;
     small.SetBool("a", 1, true);
     EXPECT_TRUE(SameBytes(ReadWholeFile(path), small.BuildFileImage()));

@@ -3,6 +3,7 @@
 
 #include "hfsplus/HfsEndian.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace
@@ -39,7 +40,7 @@ TEST(HfsVolumeLayout, EmptyVolumeHeaderFields)
     EXPECT_EQ(h[0], 'H');
     EXPECT_EQ(h[1], '+');
     EXPECT_EQ(GetBe16(&h[2]), 4);                // version
-    EXPECT_EQ(GetBe32(&h[4]), 0x100u);           // unmounted cleanly, no journal
+    EXPECT_EQ(GetBe32(&h[4]), 0x80000100u);      // unmounted cleanly, no journal, spare nodes zero
     EXPECT_EQ(GetBe32(&h[8]), 0x31302E30u);      // '10.0'
     EXPECT_EQ(GetBe32(&h[12]), 0u);              // no journal info block
     EXPECT_EQ(GetBe32(&h[16]), spec.createDate);

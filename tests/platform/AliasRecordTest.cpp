@@ -32,13 +32,14 @@ TEST(AliasRecordTest, FixedPartMatchesTheDocumentedLayout)
 {
     std::vector<uint8_t> record = BuildAliasRecord(MakeNestedPictureFacts());
     ASSERT_GE(record.size(), 150u);
-    std::vector<uint8_t> expected = ParseHex(
-        "00000000 013C 0002 0000"                                          // creator, size 316, version, file
-        "09 4B696C6E2054657374 000000000000000000000000000000000000"       // Str27 volume name
-        "E1234567 482B 0005 00000011"                                      // volume date, 'H+', ejectable, parent
-        "06 62672E706E67" + std::string(57 * 2, '0') +                     // Str63 name
-        "00000012 E0000000 504E4766 3842494D 0000 0002"                    // ID, date, type, creator, levels
-        "00000000 0000 00000000000000000000");                             // attributes, fs ID, reserved
+    std::vector<uint8_t> expected =
+        ParseHex("00000000 013C 0002 0000" // creator, size 316, version, file
+                 "09 4B696C6E2054657374 000000000000000000000000000000000000" // Str27 volume name
+                 "E1234567 482B 0005 00000011" // volume date, 'H+', ejectable, parent
+                 "06 62672E706E67" +
+                 std::string(57 * 2, '0') +                      // Str63 name
+                 "00000012 E0000000 504E4766 3842494D 0000 0002" // ID, date, type, creator, levels
+                 "00000000 0000 00000000000000000000");          // attributes, fs ID, reserved
     EXPECT_EQ(Slice(record, 0, 150), expected);
     EXPECT_EQ(record.size(), 316u);
 }
@@ -46,15 +47,15 @@ TEST(AliasRecordTest, FixedPartMatchesTheDocumentedLayout)
 TEST(AliasRecordTest, ExtrasFollowInTagOrderPaddedToEvenLengths)
 {
     std::vector<uint8_t> record = BuildAliasRecord(MakeNestedPictureFacts());
-    std::vector<uint8_t> expected = ParseHex(
-        "0000 000B 2E6261636B67726F756E64 00"                                   // parent name, padded
-        "0001 0008 00000011 00000010"                                           // folder IDs, parent first
-        "0002 0023 4B696C6E20546573743A466F6C6465723A2E6261636B67726F756E643A62672E706E67 00"
-        "000E 000E 0006 0062 0067 002E 0070 006E 0067"                          // Unicode name
-        "000F 0014 0009 004B 0069 006C 006E 0020 0054 0065 0073 0074"            // Unicode volume name
-        "0012 001A 2F466F6C6465722F2E6261636B67726F756E642F62672E706E67"         // POSIX path
-        "0013 0012 2F566F6C756D65732F4B696C6E2054657374"                         // mount point
-        "FFFF 0000");
+    std::vector<uint8_t> expected =
+        ParseHex("0000 000B 2E6261636B67726F756E64 00" // parent name, padded
+                 "0001 0008 00000011 00000010"         // folder IDs, parent first
+                 "0002 0023 4B696C6E20546573743A466F6C6465723A2E6261636B67726F756E643A62672E706E67 00"
+                 "000E 000E 0006 0062 0067 002E 0070 006E 0067"                   // Unicode name
+                 "000F 0014 0009 004B 0069 006C 006E 0020 0054 0065 0073 0074"    // Unicode volume name
+                 "0012 001A 2F466F6C6465722F2E6261636B67726F756E642F62672E706E67" // POSIX path
+                 "0013 0012 2F566F6C756D65732F4B696C6E2054657374"                 // mount point
+                 "FFFF 0000");
     EXPECT_EQ(Slice(record, 150, record.size() - 150), expected);
 }
 

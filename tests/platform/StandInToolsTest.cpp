@@ -1,7 +1,7 @@
 // The stand-in hdiutil, bless and alias manager end to end, with the results read by independent
 // tools: sgdisk, fshfsinfo, 7-Zip and dmg2img.
-#include "platform/AliasManager.h"
 #include "platform/StandInTools.h"
+#include "platform/AliasManager.h"
 
 #include "PlatformTestSupport.h"
 
@@ -73,13 +73,16 @@ uint32_t ReadBigEndian32(std::string const& bytes, size_t at)
 uint32_t LookUpCatalogId(std::string const& image, std::string const& path)
 {
     std::string output;
-    if (RunChecker(std::string("fshfsinfo -o ") + kVolumeOffset + " -F '" + path + "' '" + image + "'", &output) != 0)
+    if (RunChecker(std::string("fshfsinfo -o ") + kVolumeOffset + " -F '" + path + "' '" + image + "'",
+                   &output) != 0)
         return 0;
     size_t at = output.find("Identifier");
     if (at == std::string::npos)
         return 0;
     at = output.find(':', at);
-    return at == std::string::npos ? 0 : static_cast<uint32_t>(std::strtoul(output.c_str() + at + 1, nullptr, 10));
+    return at == std::string::npos
+               ? 0
+               : static_cast<uint32_t>(std::strtoul(output.c_str() + at + 1, nullptr, 10));
 }
 
 class StandInToolsTest : public testing::Test
@@ -103,8 +106,8 @@ protected:
 
     CToolResult Create(std::string const& size, std::string const& name = "Kiln Test")
     {
-        return RunTool({"hdiutil", "create", "-type", "SPARSE", "-fs", "HFS+", "-volname", name, "-size", size,
-                        image});
+        return RunTool(
+            {"hdiutil", "create", "-type", "SPARSE", "-fs", "HFS+", "-volname", name, "-size", size, image});
     }
     CToolResult Attach()
     {
@@ -238,6 +241,11 @@ TEST_F(StandInToolsTest, FilledVolumeSurvivesDetachAndConvert)
     CToolResult detached = RunTool({"hdiutil", "detach", mount});
     ASSERT_EQ(detached.status, 0) << detached.err;
     EXPECT_FALSE(std::filesystem::exists(mount));
+    // Its files would be lost in a fresh live folder, so the volume can't be attached again.
+    CToolResult reattached = Attach();
+    EXPECT_NE(reattached.status, 0);
+    EXPECT_NE(reattached.err.find("already holds files"), std::string::npos) << reattached.err;
+    EXPECT_FALSE(std::filesystem::exists(mount));
 
     // The IDs promised while attached are the ones the catalog holds.
     uint32_t folderId = LookUpCatalogId(image, "/Folder");
@@ -251,8 +259,8 @@ TEST_F(StandInToolsTest, FilledVolumeSurvivesDetachAndConvert)
     EXPECT_EQ(ReadBigEndian32(record, 38), ReadBigEndian32(header, 16)); // the volume's creation date
 
     std::string dmg = dir + "/out.dmg";
-    CToolResult converted = RunTool({"hdiutil", "convert", image, "-format", "UDZO", "-imagekey", "zlib-level=9",
-                                     "-o", dmg});
+    CToolResult converted =
+        RunTool({"hdiutil", "convert", image, "-format", "UDZO", "-imagekey", "zlib-level=9", "-o", dmg});
     ASSERT_EQ(converted.status, 0) << converted.err;
     EXPECT_EQ(converted.out, "created: " + dmg + "\n");
 

@@ -6,8 +6,10 @@ TEST(ToolArgumentsTest, OptionsComeInAnyOrderAroundTheOperand)
 {
     CToolArguments arguments;
     std::string error;
-    std::vector<std::string> argv = {"hdiutil", "attach", "-noverify", "a b.sparseimage", "-mountpoint", "/m", "-noautoopen"};
-    ASSERT_TRUE(ParseToolArguments(argv, 2, {"-mountpoint"}, {"-noverify", "-noautoopen"}, &arguments, &error));
+    std::vector<std::string> argv = {"hdiutil",     "attach", "-noverify",  "a b.sparseimage",
+                                     "-mountpoint", "/m",     "-noautoopen"};
+    ASSERT_TRUE(
+        ParseToolArguments(argv, 2, {"-mountpoint"}, {"-noverify", "-noautoopen"}, &arguments, &error));
     EXPECT_EQ(arguments.operands, std::vector<std::string>{"a b.sparseimage"});
     EXPECT_EQ(arguments.Value("-mountpoint"), "/m");
     EXPECT_TRUE(arguments.Has("-noverify"));
@@ -18,7 +20,8 @@ TEST(ToolArgumentsTest, UnknownOptionsAndMissingValuesAreRefused)
 {
     CToolArguments arguments;
     std::string error;
-    EXPECT_FALSE(ParseToolArguments({"hdiutil", "detach", "/m", "-quiet"}, 2, {}, {"-force"}, &arguments, &error));
+    EXPECT_FALSE(
+        ParseToolArguments({"hdiutil", "detach", "/m", "-quiet"}, 2, {}, {"-force"}, &arguments, &error));
     EXPECT_EQ(error, "unknown option -quiet");
     EXPECT_FALSE(ParseToolArguments({"hdiutil", "convert", "p", "-o"}, 2, {"-o"}, {}, &arguments, &error));
     EXPECT_EQ(error, "option -o needs a value");

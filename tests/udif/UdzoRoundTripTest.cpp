@@ -190,7 +190,7 @@ TEST_F(UdzoRoundTripTest, MixedContentAcrossGptRegionsReadsBackExactly)
     WriteAndCheck(MakeGptRegions(sectors), ReadFile(PathOf("raw.img")));
 }
 
-TEST_F(UdzoRoundTripTest, UnusedSectorsReadBackAsZerosWithoutBeingRead)
+TEST_F(UdzoRoundTripTest, UnusedSectorsAreNotStoredAndReadBackAsZeros)
 {
     uint64_t const sectors = 5 * 2048;
     CRawDiskBuilder disk(PathOf("raw.img"), sectors);
@@ -211,12 +211,12 @@ TEST_F(UdzoRoundTripTest, UnusedSectorsReadBackAsZerosWithoutBeingRead)
 TEST_F(UdzoRoundTripTest, SparseDiskWithWholeVolumeUnusedAtEveryLevel)
 {
     // A disk that is mostly a hole, as a fresh sparse image is; its free space given as unused.
-    uint64_t const sectors = 64 * 2048;
+    uint64_t const sectors = 24 * 2048;
     CRawDiskBuilder disk(PathOf("raw.img"), sectors);
     disk.FillText(40, 100);
-    disk.FillRandom(70000, 3000);
+    disk.FillRandom(30000, 3000);
     std::vector<CUdifRegion> regions = MakeGptRegions(sectors);
-    regions[4].unusedSectors = {{200, 60000}, {80000, sectors - 80 - 80000 + 40}};
+    regions[4].unusedSectors = {{200, 20000}, {40000, sectors - 40 - 40000}};
     std::string const expected = ReadFile(PathOf("raw.img"));
     for (int level : {1, 6})
         WriteAndCheck(regions, expected, level);
@@ -227,4 +227,50 @@ TEST_F(UdzoRoundTripTest, SingleRegionDisk)
     CRawDiskBuilder disk(PathOf("raw.img"), 3000);
     disk.FillText(0, 3000);
     WriteAndCheck({{"whole disk (Apple_HFS : 0)", 0, 0, 3000, {}}}, ReadFile(PathOf("raw.img")), 1);
+}
+
+TEST_F(UdzoRoundTripTest, ReplacesAnEarlierImage)
+{
+    CRawDiskBuilder disk(PathOf("raw.img"), 100);
+    disk.FillText(0, 100);
+    std::ofstream(PathOf("out.dmg")) << "an old image";
+    WriteAndCheck({{"whole disk (Apple_HFS : 0)", 0, 0, 100, {}}}, ReadFile(PathOf("raw.img")), 1);
+}
+
+TEST_F(UdzoRoundTripTest, FailuresLeaveNoImageAndNoTemporaryFile)
+{
+    CRawDiskBuilder disk(PathOf("raw.img"), 100);
+    disk.FillText(0, 100);
+    std::vector<CUdifRegion> const regions{{"whole disk (Apple_HFS : 0)", 0, 0, 100, {}}};
+    std::string const dmg = PathOf("out.dmg");
+    std::string error;
+
+    EXPECT_FALSE(WriteUdzoImage(PathOf("missing.img"), regions, dmg, 9, &error));
+    EXPECT_NE(error.find("missing.img"), std::string::npos) << error;
+    EXPECT_FALSE(WriteUdzoImage(PathOf("raw.img"), regions, PathOf("no/such/dir/out.dmg"), 9, &error));
+    EXPECT_NE(error.find("no/such/dir"), std::string::npos) << error;
+    // The partition map claims more sectors than the raw disk holds.
+    EXPECT_FALSE(WriteUdzoImage(PathOf("raw.img"), {{"whole disk (Apple_HFS : 0)", 0, 0, 101, {}}}, dmg, 9,
+                                &error));
+    EXPECT_NE(error.find("smaller"), std::string::npos) << error;
+    EXPECT_FALSE(WriteUdzoImage(PathOf("raw.img"), regions, dmg, 0, &error));
+    EXPECT_FALSE(WriteUdzoImage(PathOf("raw.img"), regions, dmg, 10, &error));
+    EXPECT_FALSE(WriteUdzoImage(PathOf("raw.img"), {}, dmg, 9, &error));
+    EXPECT_EQ(ListDirectory(m_dir), std::vector<std::string>{"raw.img"});
+
+    // Fails only at the final rename, after the whole image was written: the temporary file goes, and
+    // what stood at the output path is left as it was.
+    ASSERT_EQ(mkdir(dmg.c_str(), 0755), 0);
+    std::ofstream(dmg + "/keep") << "kept";
+    EXPECT_FALSE(WriteUdzoImage(PathOf("raw.img"), regions, dmg, 9, &error));
+    EXPECT_NE(error.find("out.dmg"), std::string::npos) << error;
+    EXPECT_EQ(ListDirectory(m_dir), (std::vector<std::string>{"out.dmg", "raw.img"}));
+    EXPECT_EQ(ListDirectory(dmg), std::vector<std::string>{"keep"});
+}
+
+TEST_F(UdzoRoundTripTest, DiskOfZerosStillReadable)
+{
+    // A disk without a single stored byte; readers still need a data fork to accept the image.
+    CRawDiskBuilder disk(PathOf("raw.img"), 5000);
+    WriteAndCheck({{"whole disk (Apple_HFS : 0)", 0, 0, 5000, {}}}, std::string(5000 * kSector, '\0'));
 }

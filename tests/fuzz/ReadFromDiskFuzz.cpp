@@ -1,0 +1,87 @@
+// libFuzzer target for the desktop database reader: any input must be read, or refused with a
+// thrown message, without crashing, hanging or allocating far beyond the input's size. What was
+// read is printed (to /dev/null) and written again, to exercise those paths on odd records too.
+//
+// Run with KILNPACK_FUZZ_SEED_DIR=DIR to write seed files made by the writer into DIR and exit.
+#include "desktopdb/DesktopDatabase.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace
+{
+void WriteSeed(std::string const& folder, std::string const& name, CDesktopDatabase const& database)
+{
+    database.WriteToDisk((folder + "/" + name).c_str());
+}
+
+void AddPayload(CDesktopDatabase& database, char const* name, unsigned int code, unsigned int size)
+{
+    std::vector<unsigned char> bytes(size);
+    for (unsigned int i = 0; i < size; ++i)
+        bytes[i] = static_cast<unsigned char>(i * 7);
+    database.SetBlob(name, code, size, bytes.data());
+}
+
+void WriteSeeds(std::string const& folder)
+{
+    WriteSeed(folder, "empty", CDesktopDatabase());
+
+    CDesktopDatabase marker;
+    marker.SetLong(".", MakeFourCharCode("QRVL"), 1);
+    WriteSeed(folder, "marker", marker);
+
+    CDesktopDatabase mixed;
+    mixed.SetBool("Applications", MakeFourCharCode("ICVO"), true);
+    mixed.SetShort("Readme", MakeFourCharCode("icvt"), -1);
+    mixed.SetLong(".", MakeFourCharCode("fwi0"), -5);
+    AddPayload(mixed, "ab", MakeFourCharCode("Iloc"), 17);
+    AddPayload(mixed, "ab", MakeFourCharCode("BKGD"), 0);
+    mixed.SetBool(L"\u00e9t\u00e9 \u4e2d", MakeFourCharCode("dscl"), false);
+    WriteSeed(folder, "mixed", mixed);
+
+    CDesktopDatabase twenty;
+    for (int i = 0; i < 20; ++i)
+        AddPayload(twenty, ("r" + std::to_string(10 + i)).c_str(), MakeFourCharCode("Iloc"), 278);
+    WriteSeed(folder, "twenty", twenty);
+
+    CDesktopDatabase many;
+    for (unsigned int code = 0; code < 1500; ++code)
+        many.SetBool("", code, code % 2 == 0);
+    WriteSeed(folder, "many", many);
+}
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    if (char const* folder = std::getenv("KILNPACK_FUZZ_SEED_DIR"))
+    {
+        WriteSeeds(folder);
+        std::exit(0);
+    }
+    // The printer writes to the standard output; keep the fuzzer's log readable.
+    if (std::freopen("/dev/null", "w", stdout) == nullptr)
+        std::abort();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size)
+{
+    std::istringstream in(std::string(reinterpret_cast<char const*>(data), size));
+    CDesktopDatabase database;
+    try
+    {
+        database.ReadFromStream(in);
+        database.Print();
+        database.BuildFileImage();
+    }
+    catch (char const*)
+    {
+        // A refused file: that is the expected outcome for most inputs.
+    }
+    return 0;
+}

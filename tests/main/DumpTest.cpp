@@ -1,0 +1,115 @@
+// "--dump" end to end: files made by the writer are listed, broken ones reported, and each
+// argument after a failure is handled normally.
+#include "RunKilnpack.h"
+
+#include "config/TempDirectory.h"
+#include "desktopdb/DesktopDatabase.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+class Dump : public testing::Test
+{
+protected:
+    CRunResult Run(std::vector<std::string> const& arguments)
+    {
+        return RunKilnpack(arguments, directory.path);
+    }
+
+    std::string WriteDatabase(std::string const& name, CDesktopDatabase const& database)
+    {
+        std::string const path = (directory.path / name).string();
+        database.WriteToDisk(path.c_str());
+        return path;
+    }
+
+    CTempDirectory directory;
+};
+
+unsigned char const kBlobBytes[20] = {0x41, 0x42, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48, 0x49, 0x4a,
+                                      0x4b, 0x4c, 0x4d, 0x4e, 0x4f, 0x50, 0x51, 0x52, 0x53, 0x54};
+
+char const* const kListing =
+    "\".\" 'QRVL' : (long)1 (0x00000001)\n"
+    "\"ab\" 'Iloc' : (blob 20 bytes)\n"
+    "        0000: 41 42 43 44 45 46 47 48  49 4a 4b 4c 4d 4e 4f 50 'ABCDEFGHIJKLMNOP'\n"
+    "        0010: 51 52 53 54                                      'QRST'\n"
+    "\"Applications\" 'Iloc' : (short)65535 (0xffff)\n"
+    "\"zebra\" 'ICVO' : true\n";
+
+CDesktopDatabase const& SampleDatabase()
+{
+    static CDesktopDatabase database;
+    if (database.IsEmpty())
+    {
+        database.SetBool("zebra", MakeFourCharCode("ICVO"), true);
+        database.SetShort("Applications", MakeFourCharCode("Iloc"), -1);
+        database.SetBlob("ab", MakeFourCharCode("Iloc"), sizeof kBlobBytes, kBlobBytes);
+        database.SetLong(".", MakeFourCharCode("QRVL"), 1);
+    }
+    return database;
+}
+} // namespace
+
+TEST_F(Dump, ListsWrittenFilesInKeyOrder)
+{
+    std::string const sample = WriteDatabase("sample", SampleDatabase());
+    std::string const empty = WriteDatabase("empty", CDesktopDatabase());
+    CRunResult const result = Run({"--dump", sample, empty, sample});
+    EXPECT_EQ(result.output, std::string(kBanner) + kListing + kListing);
+    EXPECT_EQ(result.errors, "");
+    EXPECT_EQ(result.status, 0);
+}
+
+TEST_F(Dump, ListsMultiLeafFiles)
+{
+    CDesktopDatabase database;
+    std::string expected;
+    for (int i = 0; i < 400; ++i)
+    {
+        std::string const name = "item " + std::to_string(1000 + i);
+        database.SetLong(name.c_str(), MakeFourCharCode("Iloc"), i);
+        char line[80];
+        std::snprintf(line, sizeof line, "\"%s\" 'Iloc' : (long)%d (0x%08x)\n", name.c_str(), i, i);
+        expected += line;
+    }
+    CRunResult const result = Run({"--dump", WriteDatabase("large", database)});
+    EXPECT_EQ(result.output, std::string(kBanner) + expected);
+    EXPECT_EQ(result.errors, "");
+}
+
+TEST_F(Dump, BrokenFilesAreReportedAndTheNextArgumentStillRuns)
+{
+    std::string const sample = WriteDatabase("sample", SampleDatabase());
+    std::string const notDatabase = directory.WriteFile("text", "this is not a desktop database file");
+    std::string const version =
+        directory.WriteFile("version", std::string("\0\0\0\2Bud1\0\0\0\0\0\0\0\0", 16));
+    std::string const truncated = directory.WriteFile("short", std::string("\0\0\0\1Bud1", 8));
+    std::string const missing = (directory.path / "missing").string();
+
+    CRunResult const result = Run({"--dump", notDatabase, sample, version, truncated, missing, sample});
+    EXPECT_EQ(result.output, std::string(kBanner) + kListing + kListing);
+    EXPECT_EQ(result.errors, "Internal Error: 'Unknown file signature.'\n"
+                             "Internal Error: 'Unknown file version.'\n"
+                             "Internal Error: 'Error: Read beyond end of block.'\n"
+                             "Internal Error: 'Error: Read beyond end of block.'\n");
+    EXPECT_EQ(result.status, 0);
+}
+
+TEST_F(Dump, DamagedRecordsPrintNothingOfTheirFile)
+{
+    // A record whose name length is negative: the file's earlier records are not printed.
+    CDesktopDatabase database;
+    database.SetLong("a", MakeFourCharCode("long"), 1);
+    database.SetLong("b", MakeFourCharCode("long"), 2);
+    std::string image = database.BuildFileImage();
+    size_t const second = image.find(std::string("\0\0\0\1\0b", 6));
+    ASSERT_NE(second, std::string::npos);
+    image.replace(second, 4, std::string("\xff\xff\xff\xff", 4));
+    std::string const damaged = directory.WriteFile("damaged", image);
+
+    CRunResult const result = Run({"--dump", damaged, WriteDatabase("sample", SampleDatabase())});
+    EXPECT_EQ(result.output, std::string(kBanner) + kListing);
+    EXPECT_EQ(result.errors, "Internal Error: 'Error: Invalid File Contents: Invalid String Length.'\n");
+}

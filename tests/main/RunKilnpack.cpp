@@ -1,0 +1,58 @@
+#include "RunKilnpack.h"
+
+#include "config/TempDirectory.h"
+
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+char const* const kBanner =
+    "Quorvel Incorporated KilnPack.\nSee: https://kilnpack.example for more information.\n";
+char const* const kUsage = "Usage: kilnpack config-file\n";
+
+namespace
+{
+std::string ReadWhole(std::filesystem::path const& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+} // namespace
+
+CRunResult RunKilnpack(std::vector<std::string> const& arguments,
+                       std::filesystem::path const& workingDirectory)
+{
+    CTempDirectory captures;
+    std::string outputPath = (captures.path / "stdout").string();
+    std::string errorsPath = (captures.path / "stderr").string();
+    std::vector<char*> argv;
+    std::string program = KILNPACK_BINARY;
+    argv.push_back(program.data());
+    std::vector<std::string> copies = arguments;
+    for (std::string& argument : copies)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    pid_t child = fork();
+    if (child == 0)
+    {
+        int output = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int errors = open(errorsPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (output < 0 || errors < 0 || chdir(workingDirectory.c_str()) != 0 || dup2(output, 1) < 0 ||
+            dup2(errors, 2) < 0)
+            _exit(126);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    CRunResult result{"", "", -1};
+    int status = 0;
+    if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status))
+        result.status = WEXITSTATUS(status);
+    result.output = ReadWhole(outputPath);
+    result.errors = ReadWhole(errorsPath);
+    return result;
+}
