@@ -7,4 +7,4 @@ apt-get install -y --no-install-recommends \
     g++ clang cmake ninja-build pkg-config \
     libxml2-dev libdeflate-dev libplist-dev libplist-utils libicu-dev \
     libgtest-dev libgmock-dev \
-    7zip dmg2img libfshfs-utils gdisk pigz
+    7zip dmg2img libfshfs-utils gdisk pigz time

@@ -61,7 +61,8 @@ bool PackHfsBTree(std::vector<std::vector<uint8_t>> const& records, uint16_t nod
             size_t need = level[i].size() + 2;
             if (kDescriptorSize + 2 + need > nodeSize)
             {
-                *error = "a catalog record of " + std::to_string(level[i].size()) + " bytes does not fit a node";
+                *error =
+                    "a catalog record of " + std::to_string(level[i].size()) + " bytes does not fit a node";
                 return false;
             }
             if (groups.empty() || used + need > nodeSize)

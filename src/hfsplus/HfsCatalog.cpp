@@ -82,7 +82,10 @@ std::vector<uint8_t> MakeRecord(std::vector<CHfsItem> const& items, CEntry const
     return record;
 }
 
-std::string DescribeItem(CHfsItem const& item) { return item.path.empty() ? "the volume's root" : item.path; }
+std::string DescribeItem(CHfsItem const& item)
+{
+    return item.path.empty() ? "the volume's root" : item.path;
+}
 
 } // namespace
 
@@ -97,7 +100,8 @@ std::vector<uint8_t> MakeHfsCatalogKey(uint32_t parentId, std::u16string const& 
     return key;
 }
 
-bool BuildHfsCatalogRecords(std::vector<CHfsItem> const& items, std::vector<std::vector<uint8_t>>* records, std::string* error)
+bool BuildHfsCatalogRecords(std::vector<CHfsItem> const& items, std::vector<std::vector<uint8_t>>* records,
+                            std::string* error)
 {
     std::vector<CEntry> entries;
     entries.reserve(items.size() * 2);

@@ -26,4 +26,5 @@ std::vector<uint8_t> MakeHfsCatalogKey(uint32_t parentId, std::u16string const& 
 
 // All catalog records of the items (IDs, names and fork extents assigned), in key order. Fails
 // when two names of one folder are the same to the case-insensitive volume.
-bool BuildHfsCatalogRecords(std::vector<CHfsItem> const& items, std::vector<std::vector<uint8_t>>* records, std::string* error);
+bool BuildHfsCatalogRecords(std::vector<CHfsItem> const& items, std::vector<std::vector<uint8_t>>* records,
+                            std::string* error);

@@ -23,11 +23,17 @@ inline void PutBe64(uint8_t* p, uint64_t v)
     PutBe32(p + 4, uint32_t(v));
 }
 
-inline uint16_t GetBe16(uint8_t const* p) { return uint16_t((p[0] << 8) | p[1]); }
+inline uint16_t GetBe16(uint8_t const* p)
+{
+    return uint16_t((p[0] << 8) | p[1]);
+}
 
 inline uint32_t GetBe32(uint8_t const* p)
 {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
 }
 
-inline uint64_t GetBe64(uint8_t const* p) { return (uint64_t(GetBe32(p)) << 32) | GetBe32(p + 4); }
+inline uint64_t GetBe64(uint8_t const* p)
+{
+    return (uint64_t(GetBe32(p)) << 32) | GetBe32(p + 4);
+}

@@ -69,7 +69,8 @@ bool ReadAllAt(int fd, void* data, size_t size, uint64_t offset, std::string* er
             continue;
         if (n <= 0)
         {
-            *error = std::string("cannot read the disk image: ") + (n < 0 ? strerror(errno) : "it ends too soon");
+            *error =
+                std::string("cannot read the disk image: ") + (n < 0 ? strerror(errno) : "it ends too soon");
             return false;
         }
         p += n;

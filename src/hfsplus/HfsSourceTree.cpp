@@ -3,6 +3,7 @@
 #include "hfsplus/HfsNames.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,7 +33,10 @@ char const* DescribeUnsupportedType(mode_t mode)
     return "of an unknown file type";
 }
 
-std::string JoinPath(std::string const& a, std::string const& b) { return a.empty() ? b : a + "/" + b; }
+std::string JoinPath(std::string const& a, std::string const& b)
+{
+    return a.empty() ? b : a + "/" + b;
+}
 
 bool ListFolder(std::string const& fullPath, std::vector<std::string>* names, std::string* error)
 {
@@ -71,6 +75,14 @@ bool DescribeItem(std::string const& fullPath, struct stat const& st, CHfsItem* 
     }
     else if (S_ISREG(st.st_mode))
     {
+        // Found unreadable now rather than halfway through writing the volume.
+        int fd = open(fullPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+        {
+            *error = "cannot read " + fullPath + ": " + strerror(errno);
+            return false;
+        }
+        close(fd);
         item->kind = EHfsItemKind::File;
         item->mode = uint16_t(S_IFREG | (st.st_mode & 07777));
         item->size = uint64_t(st.st_size);
@@ -100,7 +112,8 @@ bool DescribeItem(std::string const& fullPath, struct stat const& st, CHfsItem* 
     }
     else
     {
-        *error = "cannot put " + fullPath + " on an HFS+ volume: it is " + DescribeUnsupportedType(st.st_mode);
+        *error =
+            "cannot put " + fullPath + " on an HFS+ volume: it is " + DescribeUnsupportedType(st.st_mode);
         return false;
     }
     return true;
@@ -139,6 +152,7 @@ bool ScanHfsSourceTree(std::string const& root, std::vector<CHfsItem>* items, st
     }
     if (!DescribeItem(root, st, &rootItem, error))
         return false;
+    rootItem.mode = uint16_t(S_IFDIR | 0755); // as a new volume's root, whatever the folder it came from
     items->push_back(rootItem);
 
     // Breadth first: each folder's children are appended when the folder is reached.
@@ -201,7 +215,8 @@ bool AssignHfsCatalogIds(std::vector<CHfsItem>* items, std::map<std::string, uin
         }
         if (id < kFirstUserId)
         {
-            *error = "the ID " + std::to_string(id) + " promised for " + path + " is reserved (IDs start at 16)";
+            *error =
+                "the ID " + std::to_string(id) + " promised for " + path + " is reserved (IDs start at 16)";
             return false;
         }
         if (!reserved.insert(id).second)

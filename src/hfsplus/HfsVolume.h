@@ -9,10 +9,10 @@
 
 struct CHfsVolumeSpec
 {
-    std::string volumeName;     // UTF-8
-    uint64_t sizeBytes = 0;     // size of the partition that holds the volume
-    uint32_t createDate = 0;    // seconds since 1904-01-01, as stored in the volume header
-    uint32_t openFolderId = 0;  // folder the Finder opens on mount (finder info word 2); 0 for none
+    std::string volumeName;    // UTF-8
+    uint64_t sizeBytes = 0;    // size of the partition that holds the volume
+    uint32_t createDate = 0;   // seconds since 1904-01-01, as stored in the volume header
+    uint32_t openFolderId = 0; // folder the Finder opens on mount (finder info word 2); 0 for none
     // Catalog node IDs that were promised before the volume was written (by bless or by an alias
     // record), keyed by the path relative to the volume root ("Folder/picture.png"; "" is the root).
     std::map<std::string, uint32_t> fixedIds;
@@ -34,11 +34,23 @@ uint64_t GetMinimumHfsVolumeSize();
 
 // Writes a fresh volume at byte `offset` of the open file `fd`, filled from the directory tree at
 // `sourceRoot` (an empty volume when sourceRoot is empty). On failure returns false with a
-// one-line reason in `error` (for example a FIFO or device in the tree, or a tree that doesn't fit).
+// one-line reason in `error` (for example a FIFO or device in the tree, or a tree that doesn't fit);
+// the tree is checked whole before the first byte is written, so such a refusal leaves the file as
+// it was. The whole range [offset, offset + sizeBytes) is rewritten: free space reads as zeros and
+// is left as holes where the file system allows.
+// What goes into the volume: symlinks as links (never followed), hard links as separate copies;
+// every item owned by user and group 99 ("unknown", whose ownership the system ignores on disk
+// images) with the source's permission bits (the root 0755); catalog dates from the source's
+// modification time (GMT); the header's creation date is spec.createDate as given (local time, the
+// current local time when 0). The 64-bit volume identifier (finder info words 6 and 7) is derived
+// from name, creation date and size, so writing the same volume again keeps it.
+// Items named in spec.fixedIds get those IDs (a path that is gone keeps its ID reserved); the others
+// get fresh IDs from 16 up; nextCatalogID is above all of them.
 bool WriteHfsVolume(int fd, uint64_t offset, CHfsVolumeSpec const& spec, std::string const& sourceRoot,
                     std::string* error);
 
-// Reads the volume header and the root folder's name of a volume written by WriteHfsVolume.
+// Reads the volume header and the root folder's name (as composed UTF-8) of a volume written by
+// WriteHfsVolume.
 bool ReadHfsVolumeInfo(int fd, uint64_t offset, CHfsVolumeInfo* info, std::string* error);
 
 // Byte ranges of the volume, relative to `offset`, that hold no data (free allocation blocks), as

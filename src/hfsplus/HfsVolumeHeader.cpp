@@ -30,7 +30,8 @@ CHfsForkData GetHfsForkData(uint8_t const* p)
     return fork;
 }
 
-CHfsForkData MakeHfsForkData(uint64_t logicalSize, uint32_t clumpSize, uint32_t startBlock, uint32_t blockCount)
+CHfsForkData MakeHfsForkData(uint64_t logicalSize, uint32_t clumpSize, uint32_t startBlock,
+                             uint32_t blockCount)
 {
     CHfsForkData fork;
     fork.logicalSize = logicalSize;

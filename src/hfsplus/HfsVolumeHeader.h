@@ -9,7 +9,7 @@ constexpr uint16_t kHfsPlusSignature = 0x482B; // 'H+'
 constexpr uint16_t kHfsPlusVersion = 4;
 constexpr uint32_t kHfsVolumeUnmounted = 0x100;
 constexpr uint32_t kHfsVolumeUnusedNodesZeroed = 0x80000000; // spares fsck from clearing them
-constexpr uint32_t kHfsLastMountedVersion = 0x31302E30; // '10.0': written by a non-journaling OS X
+constexpr uint32_t kHfsLastMountedVersion = 0x31302E30;      // '10.0': written by a non-journaling OS X
 constexpr uint64_t kHfsVolumeHeaderOffset = 1024;
 constexpr size_t kHfsVolumeHeaderSize = 512;
 constexpr size_t kHfsForkDataSize = 80;
@@ -62,7 +62,8 @@ void PutHfsForkData(uint8_t* p, CHfsForkData const& fork);
 CHfsForkData GetHfsForkData(uint8_t const* p);
 
 // Fork data for a fork held in one extent.
-CHfsForkData MakeHfsForkData(uint64_t logicalSize, uint32_t clumpSize, uint32_t startBlock, uint32_t blockCount);
+CHfsForkData MakeHfsForkData(uint64_t logicalSize, uint32_t clumpSize, uint32_t startBlock,
+                             uint32_t blockCount);
 
 void PutHfsVolumeHeader(uint8_t* p, CHfsVolumeHeader const& header);
 CHfsVolumeHeader GetHfsVolumeHeader(uint8_t const* p);

@@ -52,7 +52,8 @@ bool ReadForkBytes(int fd, uint64_t offset, uint32_t blockSize, CHfsForkData con
             {
                 uint64_t const inExtent = position - extentStart;
                 size_t const n = size_t(std::min<uint64_t>(size, length - inExtent));
-                if (!ReadAllAt(fd, data, n, offset + uint64_t(extent.startBlock) * blockSize + inExtent, error))
+                if (!ReadAllAt(fd, data, n, offset + uint64_t(extent.startBlock) * blockSize + inExtent,
+                               error))
                     return false;
                 data += n;
                 size -= n;
@@ -126,7 +127,8 @@ bool ReadRootName(int fd, uint64_t offset, CHfsVolumeHeader const& header, std::
 bool ReadHfsVolumeInfo(int fd, uint64_t offset, CHfsVolumeInfo* info, std::string* error)
 {
     CHfsVolumeHeader header;
-    if (!ReadVolumeHeader(fd, offset, &header, error) || !ReadRootName(fd, offset, header, &info->volumeName, error))
+    if (!ReadVolumeHeader(fd, offset, &header, error) ||
+        !ReadRootName(fd, offset, header, &info->volumeName, error))
         return false;
     info->createDate = header.createDate;
     info->blockSize = header.blockSize;
@@ -144,10 +146,12 @@ bool ReadHfsFreeRanges(int fd, uint64_t offset, std::vector<std::pair<uint64_t, 
     if (!ReadVolumeHeader(fd, offset, &header, error))
         return false;
     std::vector<uint8_t> bitmap((header.totalBlocks + 7) / 8);
-    if (!ReadForkBytes(fd, offset, header.blockSize, header.allocationFile, 0, bitmap.data(), bitmap.size(), error))
+    if (!ReadForkBytes(fd, offset, header.blockSize, header.allocationFile, 0, bitmap.data(), bitmap.size(),
+                       error))
         return false;
     ranges->clear();
     for (CHfsExtent const& run : FindHfsFreeRuns(bitmap, header.totalBlocks))
-        ranges->push_back({uint64_t(run.startBlock) * header.blockSize, uint64_t(run.blockCount) * header.blockSize});
+        ranges->push_back(
+            {uint64_t(run.startBlock) * header.blockSize, uint64_t(run.blockCount) * header.blockSize});
     return true;
 }

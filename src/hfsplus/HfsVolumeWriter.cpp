@@ -35,7 +35,10 @@ constexpr uint32_t kSpareAttributesNodes = 3;
 constexpr uint32_t kMinSpareCatalogNodes = 8;
 constexpr uint64_t kMinimumVolumeSize = 512 * 1024;
 
-uint32_t DivideRoundingUp(uint64_t a, uint64_t b) { return uint32_t((a + b - 1) / b); }
+uint32_t DivideRoundingUp(uint64_t a, uint64_t b)
+{
+    return uint32_t((a + b - 1) / b);
+}
 
 std::string FormatMegabytes(uint64_t bytes)
 {
@@ -123,7 +126,8 @@ bool PlanLayout(uint64_t sizeBytes, uint32_t usedCatalogNodes, std::vector<CHfsI
         1 + uint32_t(std::min<uint64_t>(kSpareAttributesNodes, spare / 2 / kBlocksPerAttributesNode));
     spare -= (l.attributesNodes - 1) * kBlocksPerAttributesNode;
     uint32_t wantedSpare = std::max(kMinSpareCatalogNodes, usedCatalogNodes / 4);
-    l.catalogNodes = usedCatalogNodes + uint32_t(std::min<uint64_t>(wantedSpare, spare / kBlocksPerCatalogNode));
+    l.catalogNodes =
+        usedCatalogNodes + uint32_t(std::min<uint64_t>(wantedSpare, spare / kBlocksPerCatalogNode));
     l.catalogNodes = std::min(l.catalogNodes, GetHfsBTreeMapCapacity(kCatalogNodeSize));
 
     l.extentsStart = l.bitmapStart + l.bitmapBlocks;
@@ -173,7 +177,10 @@ bool WriteFileData(int fd, uint64_t offset, std::vector<CHfsItem> const& items, 
 
 } // namespace
 
-uint64_t GetMinimumHfsVolumeSize() { return kMinimumVolumeSize; }
+uint64_t GetMinimumHfsVolumeSize()
+{
+    return kMinimumVolumeSize;
+}
 
 bool WriteHfsVolume(int fd, uint64_t offset, CHfsVolumeSpec const& spec, std::string const& sourceRoot,
                     std::string* error)
@@ -282,9 +289,8 @@ bool WriteHfsVolume(int fd, uint64_t offset, CHfsVolumeSpec const& spec, std::st
     header.attributesFile =
         MakeHfsForkData(uint64_t(layout.attributesNodes) * kAttributesNodeSize, kAttributesClumpSize,
                         layout.attributesStart, layout.attributesNodes * kBlocksPerAttributesNode);
-    header.catalogFile =
-        MakeHfsForkData(uint64_t(layout.catalogNodes) * kCatalogNodeSize, kCatalogClumpSize, layout.catalogStart,
-                        layout.catalogNodes * kBlocksPerCatalogNode);
+    header.catalogFile = MakeHfsForkData(uint64_t(layout.catalogNodes) * kCatalogNodeSize, kCatalogClumpSize,
+                                         layout.catalogStart, layout.catalogNodes * kBlocksPerCatalogNode);
     uint8_t headerBytes[kHfsVolumeHeaderSize];
     PutHfsVolumeHeader(headerBytes, header);
 
@@ -292,12 +298,14 @@ bool WriteHfsVolume(int fd, uint64_t offset, CHfsVolumeSpec const& spec, std::st
     uint64_t const block = kBlockSize;
     return EnsureFileSize(fd, offset + spec.sizeBytes, error) &&
            ZeroFileRange(fd, offset, spec.sizeBytes, error) &&
-           WriteAllAt(fd, bitmap.GetBytes().data(), bitmap.GetBytes().size(), offset + layout.bitmapStart * block,
+           WriteAllAt(fd, bitmap.GetBytes().data(), bitmap.GetBytes().size(),
+                      offset + layout.bitmapStart * block, error) &&
+           WriteAllAt(fd, extents.nodes.data(), extents.nodes.size(), offset + layout.extentsStart * block,
                       error) &&
-           WriteAllAt(fd, extents.nodes.data(), extents.nodes.size(), offset + layout.extentsStart * block, error) &&
            WriteAllAt(fd, attributes.nodes.data(), attributes.nodes.size(),
                       offset + layout.attributesStart * block, error) &&
-           WriteAllAt(fd, catalog.nodes.data(), catalog.nodes.size(), offset + layout.catalogStart * block, error) &&
+           WriteAllAt(fd, catalog.nodes.data(), catalog.nodes.size(), offset + layout.catalogStart * block,
+                      error) &&
            WriteFileData(fd, offset, items, sourceRoot, error) &&
            WriteAllAt(fd, headerBytes, sizeof headerBytes, offset + kHfsVolumeHeaderOffset, error) &&
            WriteAllAt(fd, headerBytes, sizeof headerBytes, offset + spec.sizeBytes - 1024, error);

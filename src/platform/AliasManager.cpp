@@ -68,6 +68,10 @@ int FSNewAlias(CFileRef const* fromFile, CFileRef const& target, CAliasHandle* a
     if (relativePath.empty())
         return kParameterErr; // the volume itself; only items on it are aliased here
 
+    std::string fromPath;
+    if (fromFile != nullptr && FindVolumeHolding(fromFile->path, &fromPath) != volume)
+        return kParameterErr; // a relative path only exists between items of one volume
+
     CAliasFacts facts;
     facts.targetIsFolder = S_ISDIR(info.st_mode);
     facts.volumeName = volume->volumeName;
@@ -82,8 +86,7 @@ int FSNewAlias(CFileRef const* fromFile, CFileRef const& target, CAliasHandle* a
     facts.targetId = PromiseCatalogId(volume, relativePath);
     facts.targetCreateDate = ConvertToMacTime(info.st_mtime);
 
-    std::string fromPath;
-    if (fromFile != nullptr && FindVolumeHolding(fromFile->path, &fromPath) == volume)
+    if (fromFile != nullptr)
         CountRelativeLevels(SplitPath(fromPath), facts.pathNames, &facts);
 
     std::vector<uint8_t> bytes = BuildAliasRecord(facts);

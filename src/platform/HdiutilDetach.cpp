@@ -26,7 +26,9 @@ CHfsVolumeSpec MakeVolumeSpec(CAttachedVolume const& volume)
     return spec;
 }
 
-// Writes the tree into the partition; on failure puts an empty volume back so the disk stays sound.
+// Writes the tree into the partition. A tree the writer refuses leaves the disk untouched; a write
+// that breaks off midway would leave a damaged volume, so an empty one (what attach started from) is
+// put back on any failure.
 bool WriteVolume(CAttachedVolume const& volume, std::string* error)
 {
     int fd = open(volume.imagePath.c_str(), O_RDWR | O_CLOEXEC);

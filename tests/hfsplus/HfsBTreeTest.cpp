@@ -41,11 +41,11 @@ TEST(HfsBTree, HeaderNodeOfAnEmptyTree)
     ASSERT_TRUE(FinishHfsBTreeHeader(&tree, 8, params, &error)) << error;
     ASSERT_EQ(tree.nodes.size(), 4096u);
     uint8_t const* n = tree.nodes.data();
-    EXPECT_EQ(GetBe32(n), 0u);   // no map nodes follow
-    EXPECT_EQ(n[8], 1);          // header node
-    EXPECT_EQ(GetBe16(n + 10), 3); // header, user data and map records
-    EXPECT_EQ(GetBe16(n + 14), 0); // depth
-    EXPECT_EQ(GetBe32(n + 16), 0u); // root
+    EXPECT_EQ(GetBe32(n), 0u);        // no map nodes follow
+    EXPECT_EQ(n[8], 1);               // header node
+    EXPECT_EQ(GetBe16(n + 10), 3);    // header, user data and map records
+    EXPECT_EQ(GetBe16(n + 14), 0);    // depth
+    EXPECT_EQ(GetBe32(n + 16), 0u);   // root
     EXPECT_EQ(GetBe16(n + 32), 4096); // node size
     EXPECT_EQ(GetBe16(n + 34), 10);   // max key length
     EXPECT_EQ(GetBe32(n + 36), 8u);   // total nodes

@@ -20,10 +20,10 @@ std::u16string ToHfs(std::string const& utf8)
 
 TEST(HfsNames, StoresDecomposedUtf16WithColonAsSlash)
 {
-    EXPECT_EQ(ToHfs("caf\xC3\xA9"), u"cafe\u0301");             // NFC input is decomposed
-    EXPECT_EQ(ToHfs("cafe\xCC\x81"), u"cafe\u0301");            // NFD input stays
-    EXPECT_EQ(ToHfs("\xEA\xB0\x80"), u"\u1100\u1161");          // Hangul syllable to jamo
-    EXPECT_EQ(ToHfs("a:b"), u"a/b");                            // the Finder's separator
+    EXPECT_EQ(ToHfs("caf\xC3\xA9"), u"cafe\u0301");              // NFC input is decomposed
+    EXPECT_EQ(ToHfs("cafe\xCC\x81"), u"cafe\u0301");             // NFD input stays
+    EXPECT_EQ(ToHfs("\xEA\xB0\x80"), u"\u1100\u1161");           // Hangul syllable to jamo
+    EXPECT_EQ(ToHfs("a:b"), u"a/b");                             // the Finder's separator
     EXPECT_EQ(ToHfs("\xF0\x9F\x98\x80.png"), u"\U0001F600.png"); // surrogate pairs pass
     // Canonical ordering of combining marks: dot below (220) before circumflex (230).
     EXPECT_EQ(ToHfs("a\xCC\x82\xCC\xA3"), u"a\u0323\u0302");
@@ -31,9 +31,9 @@ TEST(HfsNames, StoresDecomposedUtf16WithColonAsSlash)
 
 TEST(HfsNames, LeavesAppleExcludedRangesComposed)
 {
-    EXPECT_EQ(ToHfs("\xE2\x84\xA6"), u"\u2126");     // OHM SIGN, would become U+03A9
-    EXPECT_EQ(ToHfs("\xEF\xA4\x80"), u"\uF900");     // CJK compatibility ideograph
-    EXPECT_EQ(ToHfs("\xE2\x84\xAB"), u"\u212B");     // ANGSTROM SIGN
+    EXPECT_EQ(ToHfs("\xE2\x84\xA6"), u"\u2126"); // OHM SIGN, would become U+03A9
+    EXPECT_EQ(ToHfs("\xEF\xA4\x80"), u"\uF900"); // CJK compatibility ideograph
+    EXPECT_EQ(ToHfs("\xE2\x84\xAB"), u"\u212B"); // ANGSTROM SIGN
 }
 
 TEST(HfsNames, RefusesNamesItCannotStore)
@@ -62,19 +62,19 @@ TEST(HfsNames, FoldsCaseAsTheCatalogDoes)
 {
     EXPECT_EQ(FoldHfsChar(u'A'), u'a');
     EXPECT_EQ(FoldHfsChar(u'z'), u'z');
-    EXPECT_EQ(FoldHfsChar(0), 0xFFFF);        // NUL sorts after everything
-    EXPECT_EQ(FoldHfsChar(0x200D), 0);        // zero width joiner is ignored
-    EXPECT_EQ(FoldHfsChar(0xFEFF), 0);        // so is the byte order mark
-    EXPECT_EQ(FoldHfsChar(0x00C6), 0x00E6);   // AE has no decomposition: folded
+    EXPECT_EQ(FoldHfsChar(0), 0xFFFF);      // NUL sorts after everything
+    EXPECT_EQ(FoldHfsChar(0x200D), 0);      // zero width joiner is ignored
+    EXPECT_EQ(FoldHfsChar(0xFEFF), 0);      // so is the byte order mark
+    EXPECT_EQ(FoldHfsChar(0x00C6), 0x00E6); // AE has no decomposition: folded
     EXPECT_EQ(FoldHfsChar(0x00D8), 0x00F8);
-    EXPECT_EQ(FoldHfsChar(0x0391), 0x03B1);   // Greek
-    EXPECT_EQ(FoldHfsChar(0x0410), 0x0430);   // Cyrillic
-    EXPECT_EQ(FoldHfsChar(0x0531), 0x0561);   // Armenian
-    EXPECT_EQ(FoldHfsChar(0x10A0), 0x10D0);   // Georgian
-    EXPECT_EQ(FoldHfsChar(0x2160), 0x2170);   // Roman numerals
-    EXPECT_EQ(FoldHfsChar(0xFF21), 0xFF41);   // fullwidth Latin
-    EXPECT_EQ(FoldHfsChar(0x24B6), 0x24B6);   // circled letters are not folded
-    EXPECT_EQ(FoldHfsChar(0x0130), 0x0130);   // dotted I decomposes, never stored
+    EXPECT_EQ(FoldHfsChar(0x0391), 0x03B1); // Greek
+    EXPECT_EQ(FoldHfsChar(0x0410), 0x0430); // Cyrillic
+    EXPECT_EQ(FoldHfsChar(0x0531), 0x0561); // Armenian
+    EXPECT_EQ(FoldHfsChar(0x10A0), 0x10D0); // Georgian
+    EXPECT_EQ(FoldHfsChar(0x2160), 0x2170); // Roman numerals
+    EXPECT_EQ(FoldHfsChar(0xFF21), 0xFF41); // fullwidth Latin
+    EXPECT_EQ(FoldHfsChar(0x24B6), 0x24B6); // circled letters are not folded
+    EXPECT_EQ(FoldHfsChar(0x0130), 0x0130); // dotted I decomposes, never stored
 }
 
 TEST(HfsNames, OrdersNamesCaseInsensitively)

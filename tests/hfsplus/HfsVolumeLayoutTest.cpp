@@ -39,19 +39,19 @@ TEST(HfsVolumeLayout, EmptyVolumeHeaderFields)
     std::vector<uint8_t> h = ReadBytes(image, 1024, 512);
     EXPECT_EQ(h[0], 'H');
     EXPECT_EQ(h[1], '+');
-    EXPECT_EQ(GetBe16(&h[2]), 4);                // version
-    EXPECT_EQ(GetBe32(&h[4]), 0x80000100u);      // unmounted cleanly, no journal, spare nodes zero
-    EXPECT_EQ(GetBe32(&h[8]), 0x31302E30u);      // '10.0'
-    EXPECT_EQ(GetBe32(&h[12]), 0u);              // no journal info block
+    EXPECT_EQ(GetBe16(&h[2]), 4);           // version
+    EXPECT_EQ(GetBe32(&h[4]), 0x80000100u); // unmounted cleanly, no journal, spare nodes zero
+    EXPECT_EQ(GetBe32(&h[8]), 0x31302E30u); // '10.0'
+    EXPECT_EQ(GetBe32(&h[12]), 0u);         // no journal info block
     EXPECT_EQ(GetBe32(&h[16]), spec.createDate);
-    EXPECT_EQ(GetBe32(&h[32]), 0u);              // files
-    EXPECT_EQ(GetBe32(&h[36]), 0u);              // folders besides the root
+    EXPECT_EQ(GetBe32(&h[32]), 0u); // files
+    EXPECT_EQ(GetBe32(&h[36]), 0u); // folders besides the root
     EXPECT_EQ(GetBe32(&h[40]), 4096u);
-    EXPECT_EQ(GetBe32(&h[44]), 2048u);           // total blocks
-    EXPECT_EQ(GetBe32(&h[64]), 16u);             // next catalog ID: the first user ID
-    EXPECT_EQ(GetBe32(&h[80 + 4 * 0]), 0u);      // no blessed system folder
-    EXPECT_EQ(GetBe32(&h[80 + 4 * 2]), 2u);      // open folder
-    EXPECT_NE(GetBe64(&h[80 + 4 * 6]), 0u);      // volume identifier
+    EXPECT_EQ(GetBe32(&h[44]), 2048u);      // total blocks
+    EXPECT_EQ(GetBe32(&h[64]), 16u);        // next catalog ID: the first user ID
+    EXPECT_EQ(GetBe32(&h[80 + 4 * 0]), 0u); // no blessed system folder
+    EXPECT_EQ(GetBe32(&h[80 + 4 * 2]), 2u); // open folder
+    EXPECT_NE(GetBe64(&h[80 + 4 * 6]), 0u); // volume identifier
     // Catalog file: 8 KiB nodes, its fork in the header's catalogFile fork data.
     uint32_t catalogStart = GetBe32(&h[272 + 16]);
     std::vector<uint8_t> catalogHeader = ReadBytes(image, uint64_t(catalogStart) * 4096, 512);
@@ -90,11 +90,11 @@ TEST(HfsVolumeLayout, EmptyVolumeHeaderFields)
 
 TEST(HfsVolumeLayout, OddSizedPartitionKeepsAlternateHeaderOutsideFreeSpace)
 {
-    // A partition 3 sectors past a block boundary: the alternate header starts inside the last
+    // A partition one sector past a block boundary: the alternate header starts inside the last
     // whole block, which must then be marked in use.
     CTempDir dir;
     std::string const image = dir.Join("odd.img");
-    uint64_t const size = (2u << 20) + 3 * 512;
+    uint64_t const size = (2u << 20) + 512;
     std::string error;
     ASSERT_TRUE(WriteVolumeFile(image, 0, MakeSpec("Odd", size), "", &error)) << error;
     std::vector<uint8_t> h = ReadBytes(image, 1024, 512);
@@ -147,10 +147,11 @@ TEST(HfsVolumeLayout, RefusesSizesOutsideWhatHfsPlusHolds)
 {
     CTempDir dir;
     std::string error;
-    EXPECT_FALSE(WriteVolumeFile(dir.Join("tiny.img"), 0, MakeSpec("Tiny", GetMinimumHfsVolumeSize() - 512), "",
-                                 &error));
+    EXPECT_FALSE(WriteVolumeFile(dir.Join("tiny.img"), 0, MakeSpec("Tiny", GetMinimumHfsVolumeSize() - 512),
+                                 "", &error));
     EXPECT_NE(error.find("too small"), std::string::npos) << error;
-    EXPECT_TRUE(WriteVolumeFile(dir.Join("min.img"), 0, MakeSpec("Min", GetMinimumHfsVolumeSize()), "", &error))
+    EXPECT_TRUE(
+        WriteVolumeFile(dir.Join("min.img"), 0, MakeSpec("Min", GetMinimumHfsVolumeSize()), "", &error))
         << error;
     EXPECT_FALSE(WriteVolumeFile(dir.Join("noname.img"), 0, MakeSpec("", 1 << 20), "", &error));
 }

@@ -7,7 +7,6 @@
 #include <sys/un.h>
 
 #include <map>
-#include <regex>
 #include <set>
 
 namespace
@@ -31,7 +30,8 @@ std::string MakePattern(size_t size, uint32_t seed)
 std::string Fshfsinfo(std::string const& image, uint64_t offset, std::string const& arguments)
 {
     std::string output;
-    RunCommand("fshfsinfo -o " + std::to_string(offset) + " " + arguments + " " + QuoteForShell(image), &output);
+    RunCommand("fshfsinfo -o " + std::to_string(offset) + " " + arguments + " " + QuoteForShell(image),
+               &output);
     return output;
 }
 
@@ -39,10 +39,9 @@ std::string Fshfsinfo(std::string const& image, uint64_t offset, std::string con
 uint32_t GetIdentifier(std::string const& image, uint64_t offset, std::string const& path)
 {
     std::string output = Fshfsinfo(image, offset, "-F " + QuoteForShell(path));
-    std::smatch match;
-    if (!std::regex_search(output, match, std::regex("\\n\\s*Identifier\\s*:\\s*(\\d+)")))
-        return 0;
-    return uint32_t(std::stoul(match[1]));
+    std::string const label = "\tIdentifier\t\t: ";
+    size_t at = output.find(label);
+    return at == std::string::npos ? 0 : uint32_t(strtoul(output.c_str() + at + label.size(), nullptr, 10));
 }
 
 std::vector<std::string> ListHierarchy(std::string const& image, uint64_t offset)
@@ -76,7 +75,8 @@ uint32_t ReadNextCatalogId(std::string const& image, uint64_t offset)
 std::string ExtractWith7zip(std::string const& image, std::string const& target)
 {
     std::string output;
-    int status = RunCommand("7zz x -y -snld -o" + QuoteForShell(target) + " " + QuoteForShell(image), &output);
+    int status =
+        RunCommand("7zz x -y -snld -o" + QuoteForShell(target) + " " + QuoteForShell(image), &output);
     EXPECT_EQ(status, 0) << output;
     return output;
 }
@@ -157,7 +157,7 @@ TEST_P(HfsVolumeWriter, TreeComesBackWhole)
         EXPECT_LT(id, next) << path;
         EXPECT_TRUE(ids.insert(id).second) << path << " " << id;
     }
-    EXPECT_EQ(paths.size(), 14u);
+    EXPECT_EQ(paths.size(), 13u);
 }
 
 INSTANTIATE_TEST_SUITE_P(AtOffsets, HfsVolumeWriter, ::testing::Values(0, 40 * 512));
@@ -179,8 +179,8 @@ TEST(HfsVolumeWriterIds, PromisedIdsAreKeptAndOthersAvoidThem)
 
     EXPECT_EQ(GetIdentifier(image, 0, "/Folder"), 16u);
     EXPECT_EQ(GetIdentifier(image, 0, "/Folder/pic.png"), 17u);
-    std::set<uint32_t> others = {GetIdentifier(image, 0, "/Folder/other.txt"), GetIdentifier(image, 0, "/a.txt"),
-                                 GetIdentifier(image, 0, "/b.txt")};
+    std::set<uint32_t> others = {GetIdentifier(image, 0, "/Folder/other.txt"),
+                                 GetIdentifier(image, 0, "/a.txt"), GetIdentifier(image, 0, "/b.txt")};
     EXPECT_EQ(others.size(), 3u);
     for (uint32_t id : others)
         EXPECT_TRUE(id >= 18 && id != 40) << id;
@@ -210,7 +210,9 @@ TEST(HfsVolumeWriterOrder, CatalogKeepsCaseInsensitiveOrder)
     std::string error;
     ASSERT_TRUE(WriteVolumeFile(image, 0, MakeSpec("Order", 2 << 20), tree, &error)) << error;
     // fshfsinfo lists a folder in the catalog's key order.
-    std::vector<std::string> expected = {"/", "/_x", "/a", "/A0", "/B", "/c", "/eu", "/\xC3\xA9t\xC3\xA9", "/Zed"};
+    // Names come back as stored: decomposed.
+    std::vector<std::string> expected = {"/",   "/_x", "/a", "/A0", "/B", "/c", "/eu", "/e\xCC\x81te\xCC\x81",
+                                         "/Zed"};
     EXPECT_EQ(ListHierarchy(image, 0), expected);
 }
 

@@ -179,25 +179,27 @@ TEST(ContainerContent, RecordsAreSplitBetweenFolderAndParent)
     EXPECT_FALSE(Exists(volume.path + "/Plain/.DS_Store"));
 }
 
+// The background picture of a sub-folder is aliased there, its records go to the parent.
 TEST(ContainerContent, BackgroundOfSubFolderIsLookedUpThere)
 {
-    CTempFolder volume;
+    CStandInVolume volume;
+    ASSERT_TRUE(volume.attached);
+    std::string const& root = volume.mountPoint;
     CTempFolder source;
     std::ofstream(source.path + "/back.png") << "picture";
-    CWalk walk = Walk("<image><folder name='Sub'><view type='icon' background='early.png'/>"
-                      "<file source='" +
-                          source.path +
-                          "/back.png' name='back.png' x='3'/>"
-                          "<view type='icon' background='back.png'/></folder></image>",
-                      volume.path);
+    CWalk walk = Walk(
+        "<image><folder name='Sub'><view type='icon' background='early.png'/><file source='" + source.path +
+            "/back.png' name='back.png' x='3'/><view type='icon' background='back.png'/></folder>"
+            "</image>",
+        root);
     EXPECT_FALSE(walk.result); // the view before the copy fails, the walk goes on
-    EXPECT_EQ(walk.errors, "Error: Unable to link to image '" + volume.path +
+    EXPECT_EQ(walk.errors, "Error: Unable to link to image '" + root +
                                "/Sub/early.png'. Make sure the view line appears after the file is copied to "
                                "the image.\n");
-    auto root = ReadStore(volume.path);
-    EXPECT_TRUE(HasRecord(*root, "Sub", MakeFourCharCode("pict")));
-    EXPECT_TRUE(HasRecord(*root, "Sub", MakeFourCharCode("BKGD")));
-    EXPECT_TRUE(HasRecord(*ReadStore(volume.path + "/Sub"), "back.png", kLocation));
+    auto rootStore = ReadStore(root);
+    EXPECT_TRUE(HasRecord(*rootStore, "Sub", MakeFourCharCode("pict")));
+    EXPECT_TRUE(HasRecord(*rootStore, "Sub", MakeFourCharCode("BKGD")));
+    EXPECT_TRUE(HasRecord(*ReadStore(root + "/Sub"), "back.png", kLocation));
 }
 
 // Names holding the shell's special characters reach the disk exactly and run nothing.

@@ -3,7 +3,6 @@
 #include "ImageTestSupport.h"
 
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <sys/wait.h>
 
@@ -87,29 +86,13 @@ std::string DumpWithoutAlias(std::string const& storePath, std::string const& sc
     return kept;
 }
 
-// 7-Zip may give the partition as a file system image of its own; open that one too.
-std::string FindVolumeRoot(std::string const& folder, std::string const& scratch, int depth = 0)
+// The content of one item of the image as 7-Zip reads it; for a symbolic link, its target text.
+std::string ReadFromImage(std::string const& image, std::string const& item, std::string const& scratch)
 {
-    for (auto const& entry : std::filesystem::recursive_directory_iterator(folder))
-    {
-        if (entry.is_directory() && std::filesystem::exists(entry.path() / "Apps" / "Nested"))
-            return entry.path().string();
-    }
-    if (depth > 0)
-        return "";
-    for (auto const& entry : std::filesystem::recursive_directory_iterator(folder))
-    {
-        std::string name = entry.path().filename().string();
-        if (entry.is_regular_file() &&
-            (name.find("hfs") != std::string::npos || name.find("HFS") != std::string::npos))
-        {
-            std::string inner = scratch + "/inner";
-            RunShell("7zz x -y -o" + QuoteArgument(inner) + " " + QuoteArgument(entry.path().string()) +
-                     " > /dev/null");
-            return FindVolumeRoot(inner, scratch, depth + 1);
-        }
-    }
-    return "";
+    std::string copy = scratch + "/item";
+    RunShell("7zz x -so " + QuoteArgument(image) + " " + QuoteArgument(item) + " > " + QuoteArgument(copy) +
+             " 2> /dev/null");
+    return ReadWholeFile(copy);
 }
 } // namespace
 
@@ -147,7 +130,12 @@ TEST(EndToEnd, BuildsImageWithFoldersViewsAndBackground)
               0);
     std::string output = ReadWholeFile(work.path + "/build.out");
     std::string errors = ReadWholeFile(work.path + "/build.err");
-    EXPECT_FALSE(std::regex_search(errors, std::regex("(^|\n)(Error|Warning|Internal Error)"))) << errors;
+    // The tools may complain on their own (the first removals find nothing); kilnpack must not.
+    for (std::string prefix : {"Error", "Warning", "Internal Error"})
+    {
+        EXPECT_NE(errors.rfind(prefix, 0), 0u) << errors;
+        EXPECT_EQ(errors.find("\n" + prefix), std::string::npos) << errors;
+    }
     EXPECT_NE(output.find("Running Command: hdiutil convert \"" + image +
                           ".sparseimage\" -format UDZO -imagekey zlib-level=9 -o \"" + image + "\"\n"),
               std::string::npos)
@@ -156,18 +144,20 @@ TEST(EndToEnd, BuildsImageWithFoldersViewsAndBackground)
     EXPECT_FALSE(std::filesystem::exists(image + ".sparseimage"));
     EXPECT_TRUE(std::filesystem::is_empty(temporary)); // no mount point left behind
 
+    // -snld: the relative link inside the volume points upwards, which 7-Zip would otherwise skip.
     std::string extracted = work.path + "/x";
-    ASSERT_EQ(RunShell("7zz x -y -o" + QuoteArgument(extracted) + " " + QuoteArgument(image) + " > " +
+    ASSERT_EQ(RunShell("7zz x -snld -y -o" + QuoteArgument(extracted) + " " + QuoteArgument(image) + " > " +
                        QuoteArgument(work.path + "/7z.log") + " 2>&1"),
               0)
         << ReadWholeFile(work.path + "/7z.log");
-    std::string root = FindVolumeRoot(extracted, work.path);
-    ASSERT_NE(root, "") << ReadWholeFile(work.path + "/7z.log");
+    std::string root = extracted + "/Kiln Test";
+    ASSERT_TRUE(std::filesystem::is_directory(root + "/Apps/Nested")) << ReadWholeFile(work.path + "/7z.log");
 
     EXPECT_EQ(ReadWholeFile(root + "/back.png"), picture);
     EXPECT_EQ(ReadWholeFile(root + "/Apps/Read Me.txt"), "Read me first.\n");
-    EXPECT_EQ(std::filesystem::read_symlink(root + "/Applications").string(), "/Applications");
-    EXPECT_EQ(std::filesystem::read_symlink(root + "/Apps/Nested/Back Link").string(), "../Read Me.txt");
+    EXPECT_EQ(ReadFromImage(image, "Kiln Test/Applications", work.path), "/Applications");
+    EXPECT_EQ(ReadFromImage(image, "Kiln Test/Apps/Nested/Back Link", work.path), "../Read Me.txt");
+    EXPECT_TRUE(std::filesystem::is_symlink(root + "/Apps/Nested/Back Link"));
 
     EXPECT_EQ(DumpWithoutAlias(root + "/.DS_Store", work.path), kRootDump);
     EXPECT_EQ(DumpWithoutAlias(root + "/Apps/.DS_Store", work.path), kAppsDump);

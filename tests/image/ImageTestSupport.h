@@ -122,3 +122,47 @@ inline std::vector<unsigned char> Text(char const* text)
 {
     return std::vector<unsigned char>(text, text + std::char_traits<char>::length(text));
 }
+
+// The mount point named by an attach command, or empty text for any other command.
+inline std::string MountPointOf(std::string const& command)
+{
+    std::string const marker = " -mountpoint \"";
+    size_t start = command.find(marker);
+    if (command.rfind("hdiutil attach ", 0) != 0 || start == std::string::npos || command.back() != '"')
+        return "";
+    start += marker.size();
+    return command.substr(start, command.size() - 1 - start);
+}
+
+// An empty volume attached by the stand-in disk-image tool at `mountPoint`, so that items on it
+// can be aliased; detached again at the end.
+class CStandInVolume
+{
+public:
+    CStandInVolume()
+    {
+        std::string image = folder.path + "/volume.sparseimage";
+        mountPoint = folder.path + "/volume";
+        std::filesystem::create_directory(mountPoint);
+        testing::internal::CaptureStdout();
+        attached = RunCommand("hdiutil create -type SPARSE -fs HFS+ -volname \"Test\" -size 4m " +
+                              QuoteArgument(image)) &&
+                   RunCommand("hdiutil attach " + QuoteArgument(image) +
+                              " -noverify -noautoopen -mountpoint " + QuoteArgument(mountPoint));
+        testing::internal::GetCapturedStdout();
+    }
+    ~CStandInVolume()
+    {
+        if (!attached)
+            return;
+        testing::internal::CaptureStdout();
+        RunCommand("hdiutil detach " + QuoteArgument(mountPoint) + " -force");
+        testing::internal::GetCapturedStdout();
+    }
+    CStandInVolume(CStandInVolume const&) = delete;
+    CStandInVolume& operator=(CStandInVolume const&) = delete;
+
+    CTempFolder folder;
+    std::string mountPoint;
+    bool attached = false;
+};

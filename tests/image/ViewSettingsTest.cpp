@@ -159,17 +159,20 @@ TEST(ViewSettings, SecondViewReplacesOnlyTheRecordsItSets)
     EXPECT_EQ(BlobOf(database, "Sub", kIconOptions), IconOptions(32, "none", "botm"));
 }
 
+// The picture must be on an attached volume for an alias to be made.
 TEST(ViewSettings, BackgroundPictureGivesAliasAndDescriptor)
 {
-    CTempFolder folder;
-    std::ofstream(folder.path + "/back.png") << "picture";
+    CStandInVolume volume;
+    ASSERT_TRUE(volume.attached);
+    std::string const& folder = volume.mountPoint;
+    std::ofstream(folder + "/back.png") << "picture";
     CDesktopDatabase database;
-    CViewRun run = RunView("type='icon' background='back.png'", &database, folder.path);
+    CViewRun run = RunView("type='icon' background='back.png'", &database, folder);
     ASSERT_TRUE(run.result) << run.errors;
 
     CFileRef folderRef, pictureRef;
-    ASSERT_EQ(FSPathMakeRef(folder.path.c_str(), &folderRef, nullptr), 0);
-    ASSERT_EQ(FSPathMakeRef((folder.path + "/back.png").c_str(), &pictureRef, nullptr), 0);
+    ASSERT_EQ(FSPathMakeRef(folder.c_str(), &folderRef, nullptr), 0);
+    ASSERT_EQ(FSPathMakeRef((folder + "/back.png").c_str(), &pictureRef, nullptr), 0);
     CAliasHandle alias;
     ASSERT_EQ(FSNewAlias(&folderRef, pictureRef, &alias), 0);
     unsigned int size = GetAliasSize(alias);
@@ -182,6 +185,19 @@ TEST(ViewSettings, BackgroundPictureGivesAliasAndDescriptor)
         Concat({Text("PctB"),
                 Bytes({int(size >> 24), int((size >> 16) & 0xFF), int((size >> 8) & 0xFF), int(size & 0xFF)}),
                 Bytes({0, 0, 0, 0xB4})}));
+}
+
+TEST(ViewSettings, PictureOffAnyVolumeCannotBeAliased)
+{
+    CTempFolder folder;
+    std::ofstream(folder.path + "/back.png") << "picture";
+    CDesktopDatabase database;
+    CViewRun run = RunView("type='icon' background='back.png'", &database, folder.path);
+    EXPECT_FALSE(run.result);
+    EXPECT_EQ(run.errors,
+              "Error: Unable to create alias to image '" + folder.path +
+                  "/back.png'. Make sure the view line appears after the file is copied to the image.\n");
+    EXPECT_TRUE(database.IsEmpty());
 }
 
 TEST(ViewSettings, MissingPictureFailsButKeepsEarlierRecords)

@@ -5,6 +5,7 @@
 #include "config/TempDirectory.h"
 #include "desktopdb/DesktopDatabase.h"
 
+#include <cstdio>
 #include <gtest/gtest.h>
 
 namespace

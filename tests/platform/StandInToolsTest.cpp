@@ -235,6 +235,7 @@ TEST_F(StandInToolsTest, FilledVolumeSurvivesDetachAndConvert)
     std::string record(alias->bytes.begin(), alias->bytes.end());
     ASSERT_EQ(GetAliasSize(alias), record.size());
     EXPECT_EQ((uint8_t(record[4]) << 8) | uint8_t(record[5]), int(record.size()));
+    EXPECT_EQ(ReadBigEndian32(record, 130), 0x00000002u); // from the root folder down two levels
 
     CToolResult blessed = RunTool({"bless", "--openfolder", mount + "/Folder"});
     ASSERT_EQ(blessed.status, 0) << blessed.err;
@@ -379,4 +380,11 @@ TEST_F(StandInToolsTest, AliasManagerFindsOnlyWhatExistsOnAnAttachedVolume)
     CAliasHandle again;
     ASSERT_EQ(FSNewAlias(nullptr, ref, &again), 0);
     EXPECT_EQ(alias->bytes, again->bytes); // the same item keeps its ID
+
+    // The file a relative path starts from must be on the same volume.
+    CFileRef outside;
+    ASSERT_EQ(FSPathMakeRef(dir.c_str(), &outside, nullptr), 0);
+    CAliasHandle relative;
+    EXPECT_NE(FSNewAlias(&outside, ref, &relative), 0);
+    EXPECT_EQ(GetAliasSize(relative), 0u);
 }
