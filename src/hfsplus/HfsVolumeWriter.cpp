@@ -62,7 +62,7 @@ uint32_t GetLocalHfsTimeNow()
 
 // A stable 64-bit volume identifier: the same volume (name, creation date, size) written again
 // keeps its identity, and two volumes that differ get different ones.
-uint64_t MakeVolumeIdentifier(CHfsVolumeSpec const& spec)
+uint64_t MakeVolumeIdentifier(CHfsVolumeSpec const& spec, std::u16string const& storedName)
 {
     uint64_t hash = 14695981039346656037ull;
     auto const mix = [&hash](uint8_t byte)
@@ -70,8 +70,11 @@ uint64_t MakeVolumeIdentifier(CHfsVolumeSpec const& spec)
         hash ^= byte;
         hash *= 1099511628211ull;
     };
-    for (char c : spec.volumeName)
+    for (char16_t c : storedName) // the stored form: the same however the name was normalized
+    {
         mix(uint8_t(c));
+        mix(uint8_t(c >> 8));
+    }
     for (int i = 0; i < 4; ++i)
         mix(uint8_t(spec.createDate >> (8 * i)));
     for (int i = 0; i < 8; ++i)
@@ -115,7 +118,7 @@ bool PlanLayout(uint64_t sizeBytes, uint32_t usedCatalogNodes, std::vector<CHfsI
     if (minimum > l.totalBlocks)
     {
         *error = "the files don't fit in the volume: they need " + FormatMegabytes(minimum * kBlockSize) +
-                 " with the volume's own structures, the volume holds " +
+                 " (with the volume's own structures) but the volume holds " +
                  FormatMegabytes(uint64_t(l.totalBlocks) * kBlockSize);
         return false;
     }
@@ -279,7 +282,7 @@ bool WriteHfsVolume(int fd, uint64_t offset, CHfsVolumeSpec const& spec, std::st
     header.writeCount = 1;
     header.encodingsBitmap = 1; // MacRoman
     header.finderInfo[2] = spec.openFolderId;
-    uint64_t const identifier = MakeVolumeIdentifier(spec);
+    uint64_t const identifier = MakeVolumeIdentifier(spec, volumeName);
     header.finderInfo[6] = uint32_t(identifier >> 32);
     header.finderInfo[7] = uint32_t(identifier);
     header.allocationFile = MakeHfsForkData(uint64_t(layout.bitmapBlocks) * kBlockSize, kBlockSize,

@@ -155,3 +155,19 @@ TEST(HfsVolumeLayout, RefusesSizesOutsideWhatHfsPlusHolds)
         << error;
     EXPECT_FALSE(WriteVolumeFile(dir.Join("noname.img"), 0, MakeSpec("", 1 << 20), "", &error));
 }
+
+TEST(HfsVolumeLayout, VolumeIdentifierSurvivesRewritesAndNameNormalization)
+{
+    CTempDir dir;
+    std::string const image = dir.Join("id.img");
+    std::string error;
+    auto const readIdentifier = [&](std::string const& name)
+    {
+        EXPECT_TRUE(WriteVolumeFile(image, 0, MakeSpec(name, 1 << 20), "", &error)) << error;
+        return GetBe64(&ReadBytes(image, 1024 + 80 + 4 * 6, 8)[0]);
+    };
+    uint64_t const composed = readIdentifier("Caf\xC3\xA9");
+    EXPECT_EQ(readIdentifier("Caf\xC3\xA9"), composed);
+    EXPECT_EQ(readIdentifier("Cafe\xCC\x81"), composed);
+    EXPECT_NE(readIdentifier("Cafe"), composed);
+}
