@@ -42,7 +42,8 @@ public:
             for (int i = 0; i < words; ++i)
             {
                 // A skewed choice, as in natural text: a few words are very common.
-                size_t const pick = (m_random() % m_words.size()) * (m_random() % m_words.size()) / m_words.size();
+                size_t const pick =
+                    (m_random() % m_words.size()) * (m_random() % m_words.size()) / m_words.size();
                 text += m_words[pick];
                 if (m_random() % 5 == 0)
                     text += "=" + std::to_string(m_random() % 100000);

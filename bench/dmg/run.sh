@@ -32,11 +32,11 @@ files=$(find "$work/tree" -type f | wc -l)
 awk -v f="$files" -v p="$payload" -v m="$image_mb" \
     'BEGIN { printf "Tree: %d files, %.1f MB; disk image of %d MB\n\n", f, p / 1e6, m }'
 
-row() { # name seconds input_bytes rss_kb output_bytes
-    awk -v n="$1" -v s="$2" -v i="$3" -v r="$4" -v o="$5" \
-        'BEGIN { printf "%-36s %8.2f %9.1f %10.1f %11.1f\n", n, s, (s > 0 ? i / 1e6 / s : 0), r / 1024, o / 1e6 }'
+row() { # name seconds input_bytes rss_kb output_bytes [cpu_seconds]
+    awk -v n="$1" -v s="$2" -v i="$3" -v r="$4" -v o="$5" -v c="${6:--}" \
+        'BEGIN { printf "%-36s %8.2f %9.1f %10.1f %11.1f %8s\n", n, s, (s > 0 ? i / 1e6 / s : 0), r / 1024, o / 1e6, c }'
 }
-printf '%-36s %8s %9s %10s %11s\n' "stage" "seconds" "MB/s" "peak MB" "output MB"
+printf '%-36s %8s %9s %10s %11s %8s\n' "stage" "seconds" "MB/s" "peak MB" "output MB" "CPU s"
 
 raw="$work/raw.img"
 if [ -n "$kilnpack" ]; then
@@ -100,16 +100,20 @@ fi
 
 # The same raw disk through our writer (which here knows nothing of free space) and through pigz.
 for level in 9 1; do
-    /usr/bin/time -f "%e %M" -o "$work/writer.time" "$build/DmgBench" convert "$raw" "$work/writer.dmg" "$level" >/dev/null
-    read -r secs peak <"$work/writer.time"
-    row "UDZO writer level $level (raw disk)" "$secs" "$raw_size" "$peak" "$(stat -c %s "$work/writer.dmg")"
+    /usr/bin/time -f "%e %M %U %S" -o "$work/writer.time" "$build/DmgBench" convert "$raw" "$work/writer.dmg" \
+        "$level" >/dev/null
+    read -r secs peak user sys <"$work/writer.time"
+    row "UDZO writer level $level (raw disk)" "$secs" "$raw_size" "$peak" "$(stat -c %s "$work/writer.dmg")" \
+        "$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.2f", u + s }')"
     rm -f "$work/writer.dmg"
 done
 for level in 9 1; do
-    /usr/bin/time -f "%e %M" -o "$work/pigz.time" pigz "-$level" -p 2 -c "$raw" >"$work/raw.gz"
-    read -r secs peak <"$work/pigz.time"
-    row "pigz -$level -p 2 (raw disk)" "$secs" "$raw_size" "$peak" "$(stat -c %s "$work/raw.gz")"
+    /usr/bin/time -f "%e %M %U %S" -o "$work/pigz.time" pigz "-$level" -p 2 -c "$raw" >"$work/raw.gz"
+    read -r secs peak user sys <"$work/pigz.time"
+    row "pigz -$level -p 2 (raw disk)" "$secs" "$raw_size" "$peak" "$(stat -c %s "$work/raw.gz")" \
+        "$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.2f", u + s }')"
     rm -f "$work/raw.gz"
 done
 echo
 echo "MB/s: of the tree for the HFS+ write and the whole run, of the raw disk otherwise."
+echo "Seconds are wall-clock; CPU s (user + system) is steadier on a busy machine."

@@ -1,7 +1,10 @@
-// Text form of a database for "--dump": one line per record, blobs with a hex dump.
+// Text form of a database for "--dump": one line per record, blobs with a hex dump, strings as
+// escaped UTF-8 and dates in UTC.
 #include "desktopdb/DesktopDatabase.h"
 
+#include <cinttypes>
 #include <cstdio>
+#include <string>
 
 namespace
 {
@@ -28,6 +31,119 @@ void PrintBlobDump(unsigned int size, unsigned char const* data)
             std::putchar(data[j] >= 0x20 && data[j] <= 0x7E ? data[j] : '.');
         std::putchar('\'');
     }
+}
+void AppendUtf8(std::string& text, uint32_t point)
+{
+    if (point < 0x80)
+        text.push_back(static_cast<char>(point));
+    else if (point < 0x800)
+    {
+        text.push_back(static_cast<char>(0xC0 | (point >> 6)));
+        text.push_back(static_cast<char>(0x80 | (point & 0x3F)));
+    }
+    else if (point < 0x10000)
+    {
+        text.push_back(static_cast<char>(0xE0 | (point >> 12)));
+        text.push_back(static_cast<char>(0x80 | ((point >> 6) & 0x3F)));
+        text.push_back(static_cast<char>(0x80 | (point & 0x3F)));
+    }
+    else
+    {
+        text.push_back(static_cast<char>(0xF0 | (point >> 18)));
+        text.push_back(static_cast<char>(0x80 | ((point >> 12) & 0x3F)));
+        text.push_back(static_cast<char>(0x80 | ((point >> 6) & 0x3F)));
+        text.push_back(static_cast<char>(0x80 | (point & 0x3F)));
+    }
+}
+
+void AppendEscape(std::string& text, uint32_t unit)
+{
+    char escape[8];
+    std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned int>(unit));
+    text += escape;
+}
+
+// UTF-16 units (big-endian bytes) as UTF-8 between double quotes. Quotes and backslashes are
+// escaped, and so are control characters and unpaired surrogates, so that the line stays one
+// line, a backslash always starts an escape and every unit can be told from the text.
+std::string QuoteUnicodeString(unsigned int byteCount, unsigned char const* bytes)
+{
+    std::string text = "\"";
+    unsigned int const count = byteCount / 2;
+    for (unsigned int i = 0; i < count; ++i)
+    {
+        uint32_t const unit = (static_cast<uint32_t>(bytes[2 * i]) << 8) | bytes[2 * i + 1];
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < count)
+        {
+            uint32_t const next = (static_cast<uint32_t>(bytes[2 * i + 2]) << 8) | bytes[2 * i + 3];
+            if (next >= 0xDC00 && next <= 0xDFFF)
+            {
+                AppendUtf8(text, 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00));
+                ++i;
+                continue;
+            }
+        }
+        if (unit == '"' || unit == '\\')
+        {
+            text.push_back('\\');
+            text.push_back(static_cast<char>(unit));
+        }
+        else if (unit == '\n')
+            text += "\\n";
+        else if (unit == '\r')
+            text += "\\r";
+        else if (unit == '\t')
+            text += "\\t";
+        else if (unit < 0x20 || (unit >= 0x7F && unit <= 0x9F) || (unit >= 0xD800 && unit <= 0xDFFF))
+            AppendEscape(text, unit);
+        else
+            AppendUtf8(text, unit);
+    }
+    text.push_back('"');
+    return text;
+}
+
+// Ticks of 1/65536 s since 1904-01-01 00:00:00 UTC as "YYYY-MM-DD HH:MM:SS[.fraction] UTC". The
+// fraction is exact: 1/65536 has 16 decimal places. Days become dates in the proleptic
+// Gregorian calendar by the usual era arithmetic (eras of 400 years starting on 1 March).
+std::string FormatDate(uint64_t ticks)
+{
+    uint64_t const seconds = ticks >> 16;
+    unsigned int const fraction = static_cast<unsigned int>(ticks & 0xFFFF);
+    int64_t const days = static_cast<int64_t>(seconds / 86400) - 24107 + 719468; // from 0000-03-01
+    unsigned int const secondOfDay = static_cast<unsigned int>(seconds % 86400);
+    int64_t const era = days / 146097;
+    unsigned int const dayOfEra = static_cast<unsigned int>(days - era * 146097);
+    unsigned int const yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    unsigned int const dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    unsigned int const shiftedMonth = (5 * dayOfYear + 2) / 153;
+    unsigned int const day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
+    unsigned int const month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
+    int64_t const year = static_cast<int64_t>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0);
+
+    char text[80];
+    int length = std::snprintf(text, sizeof text, "%04" PRId64 "-%02u-%02u %02u:%02u:%02u", year, month, day,
+                               secondOfDay / 3600, secondOfDay / 60 % 60, secondOfDay % 60);
+    if (fraction != 0)
+    {
+        // fraction / 65536 = fraction * 5^16 / 10^16.
+        char digits[24];
+        std::snprintf(digits, sizeof digits, ".%016" PRIu64, static_cast<uint64_t>(fraction) * 152587890625u);
+        std::string decimals(digits);
+        decimals.erase(decimals.find_last_not_of('0') + 1);
+        length += std::snprintf(text + length, sizeof text - static_cast<size_t>(length), "%s", decimals.c_str());
+    }
+    return std::string(text, static_cast<size_t>(length)) + " UTC";
+}
+
+// The code's four bytes as they are, in single quotes, like a key's code.
+void PrintFourCharCode(char const* prefix, unsigned int code)
+{
+    std::fputs(prefix, stdout);
+    std::putchar('\'');
+    for (int shift = 24; shift >= 0; shift -= 8)
+        std::putchar(static_cast<unsigned char>(code >> shift));
+    std::putchar('\'');
 }
 } // namespace
 
@@ -58,6 +174,22 @@ void CDesktopDatabase::CDatabaseValue::Print() const
         break;
     case MakeFourCharCode("shor"):
         std::printf("(short)%d (0x%04x)", value, static_cast<unsigned int>(value));
+        break;
+    case MakeFourCharCode("type"):
+        PrintFourCharCode("(type)", static_cast<unsigned int>(value));
+        break;
+    case MakeFourCharCode("ustr"):
+    {
+        std::string const text = QuoteUnicodeString(size, data);
+        std::fputs("(ustr)", stdout);
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        break;
+    }
+    case MakeFourCharCode("comp"):
+        std::printf("(comp)%" PRIu64 " (0x%016" PRIx64 ")", wideValue, wideValue);
+        break;
+    case MakeFourCharCode("dutc"):
+        std::printf("(dutc)%" PRIu64 " (%s)", wideValue, FormatDate(wideValue).c_str());
         break;
     case MakeFourCharCode("blob"):
         std::printf("(blob %d bytes)", static_cast<int>(size));

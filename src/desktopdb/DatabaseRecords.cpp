@@ -49,10 +49,10 @@ bool CDesktopDatabase::CDatabaseKey::operator<(CDatabaseKey const& other) const
     return code < other.code;
 }
 
-CDesktopDatabase::CDatabaseValue::CDatabaseValue() : type(0), value(0), size(0), data(nullptr) {}
+CDesktopDatabase::CDatabaseValue::CDatabaseValue() : type(0), value(0), wideValue(0), size(0), data(nullptr) {}
 
 CDesktopDatabase::CDatabaseValue::CDatabaseValue(CDatabaseValue const& other)
-    : type(other.type), value(other.value), size(other.size), data(nullptr)
+    : type(other.type), value(other.value), wideValue(other.wideValue), size(other.size), data(nullptr)
 {
     if (other.data != nullptr)
     {
@@ -69,6 +69,7 @@ CDesktopDatabase::CDatabaseValue& CDesktopDatabase::CDatabaseValue::operator=(CD
     FreeValue();
     type = other.type;
     value = other.value;
+    wideValue = other.wideValue;
     size = other.size;
     if (other.data != nullptr)
     {
@@ -90,6 +91,7 @@ void CDesktopDatabase::CDatabaseValue::FreeValue()
     data = nullptr;
     type = 0;
     value = 0;
+    wideValue = 0;
     size = 0;
 }
 
@@ -124,6 +126,43 @@ void CDesktopDatabase::CDatabaseValue::SetBlobValue(unsigned int byteCount, void
     type = MakeFourCharCode("blob");
     size = byteCount;
     data = copy;
+}
+
+void CDesktopDatabase::CDatabaseValue::SetTypeValue(unsigned int typeCode)
+{
+    FreeValue();
+    type = MakeFourCharCode("type");
+    value = static_cast<int>(typeCode);
+}
+
+void CDesktopDatabase::CDatabaseValue::SetUnicodeStringValue(std::u16string const& units)
+{
+    // Copy first, as for blobs.
+    unsigned int const byteCount = static_cast<unsigned int>(units.size() * 2);
+    unsigned char* copy = new unsigned char[byteCount];
+    for (size_t i = 0; i < units.size(); ++i)
+    {
+        copy[2 * i] = static_cast<unsigned char>(units[i] >> 8);
+        copy[2 * i + 1] = static_cast<unsigned char>(units[i] & 0xFF);
+    }
+    FreeValue();
+    type = MakeFourCharCode("ustr");
+    size = byteCount;
+    data = copy;
+}
+
+void CDesktopDatabase::CDatabaseValue::SetCompValue(uint64_t number)
+{
+    FreeValue();
+    type = MakeFourCharCode("comp");
+    wideValue = number;
+}
+
+void CDesktopDatabase::CDatabaseValue::SetDateValue(uint64_t ticks)
+{
+    FreeValue();
+    type = MakeFourCharCode("dutc");
+    wideValue = ticks;
 }
 
 CDesktopDatabase::CDesktopDatabase() = default;
@@ -168,6 +207,46 @@ void CDesktopDatabase::SetBlob(char const* name, unsigned int code, unsigned int
 void CDesktopDatabase::SetBlob(wchar_t const* name, unsigned int code, unsigned int size, void const* bytes)
 {
     records[CDatabaseKey(name, code)].SetBlobValue(size, bytes);
+}
+
+void CDesktopDatabase::SetType(char const* name, unsigned int code, unsigned int typeCode)
+{
+    records[CDatabaseKey(name, code)].SetTypeValue(typeCode);
+}
+
+void CDesktopDatabase::SetType(wchar_t const* name, unsigned int code, unsigned int typeCode)
+{
+    records[CDatabaseKey(name, code)].SetTypeValue(typeCode);
+}
+
+void CDesktopDatabase::SetUnicodeString(char const* name, unsigned int code, std::u16string const& units)
+{
+    records[CDatabaseKey(name, code)].SetUnicodeStringValue(units);
+}
+
+void CDesktopDatabase::SetUnicodeString(wchar_t const* name, unsigned int code, std::u16string const& units)
+{
+    records[CDatabaseKey(name, code)].SetUnicodeStringValue(units);
+}
+
+void CDesktopDatabase::SetComp(char const* name, unsigned int code, uint64_t number)
+{
+    records[CDatabaseKey(name, code)].SetCompValue(number);
+}
+
+void CDesktopDatabase::SetComp(wchar_t const* name, unsigned int code, uint64_t number)
+{
+    records[CDatabaseKey(name, code)].SetCompValue(number);
+}
+
+void CDesktopDatabase::SetDate(char const* name, unsigned int code, uint64_t ticks)
+{
+    records[CDatabaseKey(name, code)].SetDateValue(ticks);
+}
+
+void CDesktopDatabase::SetDate(wchar_t const* name, unsigned int code, uint64_t ticks)
+{
+    records[CDatabaseKey(name, code)].SetDateValue(ticks);
 }
 
 bool CDesktopDatabase::IsEmpty() const

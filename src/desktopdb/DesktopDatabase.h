@@ -61,13 +61,23 @@ public:
         void SetShortValue(short number);
         void SetBoolValue(bool flag);
         void SetBlobValue(unsigned int size, void const* bytes);
+        void SetTypeValue(unsigned int typeCode);
+        // UTF-16 code units, kept big-endian in data (size is twice the unit count).
+        void SetUnicodeStringValue(std::u16string const& units);
+        void SetCompValue(uint64_t number);
+        // 1/65536 s since 1904-01-01 00:00:00 UTC.
+        void SetDateValue(uint64_t ticks);
 
         void Write(std::ostream& out) const;
         void Read(std::istream& in);
         void Print() const;
 
         unsigned int type;
+        // bool, shor, long; the code of a type value.
         int value;
+        // comp and dutc.
+        uint64_t wideValue;
+        // blob bytes; ustr units, big-endian.
         unsigned int size;
         unsigned char* data;
     };
@@ -125,6 +135,14 @@ public:
     void SetLong(wchar_t const* name, unsigned int code, long number);
     void SetBlob(char const* name, unsigned int code, unsigned int size, void const* bytes);
     void SetBlob(wchar_t const* name, unsigned int code, unsigned int size, void const* bytes);
+    void SetType(char const* name, unsigned int code, unsigned int typeCode);
+    void SetType(wchar_t const* name, unsigned int code, unsigned int typeCode);
+    void SetUnicodeString(char const* name, unsigned int code, std::u16string const& units);
+    void SetUnicodeString(wchar_t const* name, unsigned int code, std::u16string const& units);
+    void SetComp(char const* name, unsigned int code, uint64_t number);
+    void SetComp(wchar_t const* name, unsigned int code, uint64_t number);
+    void SetDate(char const* name, unsigned int code, uint64_t ticks);
+    void SetDate(wchar_t const* name, unsigned int code, uint64_t ticks);
 
     bool IsEmpty() const;
     void Print() const;

@@ -129,7 +129,19 @@ void CDesktopDatabase::CDatabaseValue::Write(std::ostream& out) const
         break;
     case MakeFourCharCode("shor"):
     case MakeFourCharCode("long"):
+    case MakeFourCharCode("type"):
         StreamWriteInt(out, value);
+        break;
+    case MakeFourCharCode("comp"):
+    case MakeFourCharCode("dutc"):
+        StreamWriteInt(out, static_cast<int>(static_cast<uint32_t>(wideValue >> 32)));
+        StreamWriteInt(out, static_cast<int>(static_cast<uint32_t>(wideValue)));
+        break;
+    case MakeFourCharCode("ustr"):
+        // The count is in UTF-16 units; data holds them big-endian already.
+        StreamWriteInt(out, static_cast<int>(size / 2));
+        if (size > 0)
+            out.write(reinterpret_cast<char const*>(data), size);
         break;
     case MakeFourCharCode("blob"):
         StreamWriteInt(out, static_cast<int>(size));
@@ -151,8 +163,27 @@ void CDesktopDatabase::CDatabaseValue::Read(std::istream& in)
         value = StreamReadChar(in) != 0 ? 1 : 0;
         break;
     case MakeFourCharCode("long"):
+    case MakeFourCharCode("type"):
         value = StreamReadInt(in);
         break;
+    case MakeFourCharCode("comp"):
+    case MakeFourCharCode("dutc"):
+    {
+        uint64_t const high = static_cast<uint32_t>(StreamReadInt(in));
+        wideValue = (high << 32) | static_cast<uint32_t>(StreamReadInt(in));
+        break;
+    }
+    case MakeFourCharCode("ustr"):
+    {
+        uint64_t const units = static_cast<uint32_t>(StreamReadInt(in));
+        // Twice the count may not fit a word: such a count can only run past the end.
+        if (units > 0x7FFFFFFF)
+            throw kReadBeyondEnd;
+        unsigned int const length = static_cast<unsigned int>(units * 2);
+        data = ReadBlobBytes(in, length);
+        size = length;
+        break;
+    }
     case MakeFourCharCode("shor"):
     {
         int const number = StreamReadInt(in);

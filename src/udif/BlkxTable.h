@@ -29,7 +29,7 @@ struct CBlkxTable
     uint64_t firstSector = 0;
     uint64_t sectorCount = 0;
     uint32_t descriptor = 0;
-    uint32_t crc32 = 0; // over the bytes the table reads back as, ignored runs left out
+    uint32_t crc32 = 0;         // over the bytes the table reads back as, ignored runs left out
     std::vector<CBlkxRun> runs; // without the terminator, which serialisation appends
 };
 

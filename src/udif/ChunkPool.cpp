@@ -24,11 +24,15 @@ bool IsAllZero(uint8_t const* data, size_t size)
     }
     return true;
 }
+
 // The libdeflate level that compresses at least as well as zlib at a given level, and faster.
 // libdeflate's levels 8 and 9 search so deep that highly repetitive data compresses at under 2 MB/s,
 // slower than zlib at level 9; level 7 already beats zlib's level 9 output on every kind of data
 // we measured (text, code, binaries, localisations), at several times zlib's speed.
-int ChooseLibdeflateLevel(int zlibLevel) { return std::min(std::max(zlibLevel, 1), 7); }
+int ChooseLibdeflateLevel(int zlibLevel)
+{
+    return std::min(std::max(zlibLevel, 1), 7);
+}
 } // namespace
 
 CChunkPool::CChunkPool(int level, unsigned workers, size_t chunkBytes)
@@ -58,7 +62,10 @@ CChunkPool::CChunkPool(int level, unsigned workers, size_t chunkBytes)
     }
 }
 
-CChunkPool::~CChunkPool() { StopWorkers(); }
+CChunkPool::~CChunkPool()
+{
+    StopWorkers();
+}
 
 void CChunkPool::StopWorkers()
 {
@@ -94,7 +101,10 @@ CChunkSlot& CChunkPool::WaitOldestSlot()
     return slot;
 }
 
-void CChunkPool::ReleaseSlot() { ++m_taken; }
+void CChunkPool::ReleaseSlot()
+{
+    ++m_taken;
+}
 
 void CChunkPool::RunWorker(libdeflate_compressor* compressor)
 {

@@ -65,8 +65,9 @@ bool CheckRegions(std::vector<CUdifRegion> const& regions, std::string* error)
         {
             if (range.first < region.startSector || range.first > next || range.second > next - range.first)
             {
-                *error = "unused sectors " + std::to_string(range.first) + "+" + std::to_string(range.second) +
-                         " lie outside partition map region \"" + region.name + "\"";
+                *error = "unused sectors " + std::to_string(range.first) + "+" +
+                         std::to_string(range.second) + " lie outside partition map region \"" + region.name +
+                         "\"";
                 return false;
             }
         }

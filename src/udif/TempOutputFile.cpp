@@ -15,7 +15,10 @@ std::string DescribeError(char const* what, std::string const& path, int err)
 }
 } // namespace
 
-CTempOutputFile::~CTempOutputFile() { Discard(); }
+CTempOutputFile::~CTempOutputFile()
+{
+    Discard();
+}
 
 void CTempOutputFile::Discard()
 {

@@ -10,6 +10,8 @@
 
 #include <libdeflate.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -105,8 +107,8 @@ public:
                 continue;
             if (n <= 0)
             {
-                *error = "cannot read raw disk image '" + m_path + "': " +
-                         (n < 0 ? std::strerror(errno) : "it ended early");
+                *error = "cannot read raw disk image '" + m_path +
+                         "': " + (n < 0 ? std::strerror(errno) : "it ended early");
                 return false;
             }
             buffer += n;
@@ -126,7 +128,8 @@ private:
 class CUdzoWriter
 {
 public:
-    CUdzoWriter(std::vector<CUdifRegion> const& regions, CTempOutputFile& out) : m_regions(regions), m_out(out)
+    CUdzoWriter(std::vector<CUdifRegion> const& regions, CTempOutputFile& out)
+        : m_regions(regions), m_out(out)
     {
         for (CUdifRegion const& region : regions)
         {
@@ -278,8 +281,8 @@ private:
     uint32_t m_dataForkCrc = 0;
 };
 
-bool WriteImage(std::string const& rawPath, std::vector<CUdifRegion> const& regions, std::string const& outPath,
-                int level, std::string* error)
+bool WriteImage(std::string const& rawPath, std::vector<CUdifRegion> const& regions,
+                std::string const& outPath, int level, std::string* error)
 {
     if (level < 1 || level > 9)
     {

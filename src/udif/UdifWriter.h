@@ -19,6 +19,10 @@ struct CUdifRegion
 };
 
 // Compresses the raw disk image at `rawPath` into `outPath` with zlib level `level` (1..9).
-// Writes a temporary file beside outPath and renames it into place, so a failure leaves no file.
+// The regions must cover the disk from sector 0 in order; each becomes one blkx table. Chunks are
+// compressed on every core; unused sectors are never read, and holes of a sparse raw file are not read
+// either. Writes a temporary file beside outPath and renames it into place (replacing a file there):
+// on failure the temporary file is removed, outPath is not created (nor changed), and `error` says why.
+// `error` may be null.
 bool WriteUdzoImage(std::string const& rawPath, std::vector<CUdifRegion> const& regions,
                     std::string const& outPath, int level, std::string* error);

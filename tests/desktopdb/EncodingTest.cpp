@@ -125,7 +125,7 @@ TEST(RecordDecoding, ValuesAndTheirChecks)
     EXPECT_EQ(ReadValue(Words({MakeFourCharCode("long"), 0xFFFFFFFF})).value, -1);
     EXPECT_EQ(ThrownText(
                   [] {
-                      ReadValue(Words({MakeFourCharCode("type"), 0}));
+                      ReadValue(Words({MakeFourCharCode("utf8"), 0}));
                   }),
               "Unknown database value type.");
 

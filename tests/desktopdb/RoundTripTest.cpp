@@ -18,7 +18,7 @@ void FillRandomly(CDesktopDatabase& database, std::mt19937& random, int count)
             unit = random() % 4 == 0 ? static_cast<wchar_t>(static_cast<short>(random())) // any 16-bit unit
                                      : static_cast<wchar_t>(L'A' + random() % 58);
         unsigned int const code = codes[random() % 5];
-        switch (random() % 4)
+        switch (random() % 8)
         {
         case 0:
             database.SetBool(name.c_str(), code, random() % 2 == 0);
@@ -28,6 +28,23 @@ void FillRandomly(CDesktopDatabase& database, std::mt19937& random, int count)
             break;
         case 2:
             database.SetLong(name.c_str(), code, static_cast<int>(random()));
+            break;
+        case 3:
+            database.SetType(name.c_str(), code, static_cast<unsigned int>(random()));
+            break;
+        case 4:
+        {
+            std::u16string units(random() % 40, u'\0');
+            for (char16_t& unit : units)
+                unit = static_cast<char16_t>(random());
+            database.SetUnicodeString(name.c_str(), code, units);
+            break;
+        }
+        case 5:
+            database.SetComp(name.c_str(), code, (uint64_t(random()) << 32) | random());
+            break;
+        case 6:
+            database.SetDate(name.c_str(), code, (uint64_t(random()) << 32) | random());
             break;
         default:
         {
@@ -50,6 +67,7 @@ void ExpectSameRecords(CDesktopDatabase const& expected, CDesktopDatabase const&
         EXPECT_EQ(left->first.code, right->first.code);
         EXPECT_EQ(left->second.type, right->second.type);
         EXPECT_EQ(left->second.value, right->second.value);
+        EXPECT_EQ(left->second.wideValue, right->second.wideValue);
         ASSERT_EQ(left->second.size, right->second.size);
         if (left->second.size > 0)
         {

@@ -187,42 +187,33 @@ TEST(ViewSettings, BackgroundPictureGivesAliasAndDescriptor)
                 Bytes({0, 0, 0, 0xB4})}));
 }
 
-TEST(ViewSettings, PictureOffAnyVolumeCannotBeAliased)
+// Each failure of the background step is reported; the records set before it stay.
+TEST(ViewSettings, BackgroundFailuresKeepEarlierRecords)
 {
     CTempFolder folder;
-    std::ofstream(folder.path + "/back.png") << "picture";
-    CDesktopDatabase database;
-    CViewRun run = RunView("type='icon' background='back.png'", &database, folder.path);
-    EXPECT_FALSE(run.result);
-    EXPECT_EQ(run.errors,
-              "Error: Unable to create alias to image '" + folder.path +
-                  "/back.png'. Make sure the view line appears after the file is copied to the image.\n");
-    EXPECT_TRUE(database.IsEmpty());
-}
-
-TEST(ViewSettings, MissingPictureFailsButKeepsEarlierRecords)
-{
-    CTempFolder folder;
-    CDesktopDatabase database;
-    CViewRun run = RunView("type='icon' font_size='12' background='images/back.png'", &database, folder.path);
-    EXPECT_FALSE(run.result);
-    EXPECT_EQ(run.errors,
-              "Error: Unable to link to image '" + folder.path +
-                  "/images/back.png'. Make sure the view line appears after the file is copied to the "
-                  "image.\n");
-    EXPECT_EQ(ShortOf(database, "Sub", kTextSize), 12);
-    EXPECT_FALSE(HasRecord(database, "Sub", kPicture));
-    EXPECT_FALSE(HasRecord(database, "Sub", kBackground));
-}
-
-TEST(ViewSettings, MissingFolderIsReported)
-{
-    CTempFolder folder;
-    std::string gone = folder.path + "/gone";
-    CDesktopDatabase database;
-    CViewRun run = RunView("type='icon' background='back.png'", &database, gone);
-    EXPECT_FALSE(run.result);
-    EXPECT_EQ(run.errors, "Error: Unable to link to current path '" + gone + "'. This is odd.\n");
+    std::ofstream(folder.path + "/back.png") << "picture"; // not on an attached volume
+    std::string const hint = "'. Make sure the view line appears after the file is copied to the image.\n";
+    struct CCase
+    {
+        std::string container, background, error;
+    } const cases[] = {
+        {folder.path + "/gone", "back.png",
+         "Error: Unable to link to current path '" + folder.path + "/gone'. This is odd.\n"},
+        {folder.path, "images/back.png",
+         "Error: Unable to link to image '" + folder.path + "/images/back.png" + hint},
+        {folder.path, "back.png",
+         "Error: Unable to create alias to image '" + folder.path + "/back.png" + hint},
+    };
+    for (CCase const& item : cases)
+    {
+        CDesktopDatabase database;
+        CViewRun run = RunView("type='icon' font_size='12' background='" + item.background + "'", &database,
+                               item.container);
+        EXPECT_FALSE(run.result);
+        EXPECT_EQ(run.errors, item.error);
+        EXPECT_EQ(ShortOf(database, "Sub", kTextSize), 12);
+        EXPECT_EQ(database.records.size(), 1u);
+    }
 }
 
 TEST(ViewSettings, BackgroundOutsideTheFolderIsRefusedBeforeAnyRecord)

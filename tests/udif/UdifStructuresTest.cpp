@@ -12,8 +12,14 @@
 
 namespace
 {
-uint32_t Get32(uint8_t const* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
-uint64_t Get64(uint8_t const* p) { return uint64_t(Get32(p)) << 32 | Get32(p + 4); }
+uint32_t Get32(uint8_t const* p)
+{
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+uint64_t Get64(uint8_t const* p)
+{
+    return uint64_t(Get32(p)) << 32 | Get32(p + 4);
+}
 } // namespace
 
 TEST(BlkxTableTest, HeaderRunsAndTerminatorAtTheirOffsets)
@@ -149,14 +155,15 @@ TEST(UdifPlistTest, ResourceForkHoldsBlkxInOrderAndPlst)
 
 TEST(RegionPlanTest, UnusedRangesMergeAndDataIsCutIntoChunks)
 {
-    CUdifRegion region{"disk image (Apple_HFS : 4)", 3, 40, 6000, {{3000, 10}, {100, 20}, {110, 30}, {140, 5}}};
+    CUdifRegion region{
+        "disk image (Apple_HFS : 4)", 3, 40, 6000, {{3000, 10}, {100, 20}, {110, 30}, {140, 5}}};
     std::vector<CRegionPiece> const pieces = PlanRegionPieces(region);
     std::vector<std::tuple<bool, uint64_t, uint64_t>> got;
     for (CRegionPiece const& piece : pieces)
         got.emplace_back(piece.unused, piece.startSector, piece.sectorCount);
     std::vector<std::tuple<bool, uint64_t, uint64_t>> const expected{
-        {false, 40, 60},   {true, 100, 45},    {false, 145, 2048}, {false, 2193, 807},
-        {true, 3000, 10},  {false, 3010, 2048}, {false, 5058, 982}};
+        {false, 40, 60},  {true, 100, 45},     {false, 145, 2048}, {false, 2193, 807},
+        {true, 3000, 10}, {false, 3010, 2048}, {false, 5058, 982}};
     EXPECT_EQ(got, expected);
 }
 

@@ -143,11 +143,10 @@ protected:
         CCommandResult test = RunCommand("7zz t -tdmg '" + dmg + "'");
         EXPECT_EQ(test.status, 0) << test.output;
         EXPECT_NE(test.output.find("Everything is Ok"), std::string::npos) << test.output;
-        for (char const* complaint : {"Warning", "WARNING", "CRC", "Error", "ERROR"})
-            if (std::string(complaint) == "CRC")
-                EXPECT_EQ(test.output.find("CRC Failed"), std::string::npos) << test.output;
-            else
-                EXPECT_EQ(test.output.find(complaint), std::string::npos) << test.output;
+        // 7-Zip reports a bad master or data fork checksum only as a warning, with exit status 0.
+        for (char const* complaint :
+             {"Warning", "WARNING", "CRC Failed", "CRC Error", "CRC error", "Error", "ERROR"})
+            EXPECT_EQ(test.output.find(complaint), std::string::npos) << test.output;
 
         // 7-Zip extracts one file per region, in order, named after the region.
         std::string const extracted = PathOf("x");
@@ -155,13 +154,13 @@ protected:
         ASSERT_EQ(extract.status, 0) << extract.output;
         std::vector<std::string> files = ListDirectory(extracted);
         ASSERT_EQ(files.size(), regions.size());
-        std::sort(files.begin(), files.end(), [](std::string const& a, std::string const& b)
-                  { return std::stoi(a) < std::stoi(b); });
+        std::sort(files.begin(), files.end(),
+                  [](std::string const& a, std::string const& b) { return std::stoi(a) < std::stoi(b); });
         for (size_t i = 0; i < regions.size(); ++i)
         {
             std::string const bytes = ReadFile(extracted + "/" + files[i]);
-            EXPECT_TRUE(bytes == expected.substr(regions[i].startSector * kSector,
-                                                  regions[i].sectorCount * kSector))
+            EXPECT_TRUE(bytes ==
+                        expected.substr(regions[i].startSector * kSector, regions[i].sectorCount * kSector))
                 << "region " << i << " (" << files[i] << ") differs";
         }
 
@@ -180,12 +179,12 @@ TEST_F(UdzoRoundTripTest, MixedContentAcrossGptRegionsReadsBackExactly)
 {
     uint64_t const sectors = 6 * 2048 + 300; // not a whole number of chunks
     CRawDiskBuilder disk(PathOf("raw.img"), sectors);
-    disk.FillRandom(0, 1); // protective MBR
-    disk.FillText(1, 33);  // both GPT parts
-    disk.FillText(40, 3000);       // spans a chunk boundary inside the partition
-    disk.FillRandom(3040, 2100);   // incompressible: stored as is
-    disk.FillZeros(5140, 2048);    // zeros written as data, not a hole
-    disk.FillText(8000, 10);       // a lone sector in a mostly empty chunk
+    disk.FillRandom(0, 1);       // protective MBR
+    disk.FillText(1, 33);        // primary GPT header and table
+    disk.FillText(40, 3000);     // spans a chunk boundary inside the partition
+    disk.FillRandom(3040, 2100); // incompressible: stored as is
+    disk.FillZeros(5140, 2048);  // zeros written as data, not a hole
+    disk.FillText(8000, 10);     // a lone sector in a mostly empty chunk
     disk.FillRandom(sectors - 33, 33);
     WriteAndCheck(MakeGptRegions(sectors), ReadFile(PathOf("raw.img")));
 }
@@ -204,7 +203,8 @@ TEST_F(UdzoRoundTripTest, UnusedSectorsAreNotStoredAndReadBackAsZeros)
     std::string expected = ReadFile(PathOf("raw.img"));
     for (auto const& region : regions)
         for (auto const& range : region.unusedSectors)
-            std::fill_n(expected.begin() + static_cast<long>(range.first * kSector), range.second * kSector, '\0');
+            std::fill_n(expected.begin() + static_cast<long>(range.first * kSector), range.second * kSector,
+                        '\0');
     WriteAndCheck(regions, expected);
 }
 
@@ -250,8 +250,8 @@ TEST_F(UdzoRoundTripTest, FailuresLeaveNoImageAndNoTemporaryFile)
     EXPECT_FALSE(WriteUdzoImage(PathOf("raw.img"), regions, PathOf("no/such/dir/out.dmg"), 9, &error));
     EXPECT_NE(error.find("no/such/dir"), std::string::npos) << error;
     // The partition map claims more sectors than the raw disk holds.
-    EXPECT_FALSE(WriteUdzoImage(PathOf("raw.img"), {{"whole disk (Apple_HFS : 0)", 0, 0, 101, {}}}, dmg, 9,
-                                &error));
+    EXPECT_FALSE(
+        WriteUdzoImage(PathOf("raw.img"), {{"whole disk (Apple_HFS : 0)", 0, 0, 101, {}}}, dmg, 9, &error));
     EXPECT_NE(error.find("smaller"), std::string::npos) << error;
     EXPECT_FALSE(WriteUdzoImage(PathOf("raw.img"), regions, dmg, 0, &error));
     EXPECT_FALSE(WriteUdzoImage(PathOf("raw.img"), regions, dmg, 10, &error));

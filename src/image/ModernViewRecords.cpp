@@ -1,0 +1,142 @@
+#include "image/ModernViewRecords.h"
+
+#include <algorithm>
+#include <memory>
+#include <plist/plist.h>
+
+namespace
+{
+// The Finder's own limits of the icon view settings; values outside them are brought to the edge.
+constexpr int kSmallestIconSize = 16;
+constexpr int kLargestIconSize = 512;
+constexpr int kDefaultIconSize = 48;
+constexpr int kSmallestTextSize = 10;
+constexpr int kLargestTextSize = 16;
+constexpr int kDefaultTextSize = 12;
+// The Finder refuses the whole icon view settings when the grid spacing is 100 or more.
+constexpr double kGridSpacing = 54.0;
+
+struct CPlistDeleter
+{
+    void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
+};
+using CPlistPtr = std::unique_ptr<void, CPlistDeleter>;
+
+struct CBinaryDeleter
+{
+    void operator()(char* bytes) const { plist_to_bin_free(bytes); }
+};
+
+std::vector<unsigned char> ToBinary(CPlistPtr const& root)
+{
+    char* raw = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(static_cast<plist_t>(root.get()), &raw, &length);
+    std::unique_ptr<char, CBinaryDeleter> bytes(raw);
+    if (!bytes)
+        throw "Unable to encode a property list.";
+    return std::vector<unsigned char>(bytes.get(), bytes.get() + length);
+}
+
+void SetBool(CPlistPtr const& dict, char const* key, bool flag)
+{
+    plist_dict_set_item(static_cast<plist_t>(dict.get()), key, plist_new_bool(flag ? 1 : 0));
+}
+
+void SetReal(CPlistPtr const& dict, char const* key, double number)
+{
+    plist_dict_set_item(static_cast<plist_t>(dict.get()), key, plist_new_real(number));
+}
+
+void SetInteger(CPlistPtr const& dict, char const* key, unsigned int number)
+{
+    plist_dict_set_item(static_cast<plist_t>(dict.get()), key, plist_new_uint(number));
+}
+
+void SetString(CPlistPtr const& dict, char const* key, std::string const& text)
+{
+    plist_dict_set_item(static_cast<plist_t>(dict.get()), key, plist_new_string(text.c_str()));
+}
+} // namespace
+
+std::string FormatWindowBounds(CViewAttributes const& view)
+{
+    // 64-bit sums: the attributes may be anywhere in the range of int.
+    long long width = std::max(0, view.width.value_or(0));
+    long long height = std::max(0, view.height.value_or(0));
+    long long top = view.y.value_or(0);
+    long long bottom = std::max(0LL, kReferenceScreenHeight - (top + height));
+    return "{{" + std::to_string(view.x.value_or(0)) + ", " + std::to_string(bottom) + "}, {" +
+           std::to_string(width) + ", " + std::to_string(height) + "}}";
+}
+
+bool HasWindowSettings(CViewAttributes const& view)
+{
+    return HasWindowAttributes(view) || view.toolbarWidth;
+}
+
+std::vector<unsigned char> BuildWindowSettings(CViewAttributes const& view)
+{
+    CPlistPtr dict(plist_new_dict());
+    // Without a rectangle in the configuration the Finder keeps choosing the window's place.
+    if (HasWindowRectangle(view))
+        SetString(dict, "WindowBounds", FormatWindowBounds(view));
+    SetBool(dict, "ShowToolbar", view.showToolbar.value_or(false));
+    // A disk image window shows only its own contents: no bars, sidebar, tabs or preview.
+    SetBool(dict, "ShowStatusBar", false);
+    SetBool(dict, "ShowPathbar", false);
+    SetBool(dict, "ShowSidebar", false);
+    SetBool(dict, "ShowTabView", false);
+    SetBool(dict, "ContainerShowSidebar", false);
+    SetBool(dict, "PreviewPaneVisibility", false);
+    if (view.toolbarWidth)
+        SetInteger(dict, "SidebarWidth", static_cast<unsigned int>(std::max(0, *view.toolbarWidth)));
+    return ToBinary(dict);
+}
+
+std::vector<unsigned char> BuildIconViewSettings(CViewAttributes const& view,
+                                                 std::vector<unsigned char> const* backgroundAlias)
+{
+    // The sizes are kept whole, unlike the legacy record's 8-bit icon size.
+    int iconSize = std::clamp(view.iconSize.value_or(kDefaultIconSize), kSmallestIconSize, kLargestIconSize);
+    int textSize = std::clamp(view.fontSize.value_or(kDefaultTextSize), kSmallestTextSize, kLargestTextSize);
+
+    CPlistPtr dict(plist_new_dict());
+    SetInteger(dict, "viewOptionsVersion", 1);
+    SetReal(dict, "iconSize", iconSize);
+    SetReal(dict, "textSize", textSize);
+    SetBool(dict, "labelOnBottom", !HasLabelOnRight(view));
+    SetString(dict, "arrangeBy", view.grid.value_or(false) ? "grid" : "none");
+    SetReal(dict, "gridSpacing", kGridSpacing);
+    SetReal(dict, "gridOffsetX", 0.0);
+    SetReal(dict, "gridOffsetY", 0.0);
+    SetBool(dict, "showIconPreview", true);
+    SetBool(dict, "showItemInfo", false);
+    // The picture is named by its alias only: a bookmark beside it makes current systems drop the
+    // background altogether.
+    if (backgroundAlias)
+    {
+        SetInteger(dict, "backgroundType", 2);
+        plist_dict_set_item(
+            static_cast<plist_t>(dict.get()), "backgroundImageAlias",
+            plist_new_data(reinterpret_cast<char const*>(backgroundAlias->data()), backgroundAlias->size()));
+    }
+    return ToBinary(dict);
+}
+
+void SetModernViewRecords(CViewAttributes const& view, std::vector<unsigned char> const* backgroundAlias,
+                          char const* viewName, CDesktopDatabase* database)
+{
+    // The view element's type is "icon", so the folder opens in icon view.
+    database->SetType(viewName, MakeFourCharCode("icvl"), MakeFourCharCode("icnv"));
+    std::vector<unsigned char> iconView = BuildIconViewSettings(view, backgroundAlias);
+    database->SetBlob(viewName, MakeFourCharCode("icvp"), static_cast<unsigned int>(iconView.size()),
+                      iconView.data());
+    if (HasWindowSettings(view))
+    {
+        std::vector<unsigned char> window = BuildWindowSettings(view);
+        database->SetBlob(viewName, MakeFourCharCode("bwsp"), static_cast<unsigned int>(window.size()),
+                          window.data());
+    }
+    database->SetLong(".", MakeFourCharCode("vSrn"), 1);
+}

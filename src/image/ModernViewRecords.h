@@ -1,0 +1,32 @@
+// The window and icon view records that the Finder has kept since Mac OS X 10.6: binary property
+// lists in "bwsp" (window) and "icvp" (icon view), the view style in "icvl", and the "vSrn" marker
+// of a database that holds them.
+#pragma once
+
+#include "desktopdb/DesktopDatabase.h"
+#include "image/ViewAttributes.h"
+
+#include <string>
+#include <vector>
+
+// Window positions in the configuration count from the top of the screen, the Finder's from the
+// bottom. Not knowing the user's screen, the flip uses a reference screen this many points high.
+constexpr int kReferenceScreenHeight = 900;
+
+// "{{X, Y}, {W, H}}": X as given, Y = kReferenceScreenHeight - (y + height) but not below 0,
+// width and height not below 0.
+std::string FormatWindowBounds(CViewAttributes const& view);
+
+// The "bwsp" property list; only meaningful when HasWindowSettings is true.
+std::vector<unsigned char> BuildWindowSettings(CViewAttributes const& view);
+bool HasWindowSettings(CViewAttributes const& view);
+
+// The "icvp" property list. backgroundAlias, when not null, is the alias record of the
+// background picture, the same bytes as the legacy "pict" record.
+std::vector<unsigned char> BuildIconViewSettings(CViewAttributes const& view,
+                                                 std::vector<unsigned char> const* backgroundAlias);
+
+// Sets "icvl", "icvp" and, when the view sets any window attribute, "bwsp" under viewName, and
+// "vSrn" under "." in the same database.
+void SetModernViewRecords(CViewAttributes const& view, std::vector<unsigned char> const* backgroundAlias,
+                          char const* viewName, CDesktopDatabase* database);

@@ -1,0 +1,172 @@
+#include "image/ModernViewRecords.h"
+#include "ImageTestSupport.h"
+#include "PlistReading.h"
+
+#include <climits>
+
+namespace
+{
+using CEntries = std::map<std::string, CPlistEntry>;
+
+constexpr unsigned int kWindowSettings = MakeFourCharCode("bwsp");
+constexpr unsigned int kIconViewSettings = MakeFourCharCode("icvp");
+constexpr unsigned int kViewStyle = MakeFourCharCode("icvl");
+constexpr unsigned int kVersion = MakeFourCharCode("vSrn");
+
+// Attributes as a view element gives them; the reading warns about nothing here.
+CViewAttributes ViewOf(std::string const& attributes)
+{
+    CConfigSnippet snippet("<view type='icon' " + attributes + "/>");
+    return ReadViewAttributes(GetTreeNode(snippet.Root()));
+}
+
+bool StartsWithMagic(std::vector<unsigned char> const& bytes)
+{
+    return bytes.size() > 8 && std::string(bytes.begin(), bytes.begin() + 8) == "bplist00";
+}
+
+CEntries const kBarsHidden = {{"ShowStatusBar", Flag(false)},        {"ShowPathbar", Flag(false)},
+                              {"ShowSidebar", Flag(false)},          {"ShowTabView", Flag(false)},
+                              {"ContainerShowSidebar", Flag(false)}, {"PreviewPaneVisibility", Flag(false)}};
+
+CEntries With(CEntries entries, CEntries const& more)
+{
+    for (auto const& entry : more)
+        entries[entry.first] = entry.second;
+    return entries;
+}
+
+CEntries IconViewEntries(double iconSize, double textSize, bool labelOnBottom, char const* arrangement)
+{
+    return {{"viewOptionsVersion", Integer(1)}, {"iconSize", Real(iconSize)},
+            {"textSize", Real(textSize)},       {"labelOnBottom", Flag(labelOnBottom)},
+            {"arrangeBy", String(arrangement)}, {"gridSpacing", Real(54)},
+            {"gridOffsetX", Real(0)},           {"gridOffsetY", Real(0)},
+            {"showIconPreview", Flag(true)},    {"showItemInfo", Flag(false)}};
+}
+} // namespace
+
+TEST(WindowSettings, EveryKeyThroughAnIndependentReader)
+{
+    std::vector<unsigned char> bytes = BuildWindowSettings(
+        ViewOf("x='100' y='200' width='400' height='300' show_toolbar='yes' toolbar_width='150'"));
+    EXPECT_TRUE(StartsWithMagic(bytes));
+    // 900 - (200 + 300) = 400 from the bottom of the reference screen
+    EXPECT_EQ(ReadPlistWithTool(bytes),
+              With(kBarsHidden, {{"WindowBounds", String("{{100, 400}, {400, 300}}")},
+                                 {"ShowToolbar", Flag(true)},
+                                 {"SidebarWidth", Integer(150)}}));
+}
+
+TEST(WindowSettings, BoundsCountFromTheBottomOfTheReferenceScreen)
+{
+    EXPECT_EQ(FormatWindowBounds(ViewOf("x='10' y='0' width='500' height='900'")), "{{10, 0}, {500, 900}}");
+    EXPECT_EQ(FormatWindowBounds(ViewOf("y='-50' height='100'")), "{{0, 850}, {0, 100}}");
+    // A window reaching below the reference screen stays at its bottom edge.
+    EXPECT_EQ(FormatWindowBounds(ViewOf("x='-20' y='700' width='300' height='400'")),
+              "{{-20, 0}, {300, 400}}");
+    EXPECT_EQ(FormatWindowBounds(ViewOf("x='5'")), "{{5, 900}, {0, 0}}");
+}
+
+TEST(WindowSettings, ExtremeValuesNeitherWrapNorGoNegative)
+{
+    EXPECT_EQ(FormatWindowBounds(ViewOf("y='2147483647' height='2147483647' width='-5'")),
+              "{{0, 0}, {0, 2147483647}}");
+    EXPECT_EQ(FormatWindowBounds(ViewOf("y='-2147483648' height='-10'")), "{{0, 2147484548}, {0, 0}}");
+}
+
+TEST(WindowSettings, NoRectangleMeansNoBounds)
+{
+    CViewAttributes toolbar = ViewOf("show_toolbar='no'");
+    EXPECT_TRUE(HasWindowSettings(toolbar));
+    EXPECT_EQ(ReadPlistWithTool(BuildWindowSettings(toolbar)),
+              With(kBarsHidden, {{"ShowToolbar", Flag(false)}}));
+
+    CViewAttributes sidebar = ViewOf("toolbar_width='-3'");
+    EXPECT_TRUE(HasWindowSettings(sidebar));
+    EXPECT_EQ(ReadPlistWithTool(BuildWindowSettings(sidebar)),
+              With(kBarsHidden, {{"ShowToolbar", Flag(false)}, {"SidebarWidth", Integer(0)}}));
+
+    EXPECT_FALSE(HasWindowSettings(ViewOf("icon_size='64' font_size='14' grid='1'")));
+}
+
+TEST(IconViewSettings, DefaultsForATypeOnlyView)
+{
+    std::vector<unsigned char> bytes = BuildIconViewSettings(ViewOf(""), nullptr);
+    EXPECT_TRUE(StartsWithMagic(bytes));
+    EXPECT_EQ(ReadNormalizedPlist(bytes), IconViewEntries(48, 12, true, "none"));
+}
+
+TEST(IconViewSettings, AttributesAreCarriedWhole)
+{
+    // 300 would be 44 in the legacy record's single byte.
+    std::vector<unsigned char> bytes = BuildIconViewSettings(
+        ViewOf("icon_size='300' font_size='14' grid='true' text_position='RIGHT'"), nullptr);
+    EXPECT_EQ(ReadNormalizedPlist(bytes), IconViewEntries(300, 14, false, "grid"));
+
+    CEntries left =
+        ReadNormalizedPlist(BuildIconViewSettings(ViewOf("text_position='left' grid='no'"), nullptr));
+    EXPECT_EQ(left["labelOnBottom"], Flag(true));
+    EXPECT_EQ(left["arrangeBy"], String("none"));
+}
+
+TEST(IconViewSettings, SizesStayWithinTheFindersRange)
+{
+    auto sizes = [](std::string const& attributes)
+    {
+        CEntries entries = ReadNormalizedPlist(BuildIconViewSettings(ViewOf(attributes), nullptr));
+        return std::make_pair(entries["iconSize"], entries["textSize"]);
+    };
+    EXPECT_EQ(sizes("icon_size='8' font_size='2'"), std::make_pair(Real(16), Real(10)));
+    EXPECT_EQ(sizes("icon_size='1000' font_size='40'"), std::make_pair(Real(512), Real(16)));
+    EXPECT_EQ(sizes("icon_size='-48' font_size='-1'"), std::make_pair(Real(16), Real(10)));
+    EXPECT_EQ(sizes("icon_size='512' font_size='16'"), std::make_pair(Real(512), Real(16)));
+}
+
+TEST(IconViewSettings, GridSpacingStaysBelowWhatTheFinderRefuses)
+{
+    CEntries entries = ReadNormalizedPlist(BuildIconViewSettings(ViewOf("grid='yes'"), nullptr));
+    ASSERT_EQ(entries["gridSpacing"].kind, "real");
+    EXPECT_LT(std::stod(entries["gridSpacing"].text), 100.0);
+}
+
+TEST(IconViewSettings, BackgroundIsTheAliasRecordWithoutABookmark)
+{
+    std::vector<unsigned char> alias;
+    for (int index = 0; index < 301; ++index)
+        alias.push_back(static_cast<unsigned char>(index * 7));
+    CEntries entries = ReadNormalizedPlist(BuildIconViewSettings(ViewOf("icon_size='128'"), &alias));
+    EXPECT_EQ(entries, With(IconViewEntries(128, 12, true, "none"),
+                            {{"backgroundType", Integer(2)}, {"backgroundImageAlias", Data(alias)}}));
+    EXPECT_EQ(entries.count("pBBk"), 0u);
+}
+
+TEST(ModernViewRecords, TypeOnlyViewGetsStyleIconViewAndVersion)
+{
+    CDesktopDatabase database;
+    SetModernViewRecords(ViewOf(""), nullptr, "Sub", &database);
+    auto style = database.records.find(CDesktopDatabase::CDatabaseKey("Sub", kViewStyle));
+    ASSERT_NE(style, database.records.end());
+    EXPECT_EQ(style->second.type, MakeFourCharCode("type"));
+    EXPECT_EQ(static_cast<unsigned int>(style->second.value), MakeFourCharCode("icnv"));
+    EXPECT_EQ(ReadNormalizedPlist(BlobOf(database, "Sub", kIconViewSettings)),
+              IconViewEntries(48, 12, true, "none"));
+    auto version = database.records.find(CDesktopDatabase::CDatabaseKey(".", kVersion));
+    ASSERT_NE(version, database.records.end());
+    EXPECT_EQ(version->second.type, MakeFourCharCode("long"));
+    EXPECT_EQ(version->second.value, 1);
+    EXPECT_FALSE(HasRecord(database, "Sub", kWindowSettings));
+    EXPECT_EQ(database.records.size(), 3u);
+}
+
+TEST(ModernViewRecords, WindowAttributesAddTheWindowList)
+{
+    CDesktopDatabase database;
+    SetModernViewRecords(ViewOf("width='640' height='480'"), nullptr, ".", &database);
+    EXPECT_EQ(ReadPlistWithTool(BlobOf(database, ".", kWindowSettings))["WindowBounds"],
+              String("{{0, 420}, {640, 480}}"));
+    EXPECT_TRUE(HasRecord(database, ".", kIconViewSettings));
+    EXPECT_TRUE(HasRecord(database, ".", kViewStyle));
+    EXPECT_TRUE(HasRecord(database, ".", kVersion));
+    EXPECT_EQ(database.records.size(), 4u);
+}
