@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-struct CHfsVolumeSpec
+struct CHfsVolumeSettings
 {
     std::string volumeName;    // UTF-8
     uint64_t sizeBytes = 0;    // size of the partition that holds the volume
@@ -41,13 +41,13 @@ uint64_t GetMinimumHfsVolumeSize();
 // What goes into the volume: symlinks as links (never followed), hard links as separate copies;
 // every item owned by user and group 99 ("unknown", whose ownership the system ignores on disk
 // images) with the source's permission bits (the root 0755); catalog dates from the source's
-// modification time (GMT); the header's creation date is spec.createDate as given (local time, the
+// modification time (GMT); the header's creation date is settings.createDate as given (local time, the
 // current local time when 0). The 64-bit volume identifier (finder info words 6 and 7) is derived
 // from name, creation date and size, so writing the same volume again keeps it.
-// Items named in spec.fixedIds get those IDs (a path that is gone keeps its ID reserved); the others
+// Items named in settings.fixedIds get those IDs (a path that is gone keeps its ID reserved); the others
 // get fresh IDs from 16 up; nextCatalogID is above all of them.
-bool WriteHfsVolume(int fd, uint64_t offset, CHfsVolumeSpec const& spec, std::string const& sourceRoot,
-                    std::string* error);
+bool WriteHfsVolume(int fd, uint64_t offset, CHfsVolumeSettings const& settings,
+                    std::string const& sourceRoot, std::string* error);
 
 // Reads the volume header and the root folder's name (as composed UTF-8) of a volume written by
 // WriteHfsVolume.

@@ -62,7 +62,7 @@ uint32_t GetLocalHfsTimeNow()
 
 // A stable 64-bit volume identifier: the same volume (name, creation date, size) written again
 // keeps its identity, and two volumes that differ get different ones.
-uint64_t MakeVolumeIdentifier(CHfsVolumeSpec const& spec, std::u16string const& storedName)
+uint64_t MakeVolumeIdentifier(CHfsVolumeSettings const& settings, std::u16string const& storedName)
 {
     uint64_t hash = 14695981039346656037ull;
     auto const mix = [&hash](uint8_t byte)
@@ -76,9 +76,9 @@ uint64_t MakeVolumeIdentifier(CHfsVolumeSpec const& spec, std::u16string const& 
         mix(uint8_t(c >> 8));
     }
     for (int i = 0; i < 4; ++i)
-        mix(uint8_t(spec.createDate >> (8 * i)));
+        mix(uint8_t(settings.createDate >> (8 * i)));
     for (int i = 0; i < 8; ++i)
-        mix(uint8_t(spec.sizeBytes >> (8 * i)));
+        mix(uint8_t(settings.sizeBytes >> (8 * i)));
     return hash ? hash : 1;
 }
 
@@ -185,28 +185,28 @@ uint64_t GetMinimumHfsVolumeSize()
     return kMinimumVolumeSize;
 }
 
-bool WriteHfsVolume(int fd, uint64_t offset, CHfsVolumeSpec const& spec, std::string const& sourceRoot,
-                    std::string* error)
+bool WriteHfsVolume(int fd, uint64_t offset, CHfsVolumeSettings const& settings,
+                    std::string const& sourceRoot, std::string* error)
 {
-    if (spec.sizeBytes < kMinimumVolumeSize)
+    if (settings.sizeBytes < kMinimumVolumeSize)
     {
-        *error = "a volume of " + std::to_string(spec.sizeBytes) + " bytes is too small for HFS+ (at least " +
-                 std::to_string(kMinimumVolumeSize) + ")";
+        *error = "a volume of " + std::to_string(settings.sizeBytes) +
+                 " bytes is too small for HFS+ (at least " + std::to_string(kMinimumVolumeSize) + ")";
         return false;
     }
-    if (spec.sizeBytes / kBlockSize > UINT32_MAX)
+    if (settings.sizeBytes / kBlockSize > UINT32_MAX)
     {
-        *error = "a volume of " + std::to_string(spec.sizeBytes) + " bytes is too large for HFS+";
+        *error = "a volume of " + std::to_string(settings.sizeBytes) + " bytes is too large for HFS+";
         return false;
     }
     std::u16string volumeName;
     std::string nameError;
-    if (spec.volumeName.empty())
+    if (settings.volumeName.empty())
     {
         *error = "the volume needs a name";
         return false;
     }
-    if (!ConvertNameToHfs(spec.volumeName, &volumeName, &nameError))
+    if (!ConvertNameToHfs(settings.volumeName, &volumeName, &nameError))
     {
         *error = "bad volume name: " + nameError;
         return false;
@@ -215,7 +215,7 @@ bool WriteHfsVolume(int fd, uint64_t offset, CHfsVolumeSpec const& spec, std::st
     std::vector<CHfsItem> items;
     uint32_t nextCatalogId = 0;
     if (!ScanHfsSourceTree(sourceRoot, &items, error) ||
-        !AssignHfsCatalogIds(&items, spec.fixedIds, &nextCatalogId, error))
+        !AssignHfsCatalogIds(&items, settings.fixedIds, &nextCatalogId, error))
         return false;
     items[0].name = volumeName;
 
@@ -224,7 +224,7 @@ bool WriteHfsVolume(int fd, uint64_t offset, CHfsVolumeSpec const& spec, std::st
     CHfsBTree catalog;
     CLayout layout;
     if (!BuildCatalog(items, &catalog, error) ||
-        !PlanLayout(spec.sizeBytes, catalog.GetUsedNodes(), &items, &layout, error))
+        !PlanLayout(settings.sizeBytes, catalog.GetUsedNodes(), &items, &layout, error))
         return false;
     uint32_t const usedCatalogNodes = catalog.GetUsedNodes();
     if (!BuildCatalog(items, &catalog, error))
@@ -267,7 +267,7 @@ bool WriteHfsVolume(int fd, uint64_t offset, CHfsVolumeSpec const& spec, std::st
         bitmap.MarkUsed(layout.totalBlocks - 1, 1);
 
     CHfsVolumeHeader header;
-    header.createDate = spec.createDate ? spec.createDate : GetLocalHfsTimeNow();
+    header.createDate = settings.createDate ? settings.createDate : GetLocalHfsTimeNow();
     header.modifyDate = ConvertUnixTimeToHfs(time(nullptr));
     header.checkedDate = header.modifyDate;
     for (size_t i = 1; i < items.size(); ++i)
@@ -281,8 +281,8 @@ bool WriteHfsVolume(int fd, uint64_t offset, CHfsVolumeSpec const& spec, std::st
     header.nextCatalogId = nextCatalogId;
     header.writeCount = 1;
     header.encodingsBitmap = 1; // MacRoman
-    header.finderInfo[2] = spec.openFolderId;
-    uint64_t const identifier = MakeVolumeIdentifier(spec, volumeName);
+    header.finderInfo[2] = settings.openFolderId;
+    uint64_t const identifier = MakeVolumeIdentifier(settings, volumeName);
     header.finderInfo[6] = uint32_t(identifier >> 32);
     header.finderInfo[7] = uint32_t(identifier);
     header.allocationFile = MakeHfsForkData(uint64_t(layout.bitmapBlocks) * kBlockSize, kBlockSize,
@@ -299,8 +299,8 @@ bool WriteHfsVolume(int fd, uint64_t offset, CHfsVolumeSpec const& spec, std::st
 
     // Everything that isn't written below must read as zeros: clear the whole range first.
     uint64_t const block = kBlockSize;
-    return EnsureFileSize(fd, offset + spec.sizeBytes, error) &&
-           ZeroFileRange(fd, offset, spec.sizeBytes, error) &&
+    return EnsureFileSize(fd, offset + settings.sizeBytes, error) &&
+           ZeroFileRange(fd, offset, settings.sizeBytes, error) &&
            WriteAllAt(fd, bitmap.GetBytes().data(), bitmap.GetBytes().size(),
                       offset + layout.bitmapStart * block, error) &&
            WriteAllAt(fd, extents.nodes.data(), extents.nodes.size(), offset + layout.extentsStart * block,
@@ -311,5 +311,5 @@ bool WriteHfsVolume(int fd, uint64_t offset, CHfsVolumeSpec const& spec, std::st
                       error) &&
            WriteFileData(fd, offset, items, sourceRoot, error) &&
            WriteAllAt(fd, headerBytes, sizeof headerBytes, offset + kHfsVolumeHeaderOffset, error) &&
-           WriteAllAt(fd, headerBytes, sizeof headerBytes, offset + spec.sizeBytes - 1024, error);
+           WriteAllAt(fd, headerBytes, sizeof headerBytes, offset + settings.sizeBytes - 1024, error);
 }

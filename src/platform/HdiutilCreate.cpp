@@ -45,11 +45,11 @@ bool WriteFreshDisk(int fd, CPartitionLayout const& layout, std::string const& v
     }
     if (!WritePartitionMap(fd, layout, error))
         return false;
-    CHfsVolumeSpec spec;
-    spec.volumeName = volumeName;
-    spec.sizeBytes = layout.partitionSectors * kSectorBytes;
-    spec.createDate = GetMacLocalTimeNow();
-    return WriteHfsVolume(fd, layout.partitionStart * kSectorBytes, spec, std::string(), error);
+    CHfsVolumeSettings settings;
+    settings.volumeName = volumeName;
+    settings.sizeBytes = layout.partitionSectors * kSectorBytes;
+    settings.createDate = GetMacLocalTimeNow();
+    return WriteHfsVolume(fd, layout.partitionStart * kSectorBytes, settings, std::string(), error);
 }
 } // namespace
 

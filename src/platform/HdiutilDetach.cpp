@@ -15,15 +15,15 @@
 
 namespace
 {
-CHfsVolumeSpec MakeVolumeSpec(CAttachedVolume const& volume)
+CHfsVolumeSettings MakeVolumeSettings(CAttachedVolume const& volume)
 {
-    CHfsVolumeSpec spec;
-    spec.volumeName = volume.volumeName;
-    spec.sizeBytes = volume.partitionSize;
-    spec.createDate = volume.createDate;
-    spec.openFolderId = volume.openFolderId;
-    spec.fixedIds = volume.promisedIds;
-    return spec;
+    CHfsVolumeSettings settings;
+    settings.volumeName = volume.volumeName;
+    settings.sizeBytes = volume.partitionSize;
+    settings.createDate = volume.createDate;
+    settings.openFolderId = volume.openFolderId;
+    settings.fixedIds = volume.promisedIds;
+    return settings;
 }
 
 // Writes the tree into the partition. A tree the writer refuses leaves the disk untouched; a write
@@ -37,8 +37,8 @@ bool WriteVolume(CAttachedVolume const& volume, std::string* error)
         *error = volume.imagePath + ": " + std::strerror(errno);
         return false;
     }
-    CHfsVolumeSpec spec = MakeVolumeSpec(volume);
-    bool written = WriteHfsVolume(fd, volume.partitionOffset, spec, volume.mountPoint, error);
+    CHfsVolumeSettings settings = MakeVolumeSettings(volume);
+    bool written = WriteHfsVolume(fd, volume.partitionOffset, settings, volume.mountPoint, error);
     if (written && fsync(fd) != 0)
     {
         *error = volume.imagePath + ": " + std::strerror(errno);
@@ -46,7 +46,7 @@ bool WriteVolume(CAttachedVolume const& volume, std::string* error)
     }
     if (!written)
     {
-        CHfsVolumeSpec empty = spec;
+        CHfsVolumeSettings empty = settings;
         empty.openFolderId = 0;
         empty.fixedIds.clear();
         std::string ignored;

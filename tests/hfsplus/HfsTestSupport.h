@@ -78,17 +78,17 @@ inline int RunCommand(std::string const& command, std::string* output)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-inline CHfsVolumeSpec MakeSpec(std::string const& name, uint64_t size)
+inline CHfsVolumeSettings MakeSettings(std::string const& name, uint64_t size)
 {
-    CHfsVolumeSpec spec;
-    spec.volumeName = name;
-    spec.sizeBytes = size;
-    spec.createDate = 3786825600u; // 2024-01-01 00:00:00 in HFS+ time
-    return spec;
+    CHfsVolumeSettings settings;
+    settings.volumeName = name;
+    settings.sizeBytes = size;
+    settings.createDate = 3786825600u; // 2024-01-01 00:00:00 in HFS+ time
+    return settings;
 }
 
 // Writes a volume into the image file at `offset`; on failure returns false and the reason.
-inline bool WriteVolumeFile(std::string const& image, uint64_t offset, CHfsVolumeSpec const& spec,
+inline bool WriteVolumeFile(std::string const& image, uint64_t offset, CHfsVolumeSettings const& settings,
                             std::string const& source, std::string* error)
 {
     int fd = open(image.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
@@ -97,7 +97,7 @@ inline bool WriteVolumeFile(std::string const& image, uint64_t offset, CHfsVolum
         *error = "cannot open " + image;
         return false;
     }
-    bool ok = WriteHfsVolume(fd, offset, spec, source, error);
+    bool ok = WriteHfsVolume(fd, offset, settings, source, error);
     close(fd);
     return ok;
 }

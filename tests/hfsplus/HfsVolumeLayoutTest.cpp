@@ -31,10 +31,10 @@ TEST(HfsVolumeLayout, EmptyVolumeHeaderFields)
     CTempDir dir;
     std::string const image = dir.Join("empty.img");
     uint64_t const size = 8 << 20;
-    CHfsVolumeSpec spec = MakeSpec("Install Me", size);
-    spec.openFolderId = 2;
+    CHfsVolumeSettings settings = MakeSettings("Install Me", size);
+    settings.openFolderId = 2;
     std::string error;
-    ASSERT_TRUE(WriteVolumeFile(image, 0, spec, "", &error)) << error;
+    ASSERT_TRUE(WriteVolumeFile(image, 0, settings, "", &error)) << error;
 
     std::vector<uint8_t> h = ReadBytes(image, 1024, 512);
     EXPECT_EQ(h[0], 'H');
@@ -43,7 +43,7 @@ TEST(HfsVolumeLayout, EmptyVolumeHeaderFields)
     EXPECT_EQ(GetBe32(&h[4]), 0x80000100u); // unmounted cleanly, no journal, spare nodes zero
     EXPECT_EQ(GetBe32(&h[8]), 0x31302E30u); // '10.0'
     EXPECT_EQ(GetBe32(&h[12]), 0u);         // no journal info block
-    EXPECT_EQ(GetBe32(&h[16]), spec.createDate);
+    EXPECT_EQ(GetBe32(&h[16]), settings.createDate);
     EXPECT_EQ(GetBe32(&h[32]), 0u); // files
     EXPECT_EQ(GetBe32(&h[36]), 0u); // folders besides the root
     EXPECT_EQ(GetBe32(&h[40]), 4096u);
@@ -83,7 +83,7 @@ TEST(HfsVolumeLayout, EmptyVolumeHeaderFields)
     ASSERT_TRUE(ReadHfsVolumeInfo(fd, 0, &info, &error)) << error;
     close(fd);
     EXPECT_EQ(info.volumeName, "Install Me");
-    EXPECT_EQ(info.createDate, spec.createDate);
+    EXPECT_EQ(info.createDate, settings.createDate);
     EXPECT_EQ(info.openFolderId, 2u);
     EXPECT_EQ(info.freeBlocks, free);
 }
@@ -96,7 +96,7 @@ TEST(HfsVolumeLayout, OddSizedPartitionKeepsAlternateHeaderOutsideFreeSpace)
     std::string const image = dir.Join("odd.img");
     uint64_t const size = (2u << 20) + 512;
     std::string error;
-    ASSERT_TRUE(WriteVolumeFile(image, 0, MakeSpec("Odd", size), "", &error)) << error;
+    ASSERT_TRUE(WriteVolumeFile(image, 0, MakeSettings("Odd", size), "", &error)) << error;
     std::vector<uint8_t> h = ReadBytes(image, 1024, 512);
     EXPECT_EQ(GetBe32(&h[44]), 512u);
     EXPECT_EQ(ReadBytes(image, size - 1024, 512), h);
@@ -117,7 +117,8 @@ TEST(HfsVolumeLayout, RewriteLeavesNoStaleDataAndStaysSparse)
     }
     WriteTextFile(dir.Join("tree/small.txt"), "small");
     std::string error;
-    ASSERT_TRUE(WriteVolumeFile(image, offset, MakeSpec("Fresh", size), dir.Join("tree"), &error)) << error;
+    ASSERT_TRUE(WriteVolumeFile(image, offset, MakeSettings("Fresh", size), dir.Join("tree"), &error))
+        << error;
 
     int fd = open(image.c_str(), O_RDONLY | O_CLOEXEC);
     std::vector<std::pair<uint64_t, uint64_t>> ranges;
@@ -147,13 +148,13 @@ TEST(HfsVolumeLayout, RefusesSizesOutsideWhatHfsPlusHolds)
 {
     CTempDir dir;
     std::string error;
-    EXPECT_FALSE(WriteVolumeFile(dir.Join("tiny.img"), 0, MakeSpec("Tiny", GetMinimumHfsVolumeSize() - 512),
-                                 "", &error));
+    EXPECT_FALSE(WriteVolumeFile(dir.Join("tiny.img"), 0,
+                                 MakeSettings("Tiny", GetMinimumHfsVolumeSize() - 512), "", &error));
     EXPECT_NE(error.find("too small"), std::string::npos) << error;
     EXPECT_TRUE(
-        WriteVolumeFile(dir.Join("min.img"), 0, MakeSpec("Min", GetMinimumHfsVolumeSize()), "", &error))
+        WriteVolumeFile(dir.Join("min.img"), 0, MakeSettings("Min", GetMinimumHfsVolumeSize()), "", &error))
         << error;
-    EXPECT_FALSE(WriteVolumeFile(dir.Join("noname.img"), 0, MakeSpec("", 1 << 20), "", &error));
+    EXPECT_FALSE(WriteVolumeFile(dir.Join("noname.img"), 0, MakeSettings("", 1 << 20), "", &error));
 }
 
 TEST(HfsVolumeLayout, VolumeIdentifierSurvivesRewritesAndNameNormalization)
@@ -163,7 +164,7 @@ TEST(HfsVolumeLayout, VolumeIdentifierSurvivesRewritesAndNameNormalization)
     std::string error;
     auto const readIdentifier = [&](std::string const& name)
     {
-        EXPECT_TRUE(WriteVolumeFile(image, 0, MakeSpec(name, 1 << 20), "", &error)) << error;
+        EXPECT_TRUE(WriteVolumeFile(image, 0, MakeSettings(name, 1 << 20), "", &error)) << error;
         return GetBe64(&ReadBytes(image, 1024 + 80 + 4 * 6, 8)[0]);
     };
     uint64_t const composed = readIdentifier("Caf\xC3\xA9");

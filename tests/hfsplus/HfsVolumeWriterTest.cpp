@@ -110,7 +110,7 @@ TEST_P(HfsVolumeWriter, TreeComesBackWhole)
     std::string const image = dir.Join("volume.img");
     uint64_t const size = 32 << 20;
     std::string error;
-    ASSERT_TRUE(WriteVolumeFile(image, offset, MakeSpec("Kiln Test", size), tree, &error)) << error;
+    ASSERT_TRUE(WriteVolumeFile(image, offset, MakeSettings("Kiln Test", size), tree, &error)) << error;
 
     std::string output;
     EXPECT_EQ(RunCommand("7zz t " + QuoteForShell(image), &output), 0) << output;
@@ -170,12 +170,12 @@ TEST(HfsVolumeWriterIds, PromisedIdsAreKeptAndOthersAvoidThem)
     WriteTextFile(tree + "/Folder/other.txt", "x");
     WriteTextFile(tree + "/a.txt", "a");
     WriteTextFile(tree + "/b.txt", "b");
-    CHfsVolumeSpec spec = MakeSpec("Ids", 4 << 20);
-    spec.fixedIds = {{"", 2}, {"Folder", 16}, {"Folder/pic.png", 17}, {"gone.png", 40}};
-    spec.openFolderId = 16;
+    CHfsVolumeSettings settings = MakeSettings("Ids", 4 << 20);
+    settings.fixedIds = {{"", 2}, {"Folder", 16}, {"Folder/pic.png", 17}, {"gone.png", 40}};
+    settings.openFolderId = 16;
     std::string const image = dir.Join("ids.img");
     std::string error;
-    ASSERT_TRUE(WriteVolumeFile(image, 0, spec, tree, &error)) << error;
+    ASSERT_TRUE(WriteVolumeFile(image, 0, settings, tree, &error)) << error;
 
     EXPECT_EQ(GetIdentifier(image, 0, "/Folder"), 16u);
     EXPECT_EQ(GetIdentifier(image, 0, "/Folder/pic.png"), 17u);
@@ -193,10 +193,10 @@ TEST(HfsVolumeWriterIds, PromisedIdsAreKeptAndOthersAvoidThem)
     close(fd);
     EXPECT_EQ(info.openFolderId, 16u);
 
-    spec.fixedIds = {{"a.txt", 20}, {"b.txt", 20}};
-    EXPECT_FALSE(WriteVolumeFile(image, 0, spec, tree, &error));
-    spec.fixedIds = {{"a.txt", 5}};
-    EXPECT_FALSE(WriteVolumeFile(image, 0, spec, tree, &error));
+    settings.fixedIds = {{"a.txt", 20}, {"b.txt", 20}};
+    EXPECT_FALSE(WriteVolumeFile(image, 0, settings, tree, &error));
+    settings.fixedIds = {{"a.txt", 5}};
+    EXPECT_FALSE(WriteVolumeFile(image, 0, settings, tree, &error));
     EXPECT_NE(error.find("reserved"), std::string::npos) << error;
 }
 
@@ -208,7 +208,7 @@ TEST(HfsVolumeWriterOrder, CatalogKeepsCaseInsensitiveOrder)
         WriteTextFile(tree + "/" + name, name);
     std::string const image = dir.Join("order.img");
     std::string error;
-    ASSERT_TRUE(WriteVolumeFile(image, 0, MakeSpec("Order", 2 << 20), tree, &error)) << error;
+    ASSERT_TRUE(WriteVolumeFile(image, 0, MakeSettings("Order", 2 << 20), tree, &error)) << error;
     // fshfsinfo lists a folder in the catalog's key order.
     // Names come back as stored: decomposed.
     std::vector<std::string> expected = {"/",   "/_x", "/a", "/A0", "/B", "/c", "/eu", "/e\xCC\x81te\xCC\x81",
@@ -230,7 +230,7 @@ TEST(HfsVolumeWriterScale, ThousandsOfFilesAndADeepTree)
 
     std::string const image = dir.Join("many.img");
     std::string error;
-    ASSERT_TRUE(WriteVolumeFile(image, 0, MakeSpec("Many", 48 << 20), tree, &error)) << error;
+    ASSERT_TRUE(WriteVolumeFile(image, 0, MakeSettings("Many", 48 << 20), tree, &error)) << error;
 
     std::string output;
     EXPECT_EQ(RunCommand("7zz t " + QuoteForShell(image), &output), 0) << output;
@@ -256,7 +256,7 @@ TEST(HfsVolumeWriterRefusals, SaysWhatCannotBeWrittenAndWritesNothing)
     {
         WriteTextFile(image, junk);
         std::string error;
-        EXPECT_FALSE(WriteVolumeFile(image, 0, MakeSpec("No", size), tree, &error)) << words;
+        EXPECT_FALSE(WriteVolumeFile(image, 0, MakeSettings("No", size), tree, &error)) << words;
         EXPECT_NE(error.find(words), std::string::npos) << error;
         EXPECT_EQ(error.find('\n'), std::string::npos) << error;
         EXPECT_EQ(ReadTextFile(image), junk) << "the image was touched: " << error;
