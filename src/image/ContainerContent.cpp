@@ -36,7 +36,7 @@ bool ReadItemName(CXmlNode const* node, char const* tag, std::string* name)
 } // namespace
 
 bool ProcessContainer(CXmlTree* containerTree, char const* containerPath, char const* viewName,
-                      CDesktopDatabase* viewDatabase)
+                      CDesktopDatabase* viewDatabase, EFinderRecordSet recordSet)
 {
     CDesktopDatabase ownDatabase;
     if (!viewName || !viewDatabase)
@@ -56,13 +56,13 @@ bool ProcessContainer(CXmlTree* containerTree, char const* containerPath, char c
         if (tag == "view")
         {
             isItem = false;
-            if (!ProcessView(child, viewName, viewDatabase, containerPath))
+            if (!ProcessView(child, viewName, viewDatabase, containerPath, recordSet))
                 success = false;
         }
         else if (tag == "file")
             itemResult = ProcessFile(child, containerPath);
         else if (tag == "folder")
-            itemResult = ProcessFolder(child, containerPath, &ownDatabase);
+            itemResult = ProcessFolder(child, containerPath, &ownDatabase, recordSet);
         else if (tag == "link")
             itemResult = ProcessLink(child, containerPath);
         else
@@ -88,7 +88,8 @@ bool ProcessContainer(CXmlTree* containerTree, char const* containerPath, char c
     return success;
 }
 
-bool ProcessFolder(CXmlTree* folderTree, char const* containerPath, CDesktopDatabase* parentDatabase)
+bool ProcessFolder(CXmlTree* folderTree, char const* containerPath, CDesktopDatabase* parentDatabase,
+                   EFinderRecordSet recordSet)
 {
     std::string name;
     if (!ReadItemName(NodeOf(folderTree), "folder", &name))
@@ -100,7 +101,7 @@ bool ProcessFolder(CXmlTree* folderTree, char const* containerPath, CDesktopData
         std::fprintf(stderr, "Error: Unable to create folder '%s'.\n", folderPath.c_str());
         return false;
     }
-    return ProcessContainer(folderTree, folderPath.c_str(), name.c_str(), parentDatabase);
+    return ProcessContainer(folderTree, folderPath.c_str(), name.c_str(), parentDatabase, recordSet);
 }
 
 bool ProcessFile(CXmlTree* fileTree, char const* containerPath)

@@ -1,7 +1,9 @@
 #include "image/ImagePipeline.h"
 
+#include "config/XmlAccess.h"
 #include "image/CommandRunner.h"
 #include "image/ContainerContent.h"
+#include "image/FinderRecordSet.h"
 #include "image/MountPoint.h"
 #include "image/PathRules.h"
 
@@ -11,11 +13,11 @@
 namespace
 {
 // Fills the mounted volume; a desktop database that can't be written ends the walk like a failure.
-bool FillVolume(CXmlTree* imageTree, std::string const& mountPoint)
+bool FillVolume(CXmlTree* imageTree, std::string const& mountPoint, EFinderRecordSet recordSet)
 {
     try
     {
-        return ProcessContainer(imageTree, mountPoint.c_str(), nullptr, nullptr);
+        return ProcessContainer(imageTree, mountPoint.c_str(), nullptr, nullptr, recordSet);
     }
     catch (char const* message)
     {
@@ -26,7 +28,7 @@ bool FillVolume(CXmlTree* imageTree, std::string const& mountPoint)
 
 // Attach, fill, bless, detach and convert; the caller removes the sparse image afterwards.
 bool BuildFromSparseImage(CXmlTree* imageTree, std::string const& file, std::string const& sparseImage,
-                          char const* volumeName, std::string const& openFolder)
+                          char const* volumeName, std::string const& openFolder, EFinderRecordSet recordSet)
 {
     std::string mountPoint;
     if (!MakeMountPoint(&mountPoint))
@@ -41,7 +43,7 @@ bool BuildFromSparseImage(CXmlTree* imageTree, std::string const& file, std::str
         return false;
     }
 
-    ok = FillVolume(imageTree, mountPoint);
+    ok = FillVolume(imageTree, mountPoint, recordSet);
     if (ok && !openFolder.empty() &&
         !RunCommand("bless --openfolder " + QuoteArgument(mountPoint + "/" + openFolder)))
     {
@@ -73,6 +75,8 @@ bool BuildFromSparseImage(CXmlTree* imageTree, std::string const& file, std::str
 bool ProcessImage(CXmlTree* imageTree, char const* file, char const* volumeName, char const* openFolder,
                   int size)
 {
+    // Read before any command runs, so that a warning about the value comes first.
+    EFinderRecordSet recordSet = ReadFinderRecordSet(GetTreeNode(imageTree));
     std::string openFolderText = openFolder ? openFolder : "";
     if (!IsContainedRelativePath(openFolderText))
     {
@@ -97,7 +101,7 @@ bool ProcessImage(CXmlTree* imageTree, char const* file, char const* volumeName,
         return false;
     }
 
-    bool ok = BuildFromSparseImage(imageTree, fileText, sparseImage, volumeName, openFolderText);
+    bool ok = BuildFromSparseImage(imageTree, fileText, sparseImage, volumeName, openFolderText, recordSet);
 
     if (!RunCommand("rm " + QuoteArgument(sparseImage)))
     {

@@ -1,14 +1,17 @@
 #include "image/ViewSettings.h"
 
 #include "config/XmlAccess.h"
+#include "image/ModernViewRecords.h"
 #include "image/PathRules.h"
+#include "image/ViewAttributes.h"
 #include "platform/AliasManager.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <strings.h>
+#include <vector>
 
 namespace
 {
@@ -38,27 +41,20 @@ short LowSixteenBits(int number)
 }
 
 // Window rectangle with its toolbar flag, and the two icon records that always go with it.
-void SetWindowRecords(CXmlNode const* node, char const* viewName, CDesktopDatabase* database)
+void SetWindowRecords(CViewAttributes const& view, char const* viewName, CDesktopDatabase* database)
 {
-    int x = 0, y = 0, width = 0, height = 0;
-    bool showToolbar = false;
-    bool hasX = GetNodeAttribute(node, "x", &x);
-    bool hasY = GetNodeAttribute(node, "y", &y);
-    bool hasWidth = GetNodeAttribute(node, "width", &width);
-    bool hasHeight = GetNodeAttribute(node, "height", &height);
-    bool hasToolbar = GetNodeAttribute(node, "show_toolbar", &showToolbar);
-    if (!(hasX || hasY || hasWidth || hasHeight || hasToolbar))
+    if (!HasWindowAttributes(view))
         return;
 
-    unsigned int left = static_cast<unsigned int>(x);
-    unsigned int top = static_cast<unsigned int>(y);
+    unsigned int left = static_cast<unsigned int>(view.x.value_or(0));
+    unsigned int top = static_cast<unsigned int>(view.y.value_or(0));
     unsigned char window[16] = {};
     PutInt16(window + 0, top);
     PutInt16(window + 2, left);
-    PutInt16(window + 4, top + static_cast<unsigned int>(height));
-    PutInt16(window + 6, left + static_cast<unsigned int>(width));
+    PutInt16(window + 4, top + static_cast<unsigned int>(view.height.value_or(0)));
+    PutInt16(window + 6, left + static_cast<unsigned int>(view.width.value_or(0)));
     PutCode(window + 8, "icnv");
-    window[13] = showToolbar ? 1 : 0;
+    window[13] = view.showToolbar.value_or(false) ? 1 : 0;
     database->SetBlob(viewName, MakeFourCharCode("fwi0"), sizeof(window), window);
 
     unsigned char const iconSpacing[8] = {};
@@ -67,30 +63,34 @@ void SetWindowRecords(CXmlNode const* node, char const* viewName, CDesktopDataba
     database->SetBlob(viewName, MakeFourCharCode("icgo"), sizeof(iconGridOptions), iconGridOptions);
 }
 
-void SetIconViewRecords(CXmlNode const* node, char const* viewName, CDesktopDatabase* database)
+void SetIconViewRecords(CViewAttributes const& view, char const* viewName, CDesktopDatabase* database)
 {
-    bool grid = false;
-    int iconSize = 48;
-    std::string textPosition;
-    bool hasGrid = GetNodeAttribute(node, "grid", &grid);
-    bool hasIconSize = GetNodeAttribute(node, "icon_size", &iconSize);
-    bool hasTextPosition = GetNodeAttribute(node, "text_position", &textPosition);
-    if (!(hasGrid || hasIconSize || hasTextPosition))
+    if (!HasIconViewAttributes(view))
         return;
 
-    bool labelRight = strcasecmp(textPosition.c_str(), "right") == 0;
     unsigned char options[26] = {};
     PutCode(options + 0, "icv4");
-    options[5] = static_cast<unsigned char>(static_cast<unsigned int>(iconSize) & 0xFF);
-    PutCode(options + 6, grid ? "grid" : "none");
-    PutCode(options + 10, labelRight ? "rght" : "botm");
+    options[5] = static_cast<unsigned char>(static_cast<unsigned int>(view.iconSize.value_or(48)) & 0xFF);
+    PutCode(options + 6, view.grid.value_or(false) ? "grid" : "none");
+    PutCode(options + 10, HasLabelOnRight(view) ? "rght" : "botm");
     options[23] = 4;
     database->SetBlob(viewName, MakeFourCharCode("icvo"), sizeof(options), options);
     database->SetBool(viewName, MakeFourCharCode("ICVO"), true);
 }
 
-bool SetBackgroundRecords(std::string const& background, char const* viewName, CDesktopDatabase* database,
-                          char const* containerPath)
+void SetLegacyViewRecords(CViewAttributes const& view, char const* viewName, CDesktopDatabase* database)
+{
+    SetWindowRecords(view, viewName, database);
+    SetIconViewRecords(view, viewName, database);
+    if (view.toolbarWidth)
+        database->SetShort(viewName, MakeFourCharCode("fwsw"), LowSixteenBits(*view.toolbarWidth));
+    if (view.fontSize)
+        database->SetShort(viewName, MakeFourCharCode("icvt"), LowSixteenBits(*view.fontSize));
+}
+
+// The alias record of the background picture, relative to the folder it lies in.
+bool MakeBackgroundAlias(std::string const& background, char const* containerPath,
+                         std::vector<unsigned char>* aliasBytes)
 {
     std::string picturePath = std::string(containerPath) + "/" + background;
 
@@ -120,18 +120,26 @@ bool SetBackgroundRecords(std::string const& background, char const* viewName, C
     }
 
     unsigned int aliasSize = GetAliasSize(alias);
-    database->SetBlob(viewName, MakeFourCharCode("pict"), aliasSize, alias->bytes.data());
+    aliasBytes->assign(alias->bytes.begin(),
+                       alias->bytes.begin() + std::min<size_t>(aliasSize, alias->bytes.size()));
+    return true;
+}
+
+void SetBackgroundRecords(std::vector<unsigned char> const& aliasBytes, char const* viewName,
+                          CDesktopDatabase* database)
+{
+    unsigned int aliasSize = static_cast<unsigned int>(aliasBytes.size());
+    database->SetBlob(viewName, MakeFourCharCode("pict"), aliasSize, aliasBytes.data());
     unsigned char descriptor[12] = {};
     PutCode(descriptor + 0, "PctB");
     PutInt32(descriptor + 4, aliasSize);
     PutInt32(descriptor + 8, 0xB4);
     database->SetBlob(viewName, MakeFourCharCode("BKGD"), sizeof(descriptor), descriptor);
-    return true;
 }
 } // namespace
 
 bool ProcessView(CXmlTree* viewTree, char const* viewName, CDesktopDatabase* viewDatabase,
-                 char const* containerPath)
+                 char const* containerPath, EFinderRecordSet recordSet)
 {
     CXmlNode const* node = viewTree ? GetTreeNode(viewTree) : nullptr;
     std::string type;
@@ -157,18 +165,20 @@ bool ProcessView(CXmlTree* viewTree, char const* viewName, CDesktopDatabase* vie
         return false;
     }
 
-    SetWindowRecords(node, viewName, viewDatabase);
-    SetIconViewRecords(node, viewName, viewDatabase);
-    int toolbarWidth = 0;
-    if (GetNodeAttribute(node, "toolbar_width", &toolbarWidth))
-        viewDatabase->SetShort(viewName, MakeFourCharCode("fwsw"), LowSixteenBits(toolbarWidth));
-    int fontSize = 0;
-    if (GetNodeAttribute(node, "font_size", &fontSize))
-        viewDatabase->SetShort(viewName, MakeFourCharCode("icvt"), LowSixteenBits(fontSize));
+    CViewAttributes view = ReadViewAttributes(node);
+    bool legacy = WritesLegacyRecords(recordSet);
+    if (legacy)
+        SetLegacyViewRecords(view, viewName, viewDatabase);
 
-    if (hasBackground)
-        return SetBackgroundRecords(background, viewName, viewDatabase, containerPath);
-    return true;
+    // The settings records are set before the background is tried and stay when it fails; the
+    // property list records are then written without the picture.
+    std::vector<unsigned char> aliasBytes;
+    bool hasAlias = hasBackground && MakeBackgroundAlias(background, containerPath, &aliasBytes);
+    if (hasAlias && legacy)
+        SetBackgroundRecords(aliasBytes, viewName, viewDatabase);
+    if (WritesModernRecords(recordSet))
+        SetModernViewRecords(view, hasAlias ? &aliasBytes : nullptr, viewName, viewDatabase);
+    return !hasBackground || hasAlias;
 }
 
 bool ProcessItemView(CXmlTree* itemTree, CDesktopDatabase* database)

@@ -67,7 +67,8 @@ inline std::map<std::string, CPlistEntry> ReadPlistWithTool(std::vector<unsigned
             size_t close = text.find("</" + tag + ">", position);
             for (size_t index = position; index < close && index < text.size(); ++index)
             {
-                if (!std::isspace(static_cast<unsigned char>(text[index])))
+                // Only base64 data is broken into lines and indented by the tool.
+                if (tag != "data" || !std::isspace(static_cast<unsigned char>(text[index])))
                     value.text += text[index];
             }
         }
