@@ -4,7 +4,7 @@ set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 apt-get update
 apt-get install -y --no-install-recommends \
-    g++ clang cmake ninja-build pkg-config \
+    g++ clang libclang-rt-dev cmake ninja-build pkg-config \
     libxml2-dev libdeflate-dev libplist-dev libplist-utils libicu-dev \
     libgtest-dev libgmock-dev \
     7zip dmg2img libfshfs-utils gdisk pigz time
