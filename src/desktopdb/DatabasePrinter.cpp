@@ -131,7 +131,8 @@ std::string FormatDate(uint64_t ticks)
         std::snprintf(digits, sizeof digits, ".%016" PRIu64, static_cast<uint64_t>(fraction) * 152587890625u);
         std::string decimals(digits);
         decimals.erase(decimals.find_last_not_of('0') + 1);
-        length += std::snprintf(text + length, sizeof text - static_cast<size_t>(length), "%s", decimals.c_str());
+        length +=
+            std::snprintf(text + length, sizeof text - static_cast<size_t>(length), "%s", decimals.c_str());
     }
     return std::string(text, static_cast<size_t>(length)) + " UTC";
 }

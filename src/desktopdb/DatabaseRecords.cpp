@@ -49,7 +49,9 @@ bool CDesktopDatabase::CDatabaseKey::operator<(CDatabaseKey const& other) const
     return code < other.code;
 }
 
-CDesktopDatabase::CDatabaseValue::CDatabaseValue() : type(0), value(0), wideValue(0), size(0), data(nullptr) {}
+CDesktopDatabase::CDatabaseValue::CDatabaseValue() : type(0), value(0), wideValue(0), size(0), data(nullptr)
+{
+}
 
 CDesktopDatabase::CDatabaseValue::CDatabaseValue(CDatabaseValue const& other)
     : type(other.type), value(other.value), wideValue(other.wideValue), size(other.size), data(nullptr)

@@ -151,9 +151,13 @@ public:
     void WriteToDisk(char const* path) const;
     void ReadFromDisk(char const* path);
     // Reads a database file from any seekable stream; ReadFromDisk opens the file and calls this.
+    // Walks the B-tree from the root that the "DSDB" entry names, each node once.
     void ReadFromStream(std::istream& in);
-    // blockCount is the file's number of blocks: an internal node's type word names one of them.
-    void ReadDataBlock(std::istream& in, int blockCount);
+    // Stores the records of one node image (the word before the node, the node's type word, its
+    // count and records). blockCount is the file's number of blocks: an internal node's type word
+    // names one of them. The child block numbers of an internal node, its type word first, are
+    // added to children when given.
+    void ReadDataBlock(std::istream& in, int blockCount, std::vector<unsigned int>* children = nullptr);
     void ReadDataItem(std::istream& in);
 
     std::map<CDatabaseKey, CDatabaseValue> records;

@@ -78,8 +78,9 @@ TEST(Reader, HeaderChecks)
     EXPECT_EQ(ReadError(Words({1, MakeFourCharCode("Bud1"), 100, 0})), "Error: Read beyond end of block.");
     EXPECT_EQ(ReadError(Words({1, MakeFourCharCode("Bud1"), 0xFFFFFFFF, 0})),
               "Error: Read beyond end of block.");
-    // A block count of 2 reads no node.
-    EXPECT_EQ(ReadError(Words({1, MakeFourCharCode("Bud1"), 12, 2048, 2})), "");
+    // The table of contents lies past the end of the file.
+    EXPECT_EQ(ReadError(Words({1, MakeFourCharCode("Bud1"), 12, 2048, 2})),
+              "Error: Read beyond end of block.");
 }
 
 TEST(Reader, NodeTypeWords)
@@ -89,9 +90,12 @@ TEST(Reader, NodeTypeWords)
     // The empty database's file has 3 blocks, so 2 is the only internal-node word it allows.
     EXPECT_EQ(ReadError(ImageWithNode(Words({0, 3, 0}))), "Unknown block type.");
     EXPECT_EQ(ReadError(ImageWithNode(Words({0, 0xFFFFFFFF, 0}))), "Unknown block type.");
+    // An internal node's children are read: one that names the node itself is refused.
     CDesktopDatabase database;
-    EXPECT_EQ(ReadError(ImageWithNode(Words({0, 2, 1, 77}) + item), database), "");
+    EXPECT_EQ(ReadError(ImageWithNode(Words({0, 2, 1, 2}) + item), database),
+              "Error: Invalid File Contents: Overlapping Nodes.");
     EXPECT_EQ(database.records.size(), 1u);
+    EXPECT_EQ(ReadError(ImageWithNode(Words({0, 2, 1, 77}) + item)), "Unknown block type.");
 }
 
 TEST(Reader, DuplicateKeysKeepFirstNameAndLaterValue)
@@ -110,22 +114,22 @@ TEST(Reader, DamagedBlocks)
     EXPECT_EQ(ReadError(ImageWithNode(Words({0, 0, 2}) + ItemBytes("a", 1, 1))),
               "Unknown database value type.");
 
-    // A node listed twice stores its records once.
+    // A table entry that names no node: free (0), inside the file header, or past the end of
+    // the file.
     CDesktopDatabase source;
     source.SetLong("a", 1, 1);
     std::string image = source.BuildFileImage();
-    SetWordAt(image, 4096 + 4, 4);
-    SetWordAt(image, 4096 + 24, WordAt(image, 4096 + 20));
-    CDesktopDatabase twice;
-    EXPECT_EQ(ReadError(image, twice), "");
-    EXPECT_EQ(twice.records.size(), 1u);
-
-    // A block beyond the end of the file reads as an empty leaf when it is the last one listed,
-    // and stops the read when more follow.
-    SetWordAt(image, 4096 + 24, 0x10000C);
-    EXPECT_EQ(ReadError(image), "");
-    SetWordAt(image, 4096 + 4, 5);
+    for (unsigned int address : {0u, 0x1Cu, 0x10u | 5u})
+    {
+        SetWordAt(image, 4096 + 20, address);
+        EXPECT_EQ(ReadError(image), "Unknown block type.") << address;
+    }
+    SetWordAt(image, 4096 + 20, 0x100000 | 12);
     EXPECT_EQ(ReadError(image), "Error: Read beyond end of block.");
+    // A root number past the table.
+    image = source.BuildFileImage();
+    SetWordAt(image, 68, 3);
+    EXPECT_EQ(ReadError(image), "Unknown block type.");
 }
 
 TEST(Reader, HostileLengthsAreRefused)

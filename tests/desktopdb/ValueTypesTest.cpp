@@ -114,7 +114,9 @@ TEST(ValueTypes, PrintedForms)
     value.SetTypeValue(MakeFourCharCode("icnv"));
     EXPECT_EQ(PrintedValue(value), "(type)'icnv'");
     value.SetTypeValue(0x00FF4142);
-    EXPECT_EQ(PrintedValue(value), std::string("(type)'\0\xff" "AB'", 12));
+    EXPECT_EQ(PrintedValue(value), std::string("(type)'\0\xff"
+                                               "AB'",
+                                               12));
 
     value.SetCompValue(0);
     EXPECT_EQ(PrintedValue(value), "(comp)0 (0x0000000000000000)");
@@ -129,10 +131,10 @@ TEST(ValueTypes, PrintedForms)
     database.SetComp("c", MakeFourCharCode("lg1S"), 1234567);
     database.SetDate("d", MakeFourCharCode("moDD"), kSecondsFrom1904To1970 << 16);
     EXPECT_EQ(CapturePrinted([&] { database.Print(); }), "\"a\" 'icvl' : (type)'icnv'\n"
-                                                        "\"b\" 'cmmt' : (ustr)\"caf\xc3\xa9\"\n"
-                                                        "\"c\" 'lg1S' : (comp)1234567 (0x000000000012d687)\n"
-                                                        "\"d\" 'moDD' : (dutc)136501316812800 "
-                                                        "(1970-01-01 00:00:00 UTC)\n");
+                                                         "\"b\" 'cmmt' : (ustr)\"caf\xc3\xa9\"\n"
+                                                         "\"c\" 'lg1S' : (comp)1234567 (0x000000000012d687)\n"
+                                                         "\"d\" 'moDD' : (dutc)136501316812800 "
+                                                         "(1970-01-01 00:00:00 UTC)\n");
 }
 
 TEST(ValueTypes, UnicodeStringsPrintAsEscapedUtf8)
@@ -191,7 +193,8 @@ TEST(ValueTypes, CopiesAreDeepAndSettersReplaceEveryKind)
         EXPECT_EQ(value->type, MakeFourCharCode("ustr"));
         EXPECT_EQ(value->wideValue, 0u);
         ASSERT_EQ(value->size, 6u);
-        EXPECT_EQ(std::string(reinterpret_cast<char const*>(value->data), 6), Bytes({0, 'a', 0, 'b', 0, 'c'}));
+        EXPECT_EQ(std::string(reinterpret_cast<char const*>(value->data), 6),
+                  Bytes({0, 'a', 0, 'b', 0, 'c'}));
     }
 
     Value wide;

@@ -3,11 +3,13 @@
 // read is printed (to /dev/null) and written again, to exercise those paths on odd records too.
 //
 // Run with KILNPACK_FUZZ_SEED_DIR=DIR to write seed files made by the writer into DIR and exit.
+#include "../desktopdb/FinderFileBuilder.h"
 #include "desktopdb/DesktopDatabase.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -17,6 +19,12 @@ namespace
 void WriteSeed(std::string const& folder, std::string const& name, CDesktopDatabase const& database)
 {
     database.WriteToDisk((folder + "/" + name).c_str());
+}
+
+void WriteBytesSeed(std::string const& folder, std::string const& name, std::string const& bytes)
+{
+    std::ofstream out(folder + "/" + name, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 void AddPayload(CDesktopDatabase& database, char const* name, unsigned int code, unsigned int size)
@@ -48,6 +56,42 @@ void WriteSeeds(std::string const& folder)
     for (int i = 0; i < 20; ++i)
         AddPayload(twenty, ("r" + std::to_string(10 + i)).c_str(), MakeFourCharCode("Iloc"), 278);
     WriteSeed(folder, "twenty", twenty);
+
+    CDesktopDatabase types;
+    types.SetType(".", MakeFourCharCode("icvl"), MakeFourCharCode("icnv"));
+    types.SetUnicodeString("ab", MakeFourCharCode("cmmt"), u"caf\u00e9 \"\U0001F600\" \xD800");
+    types.SetComp("ab", MakeFourCharCode("lg1S"), 0xFEDCBA9876543210u);
+    types.SetDate("ab", MakeFourCharCode("moDD"), 0xD5F1234500008000u);
+    WriteSeed(folder, "types", types);
+
+    // Finder-shaped: three levels of small nodes placed and numbered out of order, and one 4 KiB
+    // leaf. Both hold records of every type.
+    CDesktopDatabase mixedTypes;
+    for (int i = 0; i < 17; ++i)
+    {
+        std::string const name = "n" + std::to_string(10 + i);
+        switch (i % 4)
+        {
+        case 0:
+            mixedTypes.SetType(name.c_str(), MakeFourCharCode("vstl"), MakeFourCharCode("clmv"));
+            break;
+        case 1:
+            mixedTypes.SetUnicodeString(name.c_str(), MakeFourCharCode("cmmt"), u"x");
+            break;
+        case 2:
+            mixedTypes.SetComp(name.c_str(), MakeFourCharCode("ph1S"), static_cast<uint64_t>(i) << 40);
+            break;
+        default:
+            AddPayload(mixedTypes, name.c_str(), MakeFourCharCode("Iloc"), 16);
+        }
+    }
+    CFinderFileBuilder deep(1);
+    WriteBytesSeed(folder, "finder-deep",
+                   deep.Build(deep.AddTree(CFinderFileBuilder::EncodeRecords(mixedTypes), 3, 3, 1)));
+    CFinderFileBuilder wide(2);
+    wide.minExponent = 12;
+    WriteBytesSeed(folder, "finder-wide",
+                   wide.Build(wide.AddTree(CFinderFileBuilder::EncodeRecords(mixedTypes), 1, 1, 17)));
 
     CDesktopDatabase many;
     for (unsigned int code = 0; code < 1500; ++code)

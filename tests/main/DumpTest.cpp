@@ -4,6 +4,7 @@
 
 #include "config/TempDirectory.h"
 #include "desktopdb/DesktopDatabase.h"
+#include "desktopdb/FinderFileBuilder.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -113,4 +114,46 @@ TEST_F(Dump, DamagedRecordsPrintNothingOfTheirFile)
     CRunResult const result = Run({"--dump", damaged, WriteDatabase("sample", SampleDatabase())});
     EXPECT_EQ(result.output, std::string(kBanner) + kListing);
     EXPECT_EQ(result.errors, "Internal Error: 'Error: Invalid File Contents: Invalid String Length.'\n");
+}
+
+TEST_F(Dump, ListsEveryValueType)
+{
+    CDesktopDatabase database;
+    database.SetType(".", MakeFourCharCode("icvl"), MakeFourCharCode("icnv"));
+    database.SetUnicodeString("ab", MakeFourCharCode("cmmt"), u"\"caf\u00e9\"\n");
+    database.SetComp("ab", MakeFourCharCode("lg1S"), 1234567);
+    database.SetDate("ab", MakeFourCharCode("moDD"), (uint64_t(3061152000u) << 16) + 0x8000);
+    database.SetBool("ab", MakeFourCharCode("dscl"), true);
+    CRunResult const result = Run({"--dump", WriteDatabase("types", database)});
+    EXPECT_EQ(result.output, std::string(kBanner) + "\".\" 'icvl' : (type)'icnv'\n"
+                                                    "\"ab\" 'cmmt' : (ustr)\"\\\"caf\xc3\xa9\\\"\\n\"\n"
+                                                    "\"ab\" 'dscl' : true\n"
+                                                    "\"ab\" 'lg1S' : (comp)1234567 (0x000000000012d687)\n"
+                                                    "\"ab\" 'moDD' : (dutc)200615657504768 "
+                                                    "(2001-01-01 00:00:00.5 UTC)\n");
+    EXPECT_EQ(result.errors, "");
+}
+
+TEST_F(Dump, ListsFinderLaidOutFilesInKeyOrder)
+{
+    // Three levels of 128-byte and larger nodes, placed and numbered at random, the file ending
+    // 4 bytes after its last block.
+    CDesktopDatabase database;
+    std::string expected;
+    size_t const count = CFinderFileBuilder::CountTreeRecords(3, 4, 3);
+    for (size_t i = 0; i < count; ++i)
+    {
+        std::string const name = "file " + std::to_string(100 + i);
+        database.SetLong(name.c_str(), MakeFourCharCode("Iloc"), static_cast<long>(i));
+        char line[80];
+        std::snprintf(line, sizeof line, "\"%s\" 'Iloc' : (long)%d (0x%08x)\n", name.c_str(),
+                      static_cast<int>(i), static_cast<unsigned int>(i));
+        expected += line;
+    }
+    CFinderFileBuilder builder(2026);
+    unsigned int const root = builder.AddTree(CFinderFileBuilder::EncodeRecords(database), 3, 4, 3);
+    std::string const path = directory.WriteFile("finder", builder.Build(root));
+    CRunResult const result = Run({"--dump", path});
+    EXPECT_EQ(result.output, std::string(kBanner) + expected);
+    EXPECT_EQ(result.errors, "");
 }
