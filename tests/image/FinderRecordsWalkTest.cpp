@@ -234,21 +234,6 @@ TEST(FinderRecordsWalk, UnparsableValueWarnsOnceWithBothSets)
 class FinderRecordsImage : public testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        char const* previous = std::getenv("TMPDIR");
-        hadTemporary = previous != nullptr;
-        previousTemporary = previous ? previous : "";
-        setenv("TMPDIR", temporary.path.c_str(), 1);
-    }
-    void TearDown() override
-    {
-        if (hadTemporary)
-            setenv("TMPDIR", previousTemporary.c_str(), 1);
-        else
-            unsetenv("TMPDIR");
-    }
-
     // The root's and Apps' desktop databases as the image would hold them.
     std::pair<std::string, std::string> Build(std::string const& imageAttributes)
     {
@@ -279,9 +264,8 @@ protected:
         return stores;
     }
 
-    CTempFolder temporary;
-    bool hadTemporary = false;
-    std::string previousTemporary;
+    CTemporaryDirectoryScope temporaryScope;
+    CTempFolder& temporary = temporaryScope.folder;
     bool result = false;
     std::string errors;
 };

@@ -10,21 +10,6 @@ namespace
 class ImagePipeline : public testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        char const* previous = std::getenv("TMPDIR");
-        hadTemporary = previous != nullptr;
-        previousTemporary = previous ? previous : "";
-        setenv("TMPDIR", temporary.path.c_str(), 1);
-    }
-    void TearDown() override
-    {
-        if (hadTemporary)
-            setenv("TMPDIR", previousTemporary.c_str(), 1);
-        else
-            unsetenv("TMPDIR");
-    }
-
     bool Run(CFakeRunner& runner, std::string const& content = "<image/>", char const* openFolder = "Apps")
     {
         CConfigSnippet snippet(content);
@@ -64,9 +49,8 @@ protected:
         return commands;
     }
 
-    CTempFolder temporary;
-    bool hadTemporary = false;
-    std::string previousTemporary;
+    CTemporaryDirectoryScope temporaryScope;
+    CTempFolder& temporary = temporaryScope.folder;
     std::string output;
     std::string errors;
     std::string mountPoint;

@@ -84,6 +84,35 @@ public:
     std::string path;
 };
 
+// Points TMPDIR at a private folder while it lives, so that mount points made by the pipeline land
+// there and can be checked; the previous setting comes back afterwards.
+class CTemporaryDirectoryScope
+{
+public:
+    CTemporaryDirectoryScope()
+    {
+        char const* previous = std::getenv("TMPDIR");
+        hadPrevious = previous != nullptr;
+        previousValue = previous ? previous : "";
+        setenv("TMPDIR", folder.path.c_str(), 1);
+    }
+    ~CTemporaryDirectoryScope()
+    {
+        if (hadPrevious)
+            setenv("TMPDIR", previousValue.c_str(), 1);
+        else
+            unsetenv("TMPDIR");
+    }
+    CTemporaryDirectoryScope(CTemporaryDirectoryScope const&) = delete;
+    CTemporaryDirectoryScope& operator=(CTemporaryDirectoryScope const&) = delete;
+
+    CTempFolder folder;
+
+private:
+    bool hadPrevious = false;
+    std::string previousValue;
+};
+
 // The bytes of a blob record, or an empty vector with a test failure when there is none.
 inline std::vector<unsigned char> BlobOf(CDesktopDatabase const& database, char const* name,
                                          unsigned int code)
