@@ -1,6 +1,6 @@
 #include "hfsplus/HfsBTree.h"
 
-#include "hfsplus/HfsEndian.h"
+#include "bytes/ByteOrder.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
 #include "hfsplus/HfsCatalog.h"
 
-#include "hfsplus/HfsEndian.h"
+#include "bytes/ByteOrder.h"
 #include "hfsplus/HfsNames.h"
 #include "hfsplus/HfsVolumeHeader.h"
 

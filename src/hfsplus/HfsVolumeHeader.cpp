@@ -1,6 +1,6 @@
 #include "hfsplus/HfsVolumeHeader.h"
 
-#include "hfsplus/HfsEndian.h"
+#include "bytes/ByteOrder.h"
 
 #include <cstring>
 

@@ -1,8 +1,8 @@
 // Reads back what other parts of the tool need from a volume: its header, the root folder's name
 // and the free space.
+#include "bytes/ByteOrder.h"
 #include "hfsplus/HfsBitmap.h"
 #include "hfsplus/HfsCatalog.h"
-#include "hfsplus/HfsEndian.h"
 #include "hfsplus/HfsFileIo.h"
 #include "hfsplus/HfsNames.h"
 #include "hfsplus/HfsVolume.h"

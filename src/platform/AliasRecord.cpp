@@ -1,6 +1,6 @@
 #include "platform/AliasRecord.h"
 
-#include "platform/ByteFields.h"
+#include "bytes/ByteOrder.h"
 
 namespace
 {

@@ -1,6 +1,6 @@
 #include "platform/CreatedDisk.h"
 
-#include "platform/ByteFields.h"
+#include "bytes/ByteOrder.h"
 
 #include <cerrno>
 #include <cstring>

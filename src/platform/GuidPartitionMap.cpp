@@ -1,6 +1,6 @@
 #include "platform/GuidPartitionMap.h"
 
-#include "platform/ByteFields.h"
+#include "bytes/ByteOrder.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,6 +1,6 @@
 #include "udif/KolyTrailer.h"
 
-#include "udif/BigEndian.h"
+#include "bytes/ByteOrder.h"
 
 #include <cstring>
 
@@ -15,27 +15,27 @@ std::array<uint8_t, kKolyTrailerSize> SerializeKolyTrailer(CKolyTrailer const& t
 {
     std::array<uint8_t, kKolyTrailerSize> bytes{};
     uint8_t* p = bytes.data();
-    PutBigEndian32(p, 0x6B6F6C79); // 'koly'
-    PutBigEndian32(p + 4, 4);
-    PutBigEndian32(p + 8, kKolyTrailerSize);
-    PutBigEndian32(p + 12, kFlagFlattened);
-    PutBigEndian64(p + 16, 0); // running data fork offset
-    PutBigEndian64(p + 24, 0); // data fork offset
-    PutBigEndian64(p + 32, trailer.dataForkLength);
-    PutBigEndian64(p + 40, 0); // no resource fork: its contents live in the XML
-    PutBigEndian64(p + 48, 0);
-    PutBigEndian32(p + 56, 1); // segment 1 of 1
-    PutBigEndian32(p + 60, 1);
+    PutBe32(p, 0x6B6F6C79); // 'koly'
+    PutBe32(p + 4, 4);
+    PutBe32(p + 8, kKolyTrailerSize);
+    PutBe32(p + 12, kFlagFlattened);
+    PutBe64(p + 16, 0); // running data fork offset
+    PutBe64(p + 24, 0); // data fork offset
+    PutBe64(p + 32, trailer.dataForkLength);
+    PutBe64(p + 40, 0); // no resource fork: its contents live in the XML
+    PutBe64(p + 48, 0);
+    PutBe32(p + 56, 1); // segment 1 of 1
+    PutBe32(p + 60, 1);
     std::memcpy(p + 64, trailer.segmentId.data(), trailer.segmentId.size());
-    PutBigEndian32(p + 80, kChecksumCrc32);
-    PutBigEndian32(p + 84, 32);
-    PutBigEndian32(p + 88, trailer.dataForkCrc32);
-    PutBigEndian64(p + 216, trailer.xmlOffset);
-    PutBigEndian64(p + 224, trailer.xmlLength);
-    PutBigEndian32(p + 352, kChecksumCrc32);
-    PutBigEndian32(p + 356, 32);
-    PutBigEndian32(p + 360, trailer.masterCrc32);
-    PutBigEndian32(p + 488, kVariantDevice);
-    PutBigEndian64(p + 492, trailer.sectorCount);
+    PutBe32(p + 80, kChecksumCrc32);
+    PutBe32(p + 84, 32);
+    PutBe32(p + 88, trailer.dataForkCrc32);
+    PutBe64(p + 216, trailer.xmlOffset);
+    PutBe64(p + 224, trailer.xmlLength);
+    PutBe32(p + 352, kChecksumCrc32);
+    PutBe32(p + 356, 32);
+    PutBe32(p + 360, trailer.masterCrc32);
+    PutBe32(p + 488, kVariantDevice);
+    PutBe64(p + 492, trailer.sectorCount);
     return bytes;
 }

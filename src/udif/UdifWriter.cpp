@@ -1,6 +1,6 @@
 #include "udif/UdifWriter.h"
 
-#include "udif/BigEndian.h"
+#include "bytes/ByteOrder.h"
 #include "udif/BlkxTable.h"
 #include "udif/ChunkPool.h"
 #include "udif/KolyTrailer.h"
@@ -199,7 +199,7 @@ public:
         for (size_t i = 0; i < m_tables.size(); ++i)
         {
             resources.push_back({m_regions[i].name, m_regions[i].id, SerializeBlkxTable(m_tables[i])});
-            PutBigEndian32(masterInput, m_tables[i].crc32);
+            PutBe32(masterInput, m_tables[i].crc32);
             masterCrc = libdeflate_crc32(masterCrc, masterInput, sizeof masterInput);
         }
         std::string const xml = BuildUdifPlist(resources);

@@ -1,7 +1,7 @@
 // Node layout of the B-trees, checked against the byte positions TN1150 gives.
 #include "hfsplus/HfsBTree.h"
+#include "bytes/ByteOrder.h"
 #include "hfsplus/HfsCatalog.h"
-#include "hfsplus/HfsEndian.h"
 
 #include <gtest/gtest.h>
 
