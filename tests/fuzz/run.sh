@@ -25,9 +25,10 @@ rm -rf "$build/seeds"
 mkdir -p "$build/seeds" "$build/corpus"
 KILNPACK_FUZZ_SEED_DIR="$build/seeds" "$binary"
 
+# A fixed seed by default keeps CI runs repeatable; set KILNPACK_FUZZ_SEED to explore elsewhere.
 # Inputs up to 64 KiB; a single allocation above 64 MiB or an input taking over 10 s counts as
 # a finding, as does total memory above 2 GiB.
 "$binary" "$build/corpus" "$build/seeds" \
-    -max_total_time="$seconds" -max_len=65536 -timeout=10 \
+    -max_total_time="$seconds" -max_len=65536 -timeout=10 -seed="${KILNPACK_FUZZ_SEED:-1}" \
     -rss_limit_mb=2048 -malloc_limit_mb=64 \
     -artifact_prefix="$build/" -print_final_stats=1
