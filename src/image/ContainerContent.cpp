@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <string>
+#include <sys/stat.h>
 
 namespace
 {
@@ -83,7 +84,14 @@ bool ProcessContainer(CXmlTree* containerTree, char const* containerPath, char c
     if (!ownDatabase.IsEmpty())
     {
         ownDatabase.SetLong(".", MakeFourCharCode("QRVL"), 1);
-        ownDatabase.WriteToDisk((std::string(containerPath) + "/.DS_Store").c_str());
+        std::string databasePath = std::string(containerPath) + "/.DS_Store";
+        // A desktop database copied in by a file item is about to be replaced: say so rather than
+        // lose it silently.
+        struct stat existing;
+        if (lstat(databasePath.c_str(), &existing) == 0)
+            std::fprintf(stderr, "Warning: The view settings replace the existing file '%s'.\n",
+                         databasePath.c_str());
+        ownDatabase.WriteToDisk(databasePath.c_str());
     }
     return success;
 }

@@ -244,3 +244,26 @@ TEST(ContainerContent, SpecialCharactersAreQuotedForTheShell)
     EXPECT_EQ(Entries(volume.path), expected);
     EXPECT_EQ(Entries(source.path).size(), names.size());
 }
+
+TEST(ContainerContent, CopiedDesktopDatabaseIsKeptOrReplacedWithAWarning)
+{
+    CTempFolder source;
+    std::ofstream(source.path + "/custom") << "made elsewhere";
+    std::string const copy = "<file source='" + source.path + "/custom' name='.DS_Store'/>";
+
+    // Nothing of kilnpack's own to store: the copied file stays as it is, without a word.
+    CTempFolder kept;
+    CWalk quiet = Walk("<image>" + copy + "</image>", kept.path);
+    ASSERT_TRUE(quiet.result) << quiet.errors;
+    EXPECT_EQ(quiet.errors, "");
+    std::ifstream keptFile(kept.path + "/.DS_Store");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(keptFile), {}), "made elsewhere");
+
+    // An icon position to store: the copied file is replaced, and the user is told.
+    CTempFolder replaced;
+    CWalk loud = Walk("<image>" + copy + "<folder name='Apps' x='5'/></image>", replaced.path);
+    ASSERT_TRUE(loud.result) << loud.errors;
+    EXPECT_EQ(loud.errors,
+              "Warning: The view settings replace the existing file '" + replaced.path + "/.DS_Store'.\n");
+    EXPECT_TRUE(HasRecord(*ReadStore(replaced.path), "Apps", kLocation));
+}
