@@ -88,7 +88,7 @@ bool ProcessContainer(CXmlTree* containerTree, char const* containerPath, char c
         // A desktop database copied in by a file item is about to be replaced: say so rather than
         // lose it silently.
         struct stat existing;
-        if (lstat(databasePath.c_str(), &existing) == 0)
+        if (lstat(databasePath.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
             std::fprintf(stderr, "Warning: The view settings replace the existing file '%s'.\n",
                          databasePath.c_str());
         ownDatabase.WriteToDisk(databasePath.c_str());
