@@ -1,6 +1,7 @@
 // Small helpers shared by the desktop database tests: byte strings, words and record makers.
 #pragma once
 
+#include "FinderFileBuilder.h"
 #include "desktopdb/DesktopDatabase.h"
 
 #include <cstdio>
@@ -15,15 +16,6 @@ inline std::string Bytes(std::initializer_list<int> values)
     std::string bytes;
     for (int value : values)
         bytes.push_back(static_cast<char>(value));
-    return bytes;
-}
-
-inline std::string Words(std::initializer_list<unsigned int> values)
-{
-    std::string bytes;
-    for (unsigned int value : values)
-        for (int shift = 24; shift >= 0; shift -= 8)
-            bytes.push_back(static_cast<char>(value >> shift));
     return bytes;
 }
 

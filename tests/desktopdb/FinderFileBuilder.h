@@ -11,11 +11,22 @@
 #include "desktopdb/DesktopDatabase.h"
 
 #include <algorithm>
+#include <initializer_list>
 #include <map>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
+
+// Big-endian 32-bit words, the way every number of a desktop database file is stored.
+inline std::string Words(std::initializer_list<unsigned int> values)
+{
+    std::string bytes;
+    for (unsigned int value : values)
+        for (int shift = 24; shift >= 0; shift -= 8)
+            bytes.push_back(static_cast<char>(value >> shift));
+    return bytes;
+}
 
 class CFinderFileBuilder
 {
@@ -178,15 +189,6 @@ public:
     std::map<unsigned int, CNode> nodes;
 
 private:
-    static std::string Words(std::initializer_list<unsigned int> values)
-    {
-        std::string bytes;
-        for (unsigned int value : values)
-            for (int shift = 24; shift >= 0; shift -= 8)
-                bytes.push_back(static_cast<char>(value >> shift));
-        return bytes;
-    }
-
     static void Put(std::string& file, size_t position, std::string const& bytes)
     {
         file.replace(position, bytes.size(), bytes);
