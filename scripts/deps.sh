@@ -7,4 +7,5 @@ apt-get install -y --no-install-recommends \
     g++ clang libclang-rt-dev cmake ninja-build pkg-config \
     libxml2-dev libdeflate-dev libplist-dev libplist-utils libicu-dev \
     libgtest-dev libgmock-dev \
-    7zip dmg2img libfshfs-utils gdisk pigz time
+    7zip dmg2img libfshfs-utils gdisk pigz time \
+    libbsd-dev uuid-dev libssl-dev make

@@ -5,6 +5,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+# Apple's HFS+ checker, run by the tests on every volume they write; skipped where its sources aren't.
+fsck_script=../shared/tools/fsck_hfs/build.sh
+if [ -z "${KILNPACK_FSCK_HFS:-}" ] && [ -f "$fsck_script" ]; then
+    KILNPACK_FSCK_HFS=$(bash "$fsck_script" "$PWD/build-test/fsck_hfs")
+    export KILNPACK_FSCK_HFS
+fi
 cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKILNPACK_SANITIZE=ON
 cmake --build build-test
 ctest --test-dir build-test --output-on-failure -j2

@@ -1,6 +1,7 @@
 // Builds a real disk image with the kilnpack program and reads it back with 7-Zip: the files,
 // folders and links are there and every desktop database holds exactly the expected records.
 #include "ImageTestSupport.h"
+#include "support/FsckHfs.h"
 
 #include <fstream>
 #include <sstream>
@@ -143,6 +144,7 @@ TEST(EndToEnd, BuildsImageWithFoldersViewsAndBackground)
     ASSERT_TRUE(std::filesystem::is_regular_file(image)) << output << errors;
     EXPECT_FALSE(std::filesystem::exists(image + ".sparseimage"));
     EXPECT_TRUE(std::filesystem::is_empty(temporary)); // no mount point left behind
+    ExpectDmgVolumeSound(image);
 
     // -snld: the relative link inside the volume points upwards, which 7-Zip would otherwise skip.
     std::string extracted = work.path + "/x";
