@@ -1,8 +1,10 @@
 // The configuration walk: the document, its kilnpack element and each image element.
 #include "config/ConfigDocument.h"
 
+#include "config/KnownAttributes.h"
 #include "config/XmlAccess.h"
 #include "image/ImagePipeline.h"
+#include "platform/Interruption.h"
 
 #include <cstdio>
 
@@ -13,13 +15,24 @@ bool IsElementNamed(CXmlNode const* node, char const* name)
     return node && node->typeCode == kXmlNodeElement && node->text == name;
 }
 
-// Hands every child on, whatever the earlier ones gave; true if any of them gave true.
-bool PerformEachChild(CXmlTree* tree, bool (*perform)(CXmlTree*))
+// Hands every child on, whatever the earlier ones gave. True when at least one child gave true and
+// none gave false: a run that skipped part of what it was asked to build has failed. Children for
+// which `counts` says no draw only their warning and don't decide the outcome.
+bool PerformEachChild(CXmlTree* tree, bool (*perform)(CXmlTree*), char const* counts = nullptr)
 {
     bool anyBuilt = false;
+    bool anyFailed = false;
     for (auto const& child : tree->children)
-        anyBuilt = perform(child.get()) || anyBuilt;
-    return anyBuilt;
+    {
+        if (GetPendingInterrupt() != 0)
+            return false; // a stopped run builds nothing more
+        bool const built = perform(child.get());
+        if (!built && counts && !IsElementNamed(GetTreeNode(child.get()), counts))
+            continue;
+        anyBuilt = anyBuilt || built;
+        anyFailed = anyFailed || !built;
+    }
+    return anyBuilt && !anyFailed;
 }
 } // namespace
 
@@ -50,13 +63,14 @@ bool PerformKilnPack(CXmlTree* tree)
                 GetNodeType(node).c_str());
         return false;
     }
+    CheckElementAttributes(node);
     std::string version = GetNodeAttributeOrDefault(node, "version", "0.1");
     if (version != "0.1")
     {
         fprintf(stderr, "Warning: incompatiable kilnpack version '%s' skipped.\n", version.c_str());
         return false;
     }
-    return PerformEachChild(tree, PerformImage);
+    return PerformEachChild(tree, PerformImage, "image");
 }
 
 bool PerformImage(CXmlTree* tree)
@@ -68,6 +82,7 @@ bool PerformImage(CXmlTree* tree)
                 GetNodeType(node).c_str());
         return false;
     }
+    CheckTreeAttributes(tree);
     std::string file;
     if (!GetNodeAttribute(node, "file", &file))
     {

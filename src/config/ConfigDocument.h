@@ -4,11 +4,12 @@
 
 #include "config/XmlTree.h"
 
-// True if at least one image of the file was built.
+// True if the file describes at least one image and every image it describes was built.
 bool PerformConfigFile(char const* path);
-// True if at least one child of the document gave true.
+// True if every child of the document gave true (and there was one).
 bool PerformRoot(CXmlTree* tree);
-// True if the node is an accepted kilnpack element and at least one of its images was built.
+// True if the node is an accepted kilnpack element with at least one image, and every image was
+// built; other children draw a warning only.
 bool PerformKilnPack(CXmlTree* tree);
 // True if the node is a valid image element and its image was built.
 bool PerformImage(CXmlTree* tree);

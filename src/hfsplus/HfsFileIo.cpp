@@ -119,7 +119,8 @@ bool EnsureFileSize(int fd, uint64_t size, std::string* error)
     return true;
 }
 
-bool CopyFileDataAt(int fd, uint64_t offset, std::string const& path, uint64_t size, std::string* error)
+bool CopyFileDataAt(int fd, uint64_t offset, std::string const& path, uint64_t size, std::string* error,
+                    std::function<bool(uint64_t bytes)> const& copied)
 {
     int source = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (source < 0)
@@ -171,6 +172,11 @@ bool CopyFileDataAt(int fd, uint64_t offset, std::string const& path, uint64_t s
             at += run - piece;
         }
         done += uint64_t(n);
+        if (copied && !copied(uint64_t(n)))
+        {
+            *error = "interrupted";
+            return false;
+        }
     }
     return true;
 }

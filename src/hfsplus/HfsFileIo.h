@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 bool WriteAllAt(int fd, void const* data, size_t size, uint64_t offset, std::string* error);
@@ -16,4 +17,6 @@ bool EnsureFileSize(int fd, uint64_t size, std::string* error);
 
 // Copies `size` bytes of the regular file at `path` to `offset` of `fd` in pieces, skipping blocks
 // of zeros (the target range must already read as zeros). Fails if the file's size changed.
-bool CopyFileDataAt(int fd, uint64_t offset, std::string const& path, uint64_t size, std::string* error);
+// `copied`, when set, is told the size of each piece read and stops the copy by giving false.
+bool CopyFileDataAt(int fd, uint64_t offset, std::string const& path, uint64_t size, std::string* error,
+                    std::function<bool(uint64_t bytes)> const& copied = {});

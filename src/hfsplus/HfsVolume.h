@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -16,6 +17,13 @@ struct CHfsVolumeSettings
     // Catalog node IDs that were promised before the volume was written (by bless or by an alias
     // record), keyed by the path relative to the volume root ("Folder/picture.png"; "" is the root).
     std::map<std::string, uint32_t> fixedIds;
+    // When not 0, every date of the volume (header and catalog) is this one instead of the clock's
+    // and the files' own (seconds since 1904), so the same tree always gives the same bytes.
+    uint32_t fixedDate = 0;
+    // Told the bytes of file data written so far and in all, as the data goes in; giving false
+    // stops the write with the reason "interrupted".
+    using CProgress = std::function<bool(uint64_t done, uint64_t total)>;
+    CProgress progress;
 };
 
 struct CHfsVolumeInfo

@@ -159,8 +159,20 @@ bool BuildCatalog(std::vector<CHfsItem> const& items, CHfsBTree* tree, std::stri
 }
 
 bool WriteFileData(int fd, uint64_t offset, std::vector<CHfsItem> const& items, std::string const& sourceRoot,
-                   std::string* error)
+                   CHfsVolumeSettings::CProgress const& progress, std::string* error)
 {
+    uint64_t total = 0;
+    for (CHfsItem const& item : items)
+        total += item.kind == EHfsItemKind::File ? item.size : 0;
+    uint64_t done = 0;
+    std::function<bool(uint64_t)> copied;
+    if (progress)
+        copied = [&](uint64_t bytes) { return progress(done += bytes, total); };
+    if (progress && !progress(0, total))
+    {
+        *error = "interrupted";
+        return false;
+    }
     for (CHfsItem const& item : items)
     {
         uint64_t const at = offset + uint64_t(item.startBlock) * kBlockSize;
@@ -171,7 +183,7 @@ bool WriteFileData(int fd, uint64_t offset, std::vector<CHfsItem> const& items, 
         }
         else if (item.kind == EHfsItemKind::File && item.size > 0)
         {
-            if (!CopyFileDataAt(fd, at, JoinSourcePath(sourceRoot, item.path), item.size, error))
+            if (!CopyFileDataAt(fd, at, JoinSourcePath(sourceRoot, item.path), item.size, error, copied))
                 return false;
         }
     }
@@ -218,6 +230,9 @@ bool WriteHfsVolume(int fd, uint64_t offset, CHfsVolumeSettings const& settings,
         !AssignHfsCatalogIds(&items, settings.fixedIds, &nextCatalogId, error))
         return false;
     items[0].name = volumeName;
+    if (settings.fixedDate != 0)
+        for (CHfsItem& item : items)
+            item.date = settings.fixedDate;
 
     // The catalog's size doesn't depend on where the data goes, so it is packed once to learn its
     // size, and again once every fork has its place.
@@ -268,7 +283,7 @@ bool WriteHfsVolume(int fd, uint64_t offset, CHfsVolumeSettings const& settings,
 
     CHfsVolumeHeader header;
     header.createDate = settings.createDate ? settings.createDate : GetLocalHfsTimeNow();
-    header.modifyDate = ConvertUnixTimeToHfs(time(nullptr));
+    header.modifyDate = settings.fixedDate ? settings.fixedDate : ConvertUnixTimeToHfs(time(nullptr));
     header.checkedDate = header.modifyDate;
     for (size_t i = 1; i < items.size(); ++i)
         ++(items[i].kind == EHfsItemKind::Folder ? header.folderCount : header.fileCount);
@@ -309,7 +324,7 @@ bool WriteHfsVolume(int fd, uint64_t offset, CHfsVolumeSettings const& settings,
                       offset + layout.attributesStart * block, error) &&
            WriteAllAt(fd, catalog.nodes.data(), catalog.nodes.size(), offset + layout.catalogStart * block,
                       error) &&
-           WriteFileData(fd, offset, items, sourceRoot, error) &&
+           WriteFileData(fd, offset, items, sourceRoot, settings.progress, error) &&
            WriteAllAt(fd, headerBytes, sizeof headerBytes, offset + kHfsVolumeHeaderOffset, error) &&
            WriteAllAt(fd, headerBytes, sizeof headerBytes, offset + settings.sizeBytes - 1024, error);
 }

@@ -1,11 +1,15 @@
 #include "image/CommandRunner.h"
 
 #include "image/CommandWords.h"
+#include "platform/Interruption.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #ifndef __APPLE__
 #include "platform/StandInTools.h"
@@ -19,13 +23,36 @@ CCommandHandler& InstalledHandler()
     return handler;
 }
 
-// Exit status of a shell run: anything but a normal exit with 0 counts as failure.
+// Exit status of a shell run: anything but a normal exit with 0 counts as failure. The shell runs
+// in a process group of its own, which a signal caught meanwhile is sent on to (system() would
+// instead hold SIGINT back from us until the command ended by itself).
 int RunInShell(std::string const& commandText)
 {
     std::fflush(stdout);
     std::fflush(stderr);
-    int status = std::system(commandText.c_str());
-    if (status == -1)
+    // Commands that run after a signal (the clean-up) are let finish; a signal that arrives while
+    // this one starts is sent on to it.
+    bool const startedInterrupted = GetPendingInterrupt() != 0;
+    pid_t const child = fork();
+    if (child < 0)
+        return -1;
+    if (child == 0)
+    {
+        setpgid(0, 0);
+        execl("/bin/sh", "sh", "-c", commandText.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    setpgid(child, child); // also here, so the group exists before a signal is sent on to it
+    SetRunningCommandGroup(child);
+    if (int const pending = GetPendingInterrupt(); pending != 0 && !startedInterrupted)
+        kill(-child, pending); // caught before the group was known
+    int status = 0;
+    pid_t waited;
+    do
+        waited = waitpid(child, &status, 0);
+    while (waited < 0 && errno == EINTR);
+    SetRunningCommandGroup(0);
+    if (waited < 0)
         return -1;
     if (WIFEXITED(status))
         return WEXITSTATUS(status);
@@ -88,4 +115,9 @@ std::string QuoteArgument(std::string const& value)
     }
     quoted += '"';
     return quoted;
+}
+
+std::string QuotePathArgument(std::string const& path)
+{
+    return QuoteArgument(!path.empty() && path[0] == '-' ? "./" + path : path);
 }

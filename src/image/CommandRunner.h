@@ -19,3 +19,7 @@ void SetCommandHandler(CCommandHandler handler);
 // A value between double quotes, with a backslash before each of " ` $ and \ so that the shell
 // takes it literally.
 std::string QuoteArgument(std::string const& value);
+
+// QuoteArgument for a path: one that begins with "-" gets "./" in front, so that no command takes
+// it for an option.
+std::string QuotePathArgument(std::string const& path);

@@ -2,8 +2,10 @@
 
 #include "config/XmlAccess.h"
 #include "image/CommandRunner.h"
+#include "image/FolderNames.h"
 #include "image/PathRules.h"
 #include "image/ViewSettings.h"
+#include "platform/Interruption.h"
 
 #include <cstdio>
 #include <string>
@@ -34,6 +36,21 @@ bool ReadItemName(CXmlNode const* node, char const* tag, std::string* name)
     }
     return true;
 }
+
+// A second item whose name the volume can't tell from an earlier one's would merge with it, and
+// through a link of that name write outside the volume; it is refused and not made.
+bool ClaimItemName(CXmlNode const* node, std::string const& tag, char const* containerPath, CFolderNames* names)
+{
+    std::string name;
+    std::string taken;
+    if (!GetNodeAttribute(node, "name", &name) || names->Claim(name, &taken))
+        return true;
+    std::fprintf(stderr,
+                 "Error: '%s' tag name '%s' is the same on the volume as the earlier item '%s' in '%s'; it is "
+                 "not created.\n",
+                 tag.c_str(), name.c_str(), taken.c_str(), containerPath);
+    return false;
+}
 } // namespace
 
 bool ProcessContainer(CXmlTree* containerTree, char const* containerPath, char const* viewName,
@@ -47,13 +64,23 @@ bool ProcessContainer(CXmlTree* containerTree, char const* containerPath, char c
     }
 
     bool success = true;
+    CFolderNames names;
     size_t childCount = containerTree ? containerTree->children.size() : 0;
     for (size_t index = 0; index < childCount; ++index)
     {
+        // A build that is being stopped makes nothing more; what exists is cleaned up by the caller.
+        if (GetPendingInterrupt() != 0)
+            return false;
         CXmlTree* child = containerTree->children[index].get();
         std::string tag = GetNodeType(NodeOf(child));
         bool isItem = true;
         bool itemResult = true;
+        if ((tag == "file" || tag == "folder" || tag == "link") &&
+            !ClaimItemName(NodeOf(child), tag, containerPath, &names))
+        {
+            success = false;
+            continue;
+        }
         if (tag == "view")
         {
             isItem = false;
@@ -104,7 +131,7 @@ bool ProcessFolder(CXmlTree* folderTree, char const* containerPath, CDesktopData
         return false;
 
     std::string folderPath = std::string(containerPath) + "/" + name;
-    if (!RunCommand("mkdir " + QuoteArgument(folderPath)))
+    if (!RunCommand("mkdir " + QuotePathArgument(folderPath)))
     {
         std::fprintf(stderr, "Error: Unable to create folder '%s'.\n", folderPath.c_str());
         return false;
@@ -128,7 +155,7 @@ bool ProcessFile(CXmlTree* fileTree, char const* containerPath)
     GetNodeAttribute(node, "required", &required);
 
     std::string destination = std::string(containerPath) + "/" + name;
-    if (!RunCommand("cp -r " + QuoteArgument(source) + " " + QuoteArgument(destination)) && required)
+    if (!RunCommand("cp -r " + QuotePathArgument(source) + " " + QuotePathArgument(destination)) && required)
     {
         std::fprintf(stderr, "Error: Error copying file '%s' to '%s/%s'.\n", source.c_str(), containerPath,
                      name.c_str());
@@ -151,7 +178,10 @@ bool ProcessLink(CXmlTree* linkTree, char const* containerPath)
         return false;
 
     std::string linkPath = std::string(containerPath) + "/" + name;
-    if (!RunCommand("ln -s " + QuoteArgument(target) + " " + QuoteArgument(linkPath)))
+    // The link's text is kept exactly as given, so one that begins with "-" follows the end of
+    // the options instead of being made into a path.
+    std::string const endOfOptions = !target.empty() && target[0] == '-' ? "-- " : "";
+    if (!RunCommand("ln -s " + endOfOptions + QuoteArgument(target) + " " + QuotePathArgument(linkPath)))
     {
         std::fprintf(stderr, "Error: Error creating link to '%s' at '%s/%s'.\n", target.c_str(),
                      containerPath, name.c_str());

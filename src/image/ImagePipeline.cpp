@@ -1,14 +1,17 @@
 #include "image/ImagePipeline.h"
 
 #include "config/XmlAccess.h"
+#include "image/BuildLock.h"
 #include "image/CommandRunner.h"
 #include "image/ContainerContent.h"
 #include "image/FinderRecordSet.h"
 #include "image/MountPoint.h"
 #include "image/PathRules.h"
+#include "platform/Interruption.h"
 
 #include <cstdio>
 #include <string>
+#include <sys/stat.h>
 
 namespace
 {
@@ -28,11 +31,17 @@ bool FillVolume(CXmlTree* imageTree, std::string const& mountPoint, EFinderRecor
 
 // Attach, fill, bless, detach and convert; the caller removes the sparse image afterwards.
 bool BuildFromSparseImage(CXmlTree* imageTree, std::string const& file, std::string const& sparseImage,
-                          char const* volumeName, std::string const& openFolder, EFinderRecordSet recordSet)
+                          char const* volumeName, std::string const& openFolder, EFinderRecordSet recordSet,
+                          CBuildLock* lock)
 {
     std::string mountPoint;
     if (!MakeMountPoint(&mountPoint))
         return false;
+#ifndef __APPLE__
+    lock->RecordStagingFolder(mountPoint);
+#else
+    (void)lock;
+#endif
 
     bool ok = true;
     if (!RunCommand("hdiutil attach " + QuoteArgument(sparseImage) + " -noverify -noautoopen -mountpoint " +
@@ -62,6 +71,8 @@ bool BuildFromSparseImage(CXmlTree* imageTree, std::string const& file, std::str
     }
     RemoveMountPoint(mountPoint);
 
+    if (GetPendingInterrupt() != 0)
+        ok = false;
     if (ok && !RunCommand("hdiutil convert " + QuoteArgument(sparseImage) +
                           " -format UDZO -imagekey zlib-level=9 -o " + QuoteArgument(file)))
     {
@@ -69,6 +80,22 @@ bool BuildFromSparseImage(CXmlTree* imageTree, std::string const& file, std::str
         ok = false;
     }
     return ok;
+}
+// Refused before anything is copied: an output that could never be written.
+bool CheckOutputPath(std::string const& file)
+{
+    if (file.empty())
+    {
+        std::fprintf(stderr, "Error: 'image' tag attribute 'file' is empty.\n");
+        return false;
+    }
+    struct stat status;
+    if (stat(file.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
+    {
+        std::fprintf(stderr, "Error: The output '%s' is a folder.\n", file.c_str());
+        return false;
+    }
+    return true;
 }
 } // namespace
 
@@ -88,7 +115,13 @@ bool ProcessImage(CXmlTree* imageTree, char const* file, char const* volumeName,
         return false;
     }
 
-    std::string fileText = file;
+    // A path that begins with "-" must reach every command as a path, never as an option.
+    std::string fileText = file[0] == '-' ? std::string("./") + file : std::string(file);
+    if (!CheckOutputPath(fileText))
+        return false;
+    CBuildLock lock;
+    if (!lock.Acquire(fileText))
+        return false;
     std::string sparseImage = fileText + ".sparseimage";
     // Leftovers of an earlier run; there is usually nothing to remove.
     RunCommand("rm " + QuoteArgument(fileText));
@@ -101,7 +134,8 @@ bool ProcessImage(CXmlTree* imageTree, char const* file, char const* volumeName,
         return false;
     }
 
-    bool ok = BuildFromSparseImage(imageTree, fileText, sparseImage, volumeName, openFolderText, recordSet);
+    bool ok =
+        BuildFromSparseImage(imageTree, fileText, sparseImage, volumeName, openFolderText, recordSet, &lock);
 
     if (!RunCommand("rm " + QuoteArgument(sparseImage)))
     {

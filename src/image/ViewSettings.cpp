@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace
@@ -100,8 +101,11 @@ bool MakeBackgroundAlias(std::string const& background, char const* containerPat
         std::fprintf(stderr, "Error: Unable to link to current path '%s'. This is odd.\n", containerPath);
         return false;
     }
+    // A folder is no picture: it is refused as a missing one is.
+    struct stat pictureStatus;
+    bool const isFolder = stat(picturePath.c_str(), &pictureStatus) == 0 && S_ISDIR(pictureStatus.st_mode);
     CFileRef pictureRef;
-    if (FSPathMakeRef(picturePath.c_str(), &pictureRef, nullptr) != 0)
+    if (isFolder || FSPathMakeRef(picturePath.c_str(), &pictureRef, nullptr) != 0)
     {
         std::fprintf(stderr,
                      "Error: Unable to link to image '%s'. Make sure the view line appears after the file "

@@ -4,18 +4,36 @@
 #include "desktopdb/DesktopDatabase.h"
 
 #include <cstdio>
+#include <exception>
+#include <sys/stat.h>
 
-void DumpDatabaseFile(char const* path)
+bool DumpDatabaseFile(char const* path)
 {
+    // Looked at without opening it: opening a FIFO would wait for a writer. A path that names
+    // nothing is left to the reader, which reports it as a file that ends at once.
+    struct stat status;
+    if (stat(path, &status) == 0 && !S_ISREG(status.st_mode))
+    {
+        fflush(stdout);
+        fprintf(stderr, "Error: Unable to access file '%s'.\n", path);
+        return false;
+    }
     try
     {
         CDesktopDatabase database;
         database.ReadFromDisk(path);
         database.Print();
+        return true;
     }
     catch (char const* text)
     {
         fflush(stdout);
         fprintf(stderr, "Internal Error: '%s'\n", text);
     }
+    catch (std::exception const& error)
+    {
+        fflush(stdout);
+        fprintf(stderr, "Internal Error: '%s'\n", error.what());
+    }
+    return false;
 }

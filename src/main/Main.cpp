@@ -1,6 +1,7 @@
 // kilnpack: builds disk images from configuration files and prints desktop database files.
 #include "config/ConfigDocument.h"
 #include "main/DumpDatabase.h"
+#include "platform/Interruption.h"
 
 #include <cstdio>
 #include <strings.h>
@@ -17,13 +18,18 @@ void PrintBanner()
 }
 } // namespace
 
+// Exit status: 0 when every configuration file built every image it describes and every desktop
+// database was printed, 1 when anything failed, 128 + the signal's number after SIGINT, SIGTERM or
+// SIGHUP (once what the build had made is cleaned up).
 int main(int argc, char** argv)
 {
+    InstallInterruptHandlers();
     PrintBanner();
     bool helpRequested = false;
     bool dumpMode = false;
+    bool allDone = true;
     // Options are recognised in every position, also after "--dump", and never become paths.
-    for (int index = 1; index < argc; ++index)
+    for (int index = 1; index < argc && GetPendingInterrupt() == 0; ++index)
     {
         char const* argument = argv[index];
         if (strcasecmp(argument, "--help") == 0)
@@ -33,12 +39,18 @@ int main(int argc, char** argv)
         else if (strcasecmp(argument, "--version") == 0)
             printf("Version: %d.%d\n", kVersionMajor, kVersionMinor);
         else if (dumpMode)
-            DumpDatabaseFile(argument);
+            allDone = DumpDatabaseFile(argument) && allDone;
         else
-            PerformConfigFile(argument);
+            allDone = PerformConfigFile(argument) && allDone;
         fflush(stdout);
     }
+    if (int const signalNumber = GetPendingInterrupt())
+        return 128 + signalNumber;
     if (argc < 2 || helpRequested)
+    {
         printf("Usage: kilnpack config-file\n");
-    return 0;
+        printf("Exit status: 0 when everything was built and printed, 1 when anything failed, "
+               "128 + N when stopped by signal N.\n");
+    }
+    return allDone ? 0 : 1;
 }

@@ -84,7 +84,8 @@ int FSNewAlias(CFileRef const* fromFile, CFileRef const& target, CAliasHandle* a
         facts.folderIds.push_back(PromiseCatalogId(volume, prefix));
     }
     facts.targetId = PromiseCatalogId(volume, relativePath);
-    facts.targetCreateDate = ConvertToMacTime(info.st_mtime);
+    uint32_t const fixedDate = GetReproducibleMacTime();
+    facts.targetCreateDate = fixedDate ? fixedDate : ConvertToMacTime(info.st_mtime);
 
     if (fromFile != nullptr)
         CountRelativeLevels(SplitPath(fromPath), facts.pathNames, &facts);

@@ -1,5 +1,7 @@
 #include "platform/GuidPartitionMap.h"
 
+#include "bytes/SourceDateEpoch.h"
+
 #include "bytes/ByteOrder.h"
 
 #include <cerrno>
@@ -177,11 +179,27 @@ CGuid MakeRandomGuid()
     return guid;
 }
 
-bool WritePartitionMap(int fd, CPartitionLayout const& layout, std::string* error)
+CGuid DeriveGuid(std::string const& seed, char const* salt)
 {
-    std::vector<uint8_t> entries = BuildPartitionEntries(layout, MakeRandomGuid());
+    uint64_t const first = MixFnv1a(MixFnv1a(kFnv1aStart, salt, std::strlen(salt)), seed.data(), seed.size());
+    uint64_t const second = MixFnv1a(first, salt, std::strlen(salt));
+    CGuid guid;
+    PutLittleEndian(guid.data(), first, 8);
+    PutLittleEndian(guid.data() + 8, second, 8);
+    guid[7] = static_cast<uint8_t>((guid[7] & 0x0F) | 0x50); // version 5, in the little-endian third field
+    guid[8] = static_cast<uint8_t>((guid[8] & 0x3F) | 0x80); // RFC 4122 variant
+    return guid;
+}
+
+bool WritePartitionMap(int fd, CPartitionLayout const& layout, std::string* error, std::string const& seed)
+{
+    int64_t epoch = 0;
+    bool const reproducible = GetSourceDateEpoch(&epoch);
+    std::string const fullSeed = seed + "/" + std::to_string(layout.totalSectors) + "/" + std::to_string(epoch);
+    CGuid const partitionGuid = reproducible ? DeriveGuid(fullSeed, "partition") : MakeRandomGuid();
+    std::vector<uint8_t> entries = BuildPartitionEntries(layout, partitionGuid);
     uint32_t entriesCrc = Crc32(entries.data(), entries.size());
-    CGuid diskGuid = MakeRandomGuid();
+    CGuid diskGuid = reproducible ? DeriveGuid(fullSeed, "disk") : MakeRandomGuid();
     uint64_t last = layout.totalSectors - 1;
     return WriteAt(fd, BuildProtectiveMbr(layout.totalSectors), 0, error) &&
            WriteAt(fd, BuildGptHeader(layout, true, diskGuid, entriesCrc), 1, error) &&

@@ -35,8 +35,14 @@ std::vector<uint8_t> BuildGptHeader(CPartitionLayout const& layout, bool primary
 // A random (version 4) GUID.
 CGuid MakeRandomGuid();
 
-// Writes the whole map (both copies) to a disk file already `layout.totalSectors` long.
-bool WritePartitionMap(int fd, CPartitionLayout const& layout, std::string* error);
+// A GUID that is the same for the same `seed` and `salt` (a name-based, version 5 style GUID).
+CGuid DeriveGuid(std::string const& seed, char const* salt);
+
+// Writes the whole map (both copies) to a disk file already `layout.totalSectors` long. The disk and
+// partition GUIDs are random, or in a reproducible build (SOURCE_DATE_EPOCH) derived from `seed`
+// (what the disk is made of: volume name, size, date) so that the same build gives the same map.
+bool WritePartitionMap(int fd, CPartitionLayout const& layout, std::string* error,
+                       std::string const& seed = std::string());
 
 // Checks that the open disk carries the map WritePartitionMap writes, with sound checksums, and
 // gives its layout back. The reason for a refusal goes to `error`.

@@ -2,6 +2,8 @@
 // a disk that create made, one blkx table per region of its partition map.
 #include "platform/AttachedVolumes.h"
 #include "platform/CreatedDisk.h"
+#include "platform/Interruption.h"
+#include "platform/ProgressLine.h"
 #include "platform/StandInVerbs.h"
 #include "platform/ToolArguments.h"
 #include "udif/UdifWriter.h"
@@ -92,7 +94,14 @@ int RunHdiutilConvert(std::vector<std::string> const& argv)
         if (region.startSector == disk.layout.partitionStart)
             region.unusedSectors = unused;
     }
-    if (!WriteUdzoImage(imagePath, regions, outPath, level, &error))
+    CProgressLine line("Compressing");
+    CUdifProgress progress = [&line](uint64_t done, uint64_t total)
+    {
+        line.Update(done, total, kSectorBytes);
+        PauseHereIfTestAsks("compress");
+        return GetPendingInterrupt() == 0;
+    };
+    if (!WriteUdzoImage(imagePath, regions, outPath, level, &error, progress))
         return ReportHdiutilFailure("convert", error);
     std::printf("created: %s\n", outPath.c_str());
     return 0;

@@ -43,12 +43,12 @@ bool WriteFreshDisk(int fd, CPartitionLayout const& layout, std::string const& v
         *error = std::strerror(errno);
         return false;
     }
-    if (!WritePartitionMap(fd, layout, error))
+    if (!WritePartitionMap(fd, layout, error, volumeName))
         return false;
     CHfsVolumeSettings settings;
     settings.volumeName = volumeName;
     settings.sizeBytes = layout.partitionSectors * kSectorBytes;
-    settings.createDate = GetMacLocalTimeNow();
+    settings.createDate = GetVolumeCreateDateNow();
     return WriteHfsVolume(fd, layout.partitionStart * kSectorBytes, settings, std::string(), error);
 }
 } // namespace

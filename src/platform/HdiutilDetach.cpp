@@ -3,6 +3,10 @@
 // volume; -force then drops the folder without writing.
 #include "hfsplus/HfsVolume.h"
 #include "platform/AttachedVolumes.h"
+#include "platform/Interruption.h"
+#include "platform/MacTime.h"
+#include "platform/ProgressLine.h"
+#include "platform/RemoveTree.h"
 #include "platform/StandInVerbs.h"
 #include "platform/ToolArguments.h"
 
@@ -10,7 +14,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <unistd.h>
 
 namespace
@@ -23,6 +26,7 @@ CHfsVolumeSettings MakeVolumeSettings(CAttachedVolume const& volume)
     settings.createDate = volume.createDate;
     settings.openFolderId = volume.openFolderId;
     settings.fixedIds = volume.promisedIds;
+    settings.fixedDate = GetReproducibleMacTime();
     return settings;
 }
 
@@ -38,6 +42,13 @@ bool WriteVolume(CAttachedVolume const& volume, std::string* error)
         return false;
     }
     CHfsVolumeSettings settings = MakeVolumeSettings(volume);
+    CProgressLine line("Writing volume");
+    settings.progress = [&line](uint64_t done, uint64_t total)
+    {
+        line.Update(done, total);
+        PauseHereIfTestAsks("volume");
+        return GetPendingInterrupt() == 0;
+    };
     bool written = WriteHfsVolume(fd, volume.partitionOffset, settings, volume.mountPoint, error);
     if (written && fsync(fd) != 0)
     {
@@ -49,6 +60,7 @@ bool WriteVolume(CAttachedVolume const& volume, std::string* error)
         CHfsVolumeSettings empty = settings;
         empty.openFolderId = 0;
         empty.fixedIds.clear();
+        empty.progress = nullptr;
         std::string ignored;
         WriteHfsVolume(fd, volume.partitionOffset, empty, std::string(), &ignored);
     }
@@ -60,14 +72,6 @@ bool WriteVolume(CAttachedVolume const& volume, std::string* error)
     return written;
 }
 
-bool RemoveLiveFolder(std::string const& path, std::string* error)
-{
-    std::error_code failure;
-    std::filesystem::remove_all(path, failure);
-    if (failure)
-        *error = "can't remove " + path + ": " + failure.message();
-    return !failure;
-}
 } // namespace
 
 int RunHdiutilDetach(std::vector<std::string> const& argv)
@@ -86,7 +90,7 @@ int RunHdiutilDetach(std::vector<std::string> const& argv)
 
     if (!arguments.Has("-force") && !WriteVolume(*volume, &error))
         return ReportHdiutilFailure("detach", error);
-    if (!RemoveLiveFolder(volume->mountPoint, &error))
+    if (!RemoveTreeForced(volume->mountPoint, &error))
         return ReportHdiutilFailure("detach", error);
     std::printf("\"%s\" ejected.\n", mountPoint.c_str());
     RemoveAttachedVolume(volume->mountPoint);

@@ -2,6 +2,8 @@
 // dates are GMT.
 #pragma once
 
+#include "bytes/SourceDateEpoch.h"
+
 #include <cstdint>
 #include <ctime>
 
@@ -19,4 +21,19 @@ inline uint32_t GetMacLocalTimeNow()
     std::tm local{};
     localtime_r(&now, &local);
     return ConvertToMacTime(static_cast<int64_t>(now) + local.tm_gmtoff);
+}
+
+// In a reproducible build (SOURCE_DATE_EPOCH set) the one date that every date of the image takes,
+// the same in every time zone; 0 otherwise.
+inline uint32_t GetReproducibleMacTime()
+{
+    int64_t epoch = 0;
+    return GetSourceDateEpoch(&epoch) ? ConvertToMacTime(epoch) : 0u;
+}
+
+// The volume's creation date: the reproducible date when there is one, else local time now.
+inline uint32_t GetVolumeCreateDateNow()
+{
+    uint32_t const fixed = GetReproducibleMacTime();
+    return fixed ? fixed : GetMacLocalTimeNow();
 }

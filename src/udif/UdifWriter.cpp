@@ -1,6 +1,7 @@
 #include "udif/UdifWriter.h"
 
 #include "bytes/ByteOrder.h"
+#include "bytes/SourceDateEpoch.h"
 #include "udif/BlkxTable.h"
 #include "udif/ChunkPool.h"
 #include "udif/KolyTrailer.h"
@@ -36,6 +37,21 @@ uint32_t UpdateCrc32WithZeros(uint32_t crc, uint64_t size)
         size -= n;
     }
     return crc;
+}
+
+// Same content, same identifier: a name-based (version 5 style) UUID from a hash of what the image
+// holds, for builds that have to repeat byte for byte.
+std::array<uint8_t, 16> DeriveSegmentId(uint32_t dataForkCrc, uint32_t masterCrc, std::string const& plist)
+{
+    uint64_t first = MixFnv1a(kFnv1aStart, &dataForkCrc, sizeof dataForkCrc);
+    first = MixFnv1a(first, &masterCrc, sizeof masterCrc);
+    uint64_t second = MixFnv1a(first, plist.data(), plist.size());
+    std::array<uint8_t, 16> id;
+    PutBe64(id.data(), first);
+    PutBe64(id.data() + 8, second);
+    id[6] = static_cast<uint8_t>((id[6] & 0x0F) | 0x50);
+    id[8] = static_cast<uint8_t>((id[8] & 0x3F) | 0x80);
+    return id;
 }
 
 std::array<uint8_t, 16> MakeSegmentId()
@@ -128,8 +144,8 @@ private:
 class CUdzoWriter
 {
 public:
-    CUdzoWriter(std::vector<CUdifRegion> const& regions, CTempOutputFile& out)
-        : m_regions(regions), m_out(out)
+    CUdzoWriter(std::vector<CUdifRegion> const& regions, CTempOutputFile& out, CUdifProgress const& progress)
+        : m_regions(regions), m_out(out), m_progress(progress)
     {
         for (CUdifRegion const& region : regions)
         {
@@ -185,9 +201,16 @@ public:
             }
             if (!pool.HasPending())
                 return true;
-            if (!StoreSlot(pool.WaitOldestSlot(), error))
+            CChunkSlot const& stored = pool.WaitOldestSlot();
+            if (!StoreSlot(stored, error))
                 return false;
+            m_sectorsDone += stored.sectorCount;
             pool.ReleaseSlot();
+            if (m_progress && !m_progress(m_sectorsDone, TotalSectors()))
+            {
+                *error = "interrupted";
+                return false;
+            }
         }
     }
 
@@ -208,7 +231,9 @@ public:
         trailer.dataForkLength = m_dataForkLength;
         trailer.xmlOffset = m_dataForkLength;
         trailer.xmlLength = xml.size();
-        trailer.segmentId = MakeSegmentId();
+        int64_t epoch = 0;
+        trailer.segmentId = GetSourceDateEpoch(&epoch) ? DeriveSegmentId(m_dataForkCrc, masterCrc, xml)
+                                                       : MakeSegmentId();
         trailer.dataForkCrc32 = m_dataForkCrc;
         trailer.masterCrc32 = masterCrc;
         trailer.sectorCount = m_regions.back().startSector + m_regions.back().sectorCount;
@@ -217,6 +242,8 @@ public:
     }
 
 private:
+    uint64_t TotalSectors() const { return m_regions.back().startSector + m_regions.back().sectorCount; }
+
     bool StoreSlot(CChunkSlot const& slot, std::string* error)
     {
         CBlkxTable& table = m_tables[slot.regionIndex];
@@ -279,10 +306,12 @@ private:
     std::vector<CBlkxTable> m_tables;
     uint64_t m_dataForkLength = 0;
     uint32_t m_dataForkCrc = 0;
+    CUdifProgress const& m_progress;
+    uint64_t m_sectorsDone = 0;
 };
 
 bool WriteImage(std::string const& rawPath, std::vector<CUdifRegion> const& regions,
-                std::string const& outPath, int level, std::string* error)
+                std::string const& outPath, int level, std::string* error, CUdifProgress const& progress)
 {
     if (level < 1 || level > 9)
     {
@@ -297,20 +326,20 @@ bool WriteImage(std::string const& rawPath, std::vector<CUdifRegion> const& regi
     CTempOutputFile out;
     if (!out.Open(outPath, error))
         return false;
-    CUdzoWriter writer(regions, out);
+    CUdzoWriter writer(regions, out, progress);
     return writer.WriteDataFork(disk, level, error) && writer.WriteTrailer(error) && out.Commit(error);
 }
 } // namespace
 
 bool WriteUdzoImage(std::string const& rawPath, std::vector<CUdifRegion> const& regions,
-                    std::string const& outPath, int level, std::string* error)
+                    std::string const& outPath, int level, std::string* error, CUdifProgress const& progress)
 {
     std::string ignored;
     if (!error)
         error = &ignored;
     try
     {
-        return WriteImage(rawPath, regions, outPath, level, error);
+        return WriteImage(rawPath, regions, outPath, level, error, progress);
     }
     catch (std::exception const& e)
     {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,5 +25,10 @@ struct CUdifRegion
 // either. Writes a temporary file beside outPath and renames it into place (replacing a file there):
 // on failure the temporary file is removed, outPath is not created (nor changed), and `error` says why.
 // `error` may be null.
+// `progress`, when set, is told the sectors done and in all as chunks are stored; giving false stops
+// the write with the reason "interrupted" (and the temporary file is removed as on any failure).
+// With SOURCE_DATE_EPOCH set the image's identifier is derived from its content, not drawn at random.
+using CUdifProgress = std::function<bool(uint64_t done, uint64_t total)>;
 bool WriteUdzoImage(std::string const& rawPath, std::vector<CUdifRegion> const& regions,
-                    std::string const& outPath, int level, std::string* error);
+                    std::string const& outPath, int level, std::string* error,
+                    CUdifProgress const& progress = {});

@@ -120,7 +120,7 @@ TEST_F(ConfigWalk, ChildrenOtherThanImagesAreWarnedAboutAndSkipped)
 
 TEST_F(ConfigWalk, MissingRequiredAttributesSkipOnlyThatImage)
 {
-    EXPECT_TRUE(Perform("<kilnpack>\n"
+    EXPECT_FALSE(Perform("<kilnpack>\n"
                         "  <image file='a.dmg'/>\n"
                         "  <image name='B'/>\n"
                         "  <image/>\n"
@@ -130,16 +130,20 @@ TEST_F(ConfigWalk, MissingRequiredAttributesSkipOnlyThatImage)
     EXPECT_EQ(errors, "Error: 'image' tag required attribute 'name' missing.\n"
                       "Error: 'image' tag required attribute 'file' missing.\n"
                       "Error: 'image' tag required attribute 'file' missing.\n"
+                      "Warning: 'image' tag has unknown attribute 'Name' (value 'D'). Skipping.\n"
                       "Error: 'image' tag required attribute 'name' missing.\n");
     EXPECT_EQ(GetCreateCommands(), std::vector<std::string>{Create("e.dmg", "E")});
 }
 
-TEST_F(ConfigWalk, EmptyFileAndNameAreAcceptedButNonAsciiCountsAsMissing)
+TEST_F(ConfigWalk, EmptyFileIsRefusedBeforeAnyCommandAndNonAsciiCountsAsMissing)
 {
-    EXPECT_TRUE(
+    EXPECT_FALSE(
         Perform("<kilnpack><image file='' name=''/><image file='x.dmg' name='Caf\xc3\xa9'/></kilnpack>"));
-    EXPECT_EQ(errors, "Error: 'image' tag required attribute 'name' missing.\n");
-    EXPECT_EQ(GetCreateCommands(), std::vector<std::string>{Create("", "")});
+    EXPECT_EQ(errors, "Error: 'image' tag attribute 'file' is empty.\n"
+                      "Error: 'image' tag required attribute 'name' missing.\n");
+    EXPECT_TRUE(commands.empty());
+    EXPECT_TRUE(Perform("<kilnpack><image file='y.dmg' name=''/></kilnpack>"));
+    EXPECT_EQ(GetCreateCommands(), std::vector<std::string>{Create("y.dmg", "")});
 }
 
 TEST_F(ConfigWalk, TemplateSizeDefaultsToGigabyteAndIsPassedOnUnchecked)
@@ -170,12 +174,12 @@ TEST_F(ConfigWalk, OpenFolderIsBlessedOnlyWhenGiven)
     EXPECT_EQ(blessed, 1);
 }
 
-TEST_F(ConfigWalk, FileSucceedsWhenAnyImageIsBuilt)
+TEST_F(ConfigWalk, FileSucceedsOnlyWhenEveryImageIsBuilt)
 {
     std::string config =
         "<kilnpack><image file='bad.dmg' name='Bad'/><image file='good.dmg' name='Good'/></kilnpack>";
     failingText = "create -type SPARSE -fs HFS+ -volname \"Bad\"";
-    EXPECT_TRUE(Perform(config));
+    EXPECT_FALSE(Perform(config));
     EXPECT_EQ(errors, "Error: Unable to create temporary sparse disk image 'bad.dmg.sparseimage'.\n");
     EXPECT_EQ(GetCreateCommands().size(), 2u);
 

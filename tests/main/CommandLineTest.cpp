@@ -60,7 +60,7 @@ TEST_F(CommandLine, OnlyWholeLongOptionsAreOptions)
                              "Error: Unable to access file '--help=yes'.\n"
                              "Error: Unable to access file '--'.\n"
                              "Error: Unable to access file '-version'.\n");
-    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.status, 1);
 }
 
 TEST_F(CommandLine, DumpAloneOrRepeatedPrintsNothingMore)
@@ -84,7 +84,7 @@ TEST_F(CommandLine, UsageFollowsTheOutputOfAConfigurationFile)
     CRunResult result = Run({"--help", "bad.xml", "--version"});
     EXPECT_EQ(result.output, Banner("Version: 0.1\n") + kUsage);
     EXPECT_EQ(result.errors, "Warning: Unknown tag 'config' read while expected 'kilnpack'.\n");
-    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.status, 1);
 }
 
 TEST_F(CommandLine, PathsAfterDumpAreDatabasesNotConfigurations)

@@ -96,7 +96,7 @@ TEST_F(Dump, BrokenFilesAreReportedAndTheNextArgumentStillRuns)
                              "Internal Error: 'Unknown file version.'\n"
                              "Internal Error: 'Error: Read beyond end of block.'\n"
                              "Internal Error: 'Error: Read beyond end of block.'\n");
-    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.status, 1);
 }
 
 TEST_F(Dump, DamagedRecordsPrintNothingOfTheirFile)

@@ -10,7 +10,9 @@
 
 char const* const kBanner =
     "Quorvel Incorporated KilnPack.\nSee: https://kilnpack.example for more information.\n";
-char const* const kUsage = "Usage: kilnpack config-file\n";
+char const* const kUsage = "Usage: kilnpack config-file\n"
+                           "Exit status: 0 when everything was built and printed, 1 when anything failed, "
+                           "128 + N when stopped by signal N.\n";
 
 namespace
 {

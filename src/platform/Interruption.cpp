@@ -1,0 +1,78 @@
+#include "platform/Interruption.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+#include <initializer_list>
+
+namespace
+{
+volatile sig_atomic_t g_pendingSignal = 0;
+volatile sig_atomic_t g_commandGroup = 0;
+
+void NoteSignal(int signalNumber)
+{
+    if (g_pendingSignal == 0)
+        g_pendingSignal = signalNumber;
+    pid_t const group = static_cast<pid_t>(g_commandGroup);
+    if (group > 0)
+        kill(-group, signalNumber);
+}
+} // namespace
+
+void InstallInterruptHandlers()
+{
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP})
+    {
+        struct sigaction previous = {};
+        if (sigaction(signalNumber, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN)
+            continue;
+        struct sigaction action = {};
+        action.sa_handler = NoteSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = 0; // no SA_RESTART: a blocking wait returns so the caller can look
+        sigaction(signalNumber, &action, nullptr);
+    }
+}
+
+int GetPendingInterrupt()
+{
+    return static_cast<int>(g_pendingSignal);
+}
+
+void SetRunningCommandGroup(pid_t group)
+{
+    g_commandGroup = static_cast<sig_atomic_t>(group);
+}
+
+void PauseHereIfTestAsks(char const* phase)
+{
+    static bool paused = false;
+    char const* wanted = std::getenv("KILNPACK_TEST_PAUSE_PHASE");
+    char const* fifo = std::getenv("KILNPACK_TEST_PAUSE_FIFO");
+    if (paused || !wanted || !fifo || std::strcmp(wanted, phase) != 0)
+        return;
+    paused = true;
+    // The signals are held back from the moment the test is told until sigsuspend lets them in, so
+    // one sent at any moment after the handshake is seen.
+    sigset_t stopping;
+    sigset_t previous;
+    sigemptyset(&stopping);
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&stopping, signalNumber);
+    sigprocmask(SIG_BLOCK, &stopping, &previous);
+    int const fd = open(fifo, O_WRONLY | O_CLOEXEC);
+    if (fd >= 0)
+    {
+        char const ready = '!';
+        if (write(fd, &ready, 1) == 1)
+        {
+            while (GetPendingInterrupt() == 0)
+                sigsuspend(&previous);
+        }
+        close(fd);
+    }
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+}
