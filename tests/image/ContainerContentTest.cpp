@@ -1,4 +1,5 @@
 #include "image/ContainerContent.h"
+#include "image/FolderNames.h"
 #include "ImageTestSupport.h"
 
 #include <fstream>
@@ -266,4 +267,79 @@ TEST(ContainerContent, CopiedDesktopDatabaseIsKeptOrReplacedWithAWarning)
     EXPECT_EQ(loud.errors,
               "Warning: The view settings replace the existing file '" + replaced.path + "/.DS_Store'.\n");
     EXPECT_TRUE(HasRecord(*ReadStore(replaced.path), "Apps", kLocation));
+}
+
+// Names the volume takes for one (letter case; composed and decomposed forms, once values may hold
+// them) never merge, and a link followed by an item of the same name never leads a copy onto the
+// build machine's files.
+TEST(ContainerContent, NamesTheVolumeTakesForOneAreRefused)
+{
+    CFolderNames names;
+    std::string taken;
+    EXPECT_TRUE(names.Claim("Caf\xc3\xa9", &taken)); // é as one character
+    EXPECT_FALSE(names.Claim("CAFE\xcc\x81", &taken)); // E and a combining acute accent
+    EXPECT_EQ(taken, "Caf\xc3\xa9");
+    EXPECT_TRUE(names.Claim("Cafe", &taken));
+    EXPECT_TRUE(names.Claim("Caf\xc3\xa8", &taken)); // another accent is another name
+
+    CTempFolder volume;
+    CTempFolder host;
+    CTempFolder source;
+    std::ofstream(host.path + "/precious") << "keep me";
+    std::ofstream(source.path + "/payload") << "overwrite";
+    std::string const file = "<file source='" + source.path + "/payload' ";
+    CWalk walk = Walk("<image>"
+                      "<link target='" + host.path + "/precious' name='evil' x='1'/>" +
+                          file + "name='evil' x='2'/>" +
+                          "<link target='elsewhere' name='evil'/>"
+                          "<folder name='Docs'/>" + file + "name='docs'/>" + file + "name='fresh'/>"
+                          "</image>",
+                      volume.path);
+    EXPECT_FALSE(walk.result);
+    std::string const tail = "' in '" + volume.path + "'; it is not created.\n";
+    EXPECT_EQ(walk.errors, "Error: 'file' tag name 'evil' is the same on the volume as the earlier item 'evil" + tail +
+                               "Error: 'link' tag name 'evil' is the same on the volume as the earlier item 'evil" +
+                               tail + "Error: 'file' tag name 'docs' is the same on the volume as the earlier item 'Docs" +
+                               tail);
+    std::ifstream precious(host.path + "/precious");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(precious), {}), "keep me");
+    EXPECT_EQ(std::filesystem::read_symlink(volume.path + "/evil").string(), host.path + "/precious");
+    EXPECT_EQ(Entries(volume.path), (std::set<std::string>{"evil", "Docs", "fresh", ".DS_Store"}));
+    // The refused item's icon position doesn't replace the first one's.
+    std::vector<unsigned char> location = BlobOf(*ReadStore(volume.path), "evil", kLocation);
+    ASSERT_EQ(location.size(), 16u);
+    EXPECT_EQ(location[3], 1);
+}
+
+// A value that begins with "-" is a path to every command, never an option; a link keeps its text.
+TEST(ContainerContent, ValuesThatLookLikeOptionsStayPaths)
+{
+    CTempFolder volume;
+    CTempFolder work;
+    std::ofstream(work.path + "/--version") << "a file named like an option";
+    std::string const workingFolder = std::filesystem::current_path().string();
+    std::filesystem::current_path(work.path);
+    CWalk walk = Walk("<image><file source='--version' name='-copy'/><folder name='-dir'/>"
+                      "<link target='-n' name='-link'/></image>",
+                      volume.path);
+    std::filesystem::current_path(workingFolder);
+    ASSERT_TRUE(walk.result) << walk.errors;
+    EXPECT_NE(walk.output.find("cp -r \"./--version\""), std::string::npos) << walk.output;
+    std::ifstream copied(volume.path + "/-copy");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(copied), {}), "a file named like an option");
+    EXPECT_TRUE(std::filesystem::is_directory(volume.path + "/-dir"));
+    EXPECT_EQ(std::filesystem::read_symlink(volume.path + "/-link").string(), "-n");
+}
+
+TEST(ContainerContent, BackgroundThatIsAFolderIsRefusedLikeAMissingPicture)
+{
+    CStandInVolume volume;
+    ASSERT_TRUE(volume.attached);
+    std::string const& root = volume.mountPoint;
+    CWalk walk = Walk("<image><folder name='pictures'/><view type='icon' background='pictures'/></image>", root);
+    EXPECT_FALSE(walk.result);
+    EXPECT_EQ(walk.errors, "Error: Unable to link to image '" + root +
+                               "/pictures'. Make sure the view line appears after the file is copied to "
+                               "the image.\n");
+    EXPECT_FALSE(Exists(root + "/.DS_Store"));
 }

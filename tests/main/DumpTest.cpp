@@ -7,7 +7,12 @@
 #include "desktopdb/FinderFileBuilder.h"
 
 #include <cstdio>
+#include <cstring>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace
 {
@@ -156,4 +161,32 @@ TEST_F(Dump, ListsFinderLaidOutFilesInKeyOrder)
     CRunResult const result = Run({"--dump", path});
     EXPECT_EQ(result.output, std::string(kBanner) + expected);
     EXPECT_EQ(result.errors, "");
+}
+
+// Only regular files are read: a folder, a FIFO without a writer, a socket or a device each draw one
+// error line without hanging or aborting the run, and the next argument is handled as usual.
+TEST_F(Dump, AnythingButARegularFileIsRefusedAndTheRunGoesOn)
+{
+    std::string const folder = (directory.path / "folder").string();
+    std::string const fifo = (directory.path / "fifo").string();
+    std::string const socketPath = (directory.path / "socket").string();
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    int const listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    std::strcpy(address.sun_path, socketPath.c_str());
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+    std::string const sample = WriteDatabase("sample", SampleDatabase());
+    CRunResult const result = Run({"--dump", folder, fifo, socketPath, "/dev/null", sample});
+    close(listener);
+    EXPECT_EQ(result.output, std::string(kBanner) + kListing);
+    EXPECT_EQ(result.errors, "Error: Unable to access file '" + folder + "'.\n" +
+                                 "Error: Unable to access file '" + fifo + "'.\n" +
+                                 "Error: Unable to access file '" + socketPath + "'.\n" +
+                                 "Error: Unable to access file '/dev/null'.\n");
+    EXPECT_EQ(result.status, 1);
 }
