@@ -7,11 +7,19 @@ namespace
 {
 // Redrawing more often than this only costs time on a slow terminal.
 constexpr std::chrono::milliseconds kRedrawInterval(200);
+
+// Whole percent, without overflow for any total.
+int ComputePercent(uint64_t done, uint64_t total)
+{
+    if (total == 0 || done >= total)
+        return 100;
+    return static_cast<int>(static_cast<long double>(done) * 100 / static_cast<long double>(total));
+}
 } // namespace
 
 std::string FormatProgressLine(std::string const& label, uint64_t done, uint64_t total, double bytesPerSecond)
 {
-    int const percent = total == 0 ? 100 : static_cast<int>(done >= total ? 100 : done * 100 / total);
+    int const percent = ComputePercent(done, total);
     char text[160];
     std::snprintf(text, sizeof text, "%s: %3d%% %.1f MB/s", label.c_str(), percent,
                   bytesPerSecond / (1024.0 * 1024.0));
@@ -37,7 +45,7 @@ void CProgressLine::Update(uint64_t done, uint64_t total, uint64_t bytesPerUnit)
     if (!m_enabled)
         return;
     auto const now = std::chrono::steady_clock::now();
-    int const percent = total == 0 ? 100 : static_cast<int>(done >= total ? 100 : done * 100 / total);
+    int const percent = ComputePercent(done, total);
     if (m_drawn && percent == m_lastPercent && now - m_lastDraw < kRedrawInterval)
         return;
     double const seconds = std::chrono::duration<double>(now - m_start).count();

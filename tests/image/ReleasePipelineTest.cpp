@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <grp.h>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
@@ -29,8 +30,9 @@ std::string ReadWhole(std::string const& path)
 class CKilnpackProcess
 {
 public:
+    // `user`: run as that user ID (the test must be root then); -1 runs as the test's own user.
     CKilnpackProcess(std::string const& work, std::vector<std::string> const& arguments,
-                     std::vector<std::string> const& environment)
+                     std::vector<std::string> const& environment, int user = -1)
         : m_work(work)
     {
         std::string const out = work + "/run" + std::to_string(++s_count);
@@ -43,6 +45,8 @@ public:
             int errors = open(m_errorsPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             if (output < 0 || errors < 0 || chdir(work.c_str()) != 0 || dup2(output, 1) < 0 || dup2(errors, 2) < 0)
                 _exit(126);
+            if (user >= 0 && (setgroups(0, nullptr) != 0 || setgid(gid_t(user)) != 0 || setuid(uid_t(user)) != 0))
+                _exit(125);
             for (std::string const& setting : environment)
                 putenv(strdup(setting.c_str()));
             std::vector<char*> argv{const_cast<char*>(KILNPACK_BINARY)};
@@ -302,4 +306,63 @@ TEST_F(ReleasePipeline, SourceDateEpochGivesIdenticalImages)
     CKilnpackProcess three(work.path, {"third.xml"}, Environment());
     ASSERT_EQ(three.Wait(), 0) << three.GetErrors();
     EXPECT_FALSE(first == ReadWhole(third));
+}
+
+// A read-only source folder (0555) builds for a user who isn't root; its staging copy is removed
+// afterwards and the image keeps the source's modes.
+TEST_F(ReleasePipeline, ReadOnlySourceFolderBuildsAndLeavesNothing)
+{
+    std::string const locked = work.path + "/src/Locked";
+    fs::create_directories(locked + "/Inner");
+    std::ofstream(locked + "/Inner/c.txt") << "inside a read-only folder\n";
+    std::ofstream(work.path + "/locked.xml") << "<kilnpack><image file='" << image
+                                             << "' name='Locked' template_size='8'>"
+                                                "<file source='src/Locked' name='Locked'/></image></kilnpack>";
+    fs::permissions(locked + "/Inner", fs::perms(0555));
+    fs::permissions(locked, fs::perms(0555));
+    int user = -1;
+    if (geteuid() == 0)
+    {
+        user = 65534; // nobody: root could write into a read-only folder anyway
+        for (auto const& entry : fs::recursive_directory_iterator(work.path))
+            EXPECT_EQ(lchown(entry.path().c_str(), uid_t(user), gid_t(user)), 0);
+        EXPECT_EQ(chown(work.path.c_str(), uid_t(user), gid_t(user)), 0);
+    }
+    CKilnpackProcess run(work.path, {"locked.xml"}, Environment(), user);
+    EXPECT_EQ(run.Wait(), 0) << run.GetErrors();
+    EXPECT_TRUE(Leftovers().empty()) << testing::PrintToString(Leftovers());
+    ExpectDmgVolumeSound(image);
+
+    CTempFolder listing;
+    std::string const text = listing.path + "/list.txt";
+    ASSERT_EQ(std::system(("7zz l -slt '" + image + "' > '" + text + "'").c_str()), 0);
+    std::string const entries = ReadWhole(text);
+    for (char const* item : {"Locked/Locked\n", "Locked/Locked/Inner\n"})
+    {
+        size_t const at = entries.find(std::string("Path = ") + item);
+        ASSERT_NE(at, std::string::npos) << entries;
+        size_t const mode = entries.find("dr-xr-xr-x", at);
+        EXPECT_LT(mode, entries.find("Path = ", at + 1)) << item << entries;
+    }
+    fs::permissions(locked, fs::perms::owner_all);
+    fs::permissions(locked + "/Inner", fs::perms::owner_all);
+}
+
+// On a terminal the two long phases redraw one progress line in place; in a log nothing is added.
+TEST_F(ReleasePipeline, ProgressLineOnlyOnATerminal)
+{
+    CKilnpackProcess logged(work.path, {"config.xml"}, Environment());
+    ASSERT_EQ(logged.Wait(), 0) << logged.GetErrors();
+    EXPECT_EQ(logged.GetErrors().find('\r'), std::string::npos) << logged.GetErrors();
+    EXPECT_EQ(logged.GetErrors().find("MB/s"), std::string::npos) << logged.GetErrors();
+
+    // `script` gives the program a terminal and records what it writes there.
+    std::string const typescript = work.path + "/typescript";
+    std::string const command = "cd '" + work.path + "' && TMPDIR='" + temporary + "' script -qec '" +
+                                KILNPACK_BINARY + " config.xml' '" + typescript + "' > /dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0) << ReadWhole(typescript);
+    std::string const screen = ReadWhole(typescript);
+    EXPECT_NE(screen.find("\rWriting volume: "), std::string::npos) << screen;
+    EXPECT_NE(screen.find("\rCompressing: "), std::string::npos) << screen;
+    EXPECT_NE(screen.find("100% "), std::string::npos) << screen;
 }
