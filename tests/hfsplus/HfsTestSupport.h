@@ -2,6 +2,7 @@
 #pragma once
 
 #include "hfsplus/HfsVolume.h"
+#include "support/FsckHfs.h"
 
 #include <gtest/gtest.h>
 
@@ -99,5 +100,8 @@ inline bool WriteVolumeFile(std::string const& image, uint64_t offset, CHfsVolum
     }
     bool ok = WriteHfsVolume(fd, offset, settings, source, error);
     close(fd);
+    // Every volume written here must also satisfy Apple's own checker.
+    if (ok)
+        ExpectHfsVolumeSound(image, offset, settings.sizeBytes);
     return ok;
 }

@@ -300,3 +300,39 @@ TEST(HfsVolumeWriterRefusals, SaysWhatCannotBeWrittenAndWritesNothing)
 
     expectRefused(dir.Join("missing"), 1 << 20, "missing");
 }
+
+// With a fixed date every date of the volume is that date, whatever the files' own dates and the
+// clock say; the progress callback sees the data bytes go in and can stop the write.
+TEST(HfsVolumeWriterReproducible, FixedDateAndProgress)
+{
+    CTempDir dir;
+    std::string const tree = dir.Join("tree");
+    WriteTextFile(tree + "/Folder/a.txt", std::string(300000, 'a'));
+    WriteTextFile(tree + "/b.txt", "b");
+    CHfsVolumeSettings settings = MakeSettings("Fixed", 4 << 20);
+    settings.fixedDate = 3786825600u;
+    std::vector<std::pair<uint64_t, uint64_t>> seen;
+    settings.progress = [&seen](uint64_t done, uint64_t total)
+    {
+        seen.emplace_back(done, total);
+        return true;
+    };
+    std::string error;
+    std::string const first = dir.Join("first.img");
+    ASSERT_TRUE(WriteVolumeFile(first, 0, settings, tree, &error)) << error;
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.front(), std::make_pair(uint64_t(0), uint64_t(300001)));
+    EXPECT_EQ(seen.back(), std::make_pair(uint64_t(300001), uint64_t(300001)));
+
+    // Other source dates, same bytes.
+    std::filesystem::last_write_time(tree + "/b.txt", std::filesystem::file_time_type::clock::now() -
+                                                          std::chrono::hours(100));
+    std::string const second = dir.Join("second.img");
+    ASSERT_TRUE(WriteVolumeFile(second, 0, settings, tree, &error)) << error;
+    std::ifstream one(first, std::ios::binary), two(second, std::ios::binary);
+    EXPECT_TRUE(std::equal(std::istreambuf_iterator<char>(one), {}, std::istreambuf_iterator<char>(two)));
+
+    settings.progress = [](uint64_t done, uint64_t) { return done == 0; };
+    EXPECT_FALSE(WriteVolumeFile(dir.Join("stopped.img"), 0, settings, tree, &error));
+    EXPECT_EQ(error, "interrupted");
+}

@@ -1,6 +1,7 @@
 // The record set chosen on the image reaches every view of every folder, and the legacy choice
 // leaves the written desktop databases exactly as they were.
 #include "ImageTestSupport.h"
+#include "support/FsckHfs.h"
 #include "PlistReading.h"
 #include "image/ContainerContent.h"
 #include "image/ImagePipeline.h"
@@ -346,6 +347,7 @@ TEST(FinderRecordsEndToEnd, ImageWithBothSetsHoldsReadablePropertyLists)
                         " " + KILNPACK_BINARY + " config.xml > build.out 2> build.err && 7zz x -y -o" +
                         QuoteArgument(work.path + "/out") + " " + QuoteArgument(image) + " > /dev/null 2>&1";
     ASSERT_EQ(std::system(shell.c_str()), 0) << ReadWholeFile(work.path + "/build.err");
+    ExpectDmgVolumeSound(image);
 
     auto root = ReadStore(work.path + "/out/Kiln Test");
     EXPECT_TRUE(HasRecord(*root, ".", MakeFourCharCode("fwi0")));

@@ -4,6 +4,7 @@
 #include "platform/AliasManager.h"
 
 #include "PlatformTestSupport.h"
+#include "support/FsckHfs.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -136,6 +137,7 @@ TEST_F(StandInToolsTest, CreateWritesASparseDiskWithTheNamedVolume)
     EXPECT_NE(output.find("No problems found"), std::string::npos) << output;
     EXPECT_EQ(RunChecker(std::string("fshfsinfo -o ") + kVolumeOffset + " " + image, &output), 0) << output;
     EXPECT_NE(output.find("Kiln Test"), std::string::npos) << output;
+    ExpectDiskVolumeSound(image);
 }
 
 TEST_F(StandInToolsTest, CreateRefusesSizesThatHoldNoVolume)
@@ -258,6 +260,7 @@ TEST_F(StandInToolsTest, FilledVolumeSurvivesDetachAndConvert)
     std::string header = ReadWholeFile(image).substr(20480 + 1024, 512);
     EXPECT_EQ(ReadBigEndian32(header, 80 + 8), folderId); // finder info word 2: the open folder
     EXPECT_EQ(ReadBigEndian32(record, 38), ReadBigEndian32(header, 16)); // the volume's creation date
+    ExpectDiskVolumeSound(image);
 
     std::string dmg = dir + "/out.dmg";
     CToolResult converted =
@@ -284,6 +287,7 @@ TEST_F(StandInToolsTest, FilledVolumeSurvivesDetachAndConvert)
     EXPECT_EQ(RunChecker("dmg2img " + dmg + " " + raw, &output), 0) << output;
     EXPECT_EQ(RunChecker("sgdisk -v " + raw, &output), 0) << output;
     EXPECT_NE(output.find("No problems found"), std::string::npos) << output;
+    ExpectDiskVolumeSound(raw);
 }
 
 TEST_F(StandInToolsTest, DetachOfAnUnstorableTreeKeepsTheFolderUntilForced)
@@ -304,6 +308,7 @@ TEST_F(StandInToolsTest, DetachOfAnUnstorableTreeKeepsTheFolderUntilForced)
     // The disk still holds a sound, empty volume that can be attached again.
     std::string output;
     EXPECT_EQ(RunChecker("sgdisk -v " + image, &output), 0) << output;
+    ExpectDiskVolumeSound(image);
     EXPECT_EQ(Attach().status, 0);
 }
 

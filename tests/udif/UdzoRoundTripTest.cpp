@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
@@ -266,6 +267,37 @@ TEST_F(UdzoRoundTripTest, FailuresLeaveNoImageAndNoTemporaryFile)
     EXPECT_NE(error.find("out.dmg"), std::string::npos) << error;
     EXPECT_EQ(ListDirectory(m_dir), (std::vector<std::string>{"out.dmg", "raw.img"}));
     EXPECT_EQ(ListDirectory(dmg), std::vector<std::string>{"keep"});
+}
+
+// Progress is reported as chunks are stored, and a "stop" from it ends the write like a failure:
+// no image, no temporary file, while the worker threads are busy.
+TEST_F(UdzoRoundTripTest, ProgressCountsSectorsAndCanStopTheWrite)
+{
+    uint64_t const sectors = 9000; // several chunks
+    CRawDiskBuilder disk(PathOf("raw.img"), sectors);
+    disk.FillText(0, sectors);
+    std::vector<CUdifRegion> const regions{{"whole disk (Apple_HFS : 0)", 0, 0, sectors, {}}};
+    std::string const dmg = PathOf("out.dmg");
+    std::string error;
+    std::vector<uint64_t> seen;
+    CUdifProgress const record = [&seen](uint64_t done, uint64_t total)
+    {
+        EXPECT_EQ(total, 9000u);
+        seen.push_back(done);
+        return true;
+    };
+    ASSERT_TRUE(WriteUdzoImage(PathOf("raw.img"), regions, dmg, 1, &error, record)) << error;
+    ASSERT_GT(seen.size(), 1u);
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    EXPECT_EQ(seen.back(), sectors);
+    ASSERT_EQ(std::remove(dmg.c_str()), 0);
+
+    int calls = 0;
+    CUdifProgress const stop = [&calls](uint64_t, uint64_t) { return ++calls < 2; };
+    EXPECT_FALSE(WriteUdzoImage(PathOf("raw.img"), regions, dmg, 9, &error, stop));
+    EXPECT_EQ(error, "interrupted");
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(ListDirectory(m_dir), std::vector<std::string>{"raw.img"});
 }
 
 TEST_F(UdzoRoundTripTest, DiskOfZerosStillReadable)
