@@ -14,9 +14,9 @@ constexpr EAttributeKind kBoolean = EAttributeKind::Boolean;
 constexpr EAttributeKind kWord = EAttributeKind::Word;
 } // namespace
 
-std::initializer_list<CKnownAttribute> const& GetKnownAttributes()
+std::vector<CKnownAttribute> const& GetKnownAttributes()
 {
-    static std::initializer_list<CKnownAttribute> const kTable = {
+    static std::vector<CKnownAttribute> const kTable = {
         {"kilnpack", "version", kText, {}, true},
         {"image", "file", kText, {}, false},
         {"image", "name", kText, {}, false},

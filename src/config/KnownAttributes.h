@@ -5,7 +5,7 @@
 
 #include "config/XmlTree.h"
 
-#include <initializer_list>
+#include <vector>
 
 enum class EAttributeKind
 {
@@ -20,13 +20,13 @@ struct CKnownAttribute
     char const* element;
     char const* attribute;
     EAttributeKind kind;
-    std::initializer_list<char const*> values; // Word only
+    std::vector<char const*> values; // Word only
     // The reader of the attribute reports a value outside the set itself, with its own message.
     bool valueCheckedByReader;
 };
 
 // The whole table, one row per attribute of each element.
-std::initializer_list<CKnownAttribute> const& GetKnownAttributes();
+std::vector<CKnownAttribute> const& GetKnownAttributes();
 
 // Warns about each attribute of the element that the table doesn't list for it, and each Word value
 // outside its set. Elements the table doesn't know at all are left to the walk's own warning.

@@ -103,8 +103,13 @@ bool CBuildLock::Acquire(std::string const& file)
         int fd = open(m_lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
         // Where no file can be made beside the output (a missing or read-only folder), no other build
         // can have made anything there either, and the build's own steps report the fault.
-        if (fd < 0)
+        if (fd < 0 && (errno == ENOENT || errno == ENOTDIR || errno == EACCES || errno == EROFS))
             return true;
+        if (fd < 0)
+        {
+            std::fprintf(stderr, "Error: Unable to lock '%s' (%s).\n", m_lockPath.c_str(), std::strerror(errno));
+            return false;
+        }
         if (flock(fd, LOCK_EX | LOCK_NB) != 0)
         {
             int const lockError = errno;

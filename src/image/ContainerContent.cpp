@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -114,10 +115,15 @@ bool ProcessContainer(CXmlTree* containerTree, char const* containerPath, char c
         std::string databasePath = std::string(containerPath) + "/.DS_Store";
         // A desktop database copied in by a file item is about to be replaced: say so rather than
         // lose it silently.
+        // A link of that name is replaced too, never written through: it may lead out of the volume.
         struct stat existing;
-        if (lstat(databasePath.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
+        if (lstat(databasePath.c_str(), &existing) == 0 && (S_ISREG(existing.st_mode) || S_ISLNK(existing.st_mode)))
+        {
             std::fprintf(stderr, "Warning: The view settings replace the existing file '%s'.\n",
                          databasePath.c_str());
+            if (S_ISLNK(existing.st_mode))
+                unlink(databasePath.c_str());
+        }
         ownDatabase.WriteToDisk(databasePath.c_str());
     }
     return success;

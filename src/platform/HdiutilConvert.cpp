@@ -94,14 +94,19 @@ int RunHdiutilConvert(std::vector<std::string> const& argv)
         if (region.startSector == disk.layout.partitionStart)
             region.unusedSectors = unused;
     }
-    CProgressLine line("Compressing");
-    CUdifProgress progress = [&line](uint64_t done, uint64_t total)
+    bool written = false;
     {
-        line.Update(done, total, kSectorBytes);
-        PauseHereIfTestAsks("compress");
-        return GetPendingInterrupt() == 0;
-    };
-    if (!WriteUdzoImage(imagePath, regions, outPath, level, &error, progress))
+        // Cleared again before anything else is printed.
+        CProgressLine line("Compressing");
+        CUdifProgress progress = [&line](uint64_t done, uint64_t total)
+        {
+            line.Update(done, total, kSectorBytes);
+            PauseHereIfTestAsks("compress");
+            return GetPendingInterrupt() == 0;
+        };
+        written = WriteUdzoImage(imagePath, regions, outPath, level, &error, progress);
+    }
+    if (!written)
         return ReportHdiutilFailure("convert", error);
     std::printf("created: %s\n", outPath.c_str());
     return 0;

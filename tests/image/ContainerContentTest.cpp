@@ -343,3 +343,19 @@ TEST(ContainerContent, BackgroundThatIsAFolderIsRefusedLikeAMissingPicture)
                                "the image.\n");
     EXPECT_FALSE(Exists(root + "/.DS_Store"));
 }
+
+// A link named like the desktop database is replaced by it, never written through.
+TEST(ContainerContent, DesktopDatabaseNeverWritesThroughALink)
+{
+    CTempFolder volume;
+    CTempFolder host;
+    std::ofstream(host.path + "/precious") << "keep me";
+    CWalk walk = Walk("<image><link target='" + host.path + "/precious' name='.DS_Store'/><folder name='A' x='1'/></image>",
+                      volume.path);
+    EXPECT_TRUE(walk.result) << walk.errors;
+    EXPECT_EQ(walk.errors, "Warning: The view settings replace the existing file '" + volume.path + "/.DS_Store'.\n");
+    std::ifstream precious(host.path + "/precious");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(precious), {}), "keep me");
+    EXPECT_FALSE(std::filesystem::is_symlink(volume.path + "/.DS_Store"));
+    EXPECT_TRUE(HasRecord(*ReadStore(volume.path), "A", kLocation));
+}
