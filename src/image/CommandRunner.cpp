@@ -43,7 +43,8 @@ int RunInShell(std::string const& commandText)
         _exit(127);
     }
     setpgid(child, child); // also here, so the group exists before a signal is sent on to it
-    SetRunningCommandGroup(child);
+    // A second signal during the clean-up doesn't cut it short.
+    SetRunningCommandGroup(startedInterrupted ? 0 : child);
     if (int const pending = GetPendingInterrupt(); pending != 0 && !startedInterrupted)
         kill(-child, pending); // caught before the group was known
     int status = 0;

@@ -67,12 +67,10 @@ void PauseHereIfTestAsks(char const* phase)
     if (fd >= 0)
     {
         char const ready = '!';
-        if (write(fd, &ready, 1) == 1)
-        {
-            while (GetPendingInterrupt() == 0)
-                sigsuspend(&previous);
-        }
-        close(fd);
+        bool const told = write(fd, &ready, 1) == 1;
+        close(fd); // a reader that reads to the end isn't kept waiting
+        while (told && GetPendingInterrupt() == 0)
+            sigsuspend(&previous);
     }
     sigprocmask(SIG_SETMASK, &previous, nullptr);
 }
