@@ -29,16 +29,6 @@ std::vector<std::string> SplitPath(std::string const& relativePath)
     return names;
 }
 
-// Levels up from `from` to the deepest folder both paths share, then down to `to`.
-void CountRelativeLevels(std::vector<std::string> const& from, std::vector<std::string> const& to,
-                         CAliasFacts* facts)
-{
-    size_t shared = 0;
-    while (shared < from.size() && shared < to.size() && from[shared] == to[shared])
-        ++shared;
-    facts->levelsFrom = static_cast<int16_t>(from.size() - shared);
-    facts->levelsTo = static_cast<int16_t>(to.size() - shared);
-}
 } // namespace
 
 int FSPathMakeRef(char const* path, CFileRef* ref, bool* isDirectory)
@@ -76,6 +66,7 @@ int FSNewAlias(CFileRef const* fromFile, CFileRef const& target, CAliasHandle* a
     facts.targetIsFolder = S_ISDIR(info.st_mode);
     facts.volumeName = volume->volumeName;
     facts.volumeCreateDate = volume->createDate;
+    facts.volumeCreateDateGmt = ConvertLocalMacTimeToGmt(volume->createDate);
     facts.pathNames = SplitPath(relativePath);
     std::string prefix;
     for (size_t i = 0; i + 1 < facts.pathNames.size(); ++i)
@@ -85,9 +76,9 @@ int FSNewAlias(CFileRef const* fromFile, CFileRef const& target, CAliasHandle* a
     }
     facts.targetId = PromiseCatalogId(volume, relativePath);
     facts.targetCreateDate = ConvertToMacTime(info.st_mtime);
-
-    if (fromFile != nullptr)
-        CountRelativeLevels(SplitPath(fromPath), facts.pathNames, &facts);
+    facts.targetCreateDateLocal = ConvertGmtMacTimeToLocal(facts.targetCreateDate);
+    // Like the Finder's aliases of background pictures, the record names no relative path
+    // (levels -1/-1): the folder it is relative to only has to be on the same volume.
 
     std::vector<uint8_t> bytes = BuildAliasRecord(facts);
     if (bytes.empty())
