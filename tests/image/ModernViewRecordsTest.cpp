@@ -108,8 +108,8 @@ TEST(WindowSettings, BoundsCountFromTheBottomOfTheReferenceScreen)
 TEST(WindowSettings, ExtremeValuesNeitherWrapNorGoNegative)
 {
     EXPECT_EQ(FormatWindowBounds(ViewOf("y='2147483647' height='2147483647' width='-5'")),
-              "{{0, 0}, {0, 2147483647}}");
-    EXPECT_EQ(FormatWindowBounds(ViewOf("y='-2147483648' height='-10'")), "{{0, 2147484548}, {0, 0}}");
+              "{{0, 0}, {0, 2147483675}}");
+    EXPECT_EQ(FormatWindowBounds(ViewOf("y='-2147483648' height='-10'")), "{{0, 2147484520}, {0, 28}}");
 }
 
 TEST(WindowSettings, NoRectangleMeansNoBounds)
@@ -121,8 +121,10 @@ TEST(WindowSettings, NoRectangleMeansNoBounds)
 
     CViewAttributes sidebar = ViewOf("toolbar_width='-3'");
     EXPECT_TRUE(HasWindowSettings(sidebar));
-    EXPECT_EQ(ReadPlistWithTool(BuildWindowSettings(sidebar)),
-              With(kBarsHidden, {{"ShowToolbar", Flag(false)}, {"SidebarWidth", Integer(0)}}));
+    EXPECT_EQ(ReadNormalizedPlist(BuildWindowSettings(sidebar)),
+              With(kBarsHidden, {{"ShowToolbar", Flag(false)},
+                                 {"SidebarWidth", Integer(0)},
+                                 {"SidebarWidthTenElevenOrLater", Real(0)}}));
 
     EXPECT_FALSE(HasWindowSettings(ViewOf("icon_size='64' font_size='14' grid='1'")));
 }
@@ -131,9 +133,9 @@ TEST(IconViewSettings, DefaultsForATypeOnlyView)
 {
     std::vector<unsigned char> bytes = BuildIconViewSettings(ViewOf(""), nullptr);
     EXPECT_TRUE(StartsWithMagic(bytes));
-    // Eight reals, all stored as 8-byte doubles as in the Finder's files; 1.0 and 100.0 need no
-    // more than a float would hold.
-    EXPECT_EQ(CountMarkers(bytes, 0x23), 8u);
+    // Eight reals in five objects (equal values share one, as in the Finder's files), all stored
+    // as 8-byte doubles although a float would hold each of them exactly.
+    EXPECT_EQ(CountMarkers(bytes, 0x23), 5u);
     EXPECT_EQ(CountMarkers(bytes, 0x22), 0u);
     EXPECT_EQ(ReadNormalizedPlist(bytes), IconViewEntries(48, 12, true, "none"));
 }
@@ -181,7 +183,8 @@ TEST(IconViewSettings, BackgroundIsTheAliasRecordWithoutABookmark)
     EXPECT_EQ(entries.count("pBBk"), 0u);
     // Offsets beyond 255 once the reals are wider: the table still names every object.
     std::vector<unsigned char> bytes = BuildIconViewSettings(ViewOf("icon_size='128'"), &alias);
-    EXPECT_EQ(CountMarkers(bytes, 0x23), 8u);
+    EXPECT_EQ(CountMarkers(bytes, 0x23), 5u);
+    EXPECT_EQ(CountMarkers(bytes, 0x22), 0u);
     EXPECT_EQ(CountMarkers(bytes, 0x4F), 1u); // the alias: data of 15 bytes or more
 }
 

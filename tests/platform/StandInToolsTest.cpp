@@ -2,6 +2,7 @@
 // tools: sgdisk, fshfsinfo, 7-Zip and dmg2img.
 #include "platform/StandInTools.h"
 #include "platform/AliasManager.h"
+#include "platform/MacTime.h"
 
 #include "PlatformTestSupport.h"
 
@@ -258,6 +259,10 @@ TEST_F(StandInToolsTest, FilledVolumeSurvivesDetachAndConvert)
     std::string header = ReadWholeFile(image).substr(20480 + 1024, 512);
     EXPECT_EQ(ReadBigEndian32(header, 80 + 8), folderId); // finder info word 2: the open folder
     EXPECT_EQ(ReadBigEndian32(record, 38), ReadBigEndian32(header, 16)); // the volume's creation date
+    // Tag 16 right after the parent's name (".background", 11 bytes padded to 12): the same moment
+    // in GMT, seconds in the middle of the UTCDateTime.
+    EXPECT_EQ(ReadBigEndian32(record, 150 + 4 + 12), 0x00100008u);
+    EXPECT_EQ(ReadBigEndian32(record, 150 + 4 + 12 + 6), ConvertLocalMacTimeToGmt(ReadBigEndian32(header, 16)));
 
     std::string dmg = dir + "/out.dmg";
     CToolResult converted =
