@@ -14,20 +14,6 @@
 
 namespace
 {
-std::string ReadWholeFile(std::string const& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-int RunShell(std::string const& command)
-{
-    int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 std::u16string ToUtf16(std::string const& utf8)
 {
     icu::UnicodeString text = icu::UnicodeString::fromUTF8(utf8);
