@@ -86,7 +86,8 @@ std::string FormatWindowBounds(CViewAttributes const& view)
 {
     // 64-bit sums: the attributes may be anywhere in the range of int.
     long long width = std::max(0, view.width.value_or(0));
-    long long height = static_cast<long long>(std::max(0, view.height.value_or(0))) + GetWindowFrameHeight(view);
+    long long height =
+        static_cast<long long>(std::max(0, view.height.value_or(0))) + GetWindowFrameHeight(view);
     long long top = view.y.value_or(0);
     long long bottom = std::max(0LL, kReferenceScreenHeight - (top + height));
     return "{{" + std::to_string(view.x.value_or(0)) + ", " + std::to_string(bottom) + "}, {" +

@@ -36,6 +36,7 @@ std::string MakeRecordName(std::string const& name)
     for (char16_t& c : stored)
         c = c == u'/' ? u':' : c;
     std::string utf8;
-    icu::UnicodeString(reinterpret_cast<UChar const*>(stored.data()), int32_t(stored.size())).toUTF8String(utf8);
+    icu::UnicodeString(reinterpret_cast<UChar const*>(stored.data()), int32_t(stored.size()))
+        .toUTF8String(utf8);
     return utf8;
 }

@@ -25,7 +25,7 @@
 struct CAliasFacts
 {
     bool targetIsFolder = false;
-    std::string volumeName;        // UTF-8
+    std::string volumeName;           // UTF-8
     uint32_t volumeCreateDate = 0;    // as the volume header stores it: local time
     uint32_t volumeCreateDateGmt = 0; // the same moment in GMT
     // Names from the volume root down to the target (UTF-8, as the file system spells them), and

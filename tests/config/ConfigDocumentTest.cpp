@@ -138,7 +138,8 @@ TEST_F(ConfigWalk, EmptyFileAndNameAreAcceptedAndUtf8IsText)
     EXPECT_TRUE(
         Perform("<kilnpack><image file='' name=''/><image file='x.dmg' name='Caf\xc3\xa9'/></kilnpack>"));
     EXPECT_EQ(errors, "");
-    EXPECT_EQ(GetCreateCommands(), (std::vector<std::string>{Create("", ""), Create("x.dmg", "Caf\xc3\xa9")}));
+    EXPECT_EQ(GetCreateCommands(),
+              (std::vector<std::string>{Create("", ""), Create("x.dmg", "Caf\xc3\xa9")}));
 }
 
 TEST_F(ConfigWalk, TemplateSizeDefaultsToGigabyteAndIsPassedOnUnchecked)

@@ -145,7 +145,8 @@ TEST(BooleanAttribute, AbsentIsSilentAndUtf8IsShownAsItIs)
     EXPECT_EQ(GetCapturedStderr(), "");
     CaptureStderr();
     EXPECT_FALSE(GetNodeAttribute(GetFirstNode(tree.get()), "accent", &target));
-    EXPECT_EQ(GetCapturedStderr(), "Warning: Attribute 'accent' has unknown boolean value 's\xc3\xad'. Skipping.\n");
+    EXPECT_EQ(GetCapturedStderr(),
+              "Warning: Attribute 'accent' has unknown boolean value 's\xc3\xad'. Skipping.\n");
     EXPECT_TRUE(target);
     EXPECT_TRUE(GetNodeAttributeOrDefault(GetFirstNode(tree.get()), "missing", true));
 }

@@ -17,9 +17,9 @@ TEST(KeyOrder, FoldsAsciiAsAlwaysAndOtherUnitsAsHfsPlus)
     // Precomposed letters never stand in stored names and are not folded; other letters fold to
     // lower case as HFS+ folds them, and ASCII still sorts before everything else.
     EXPECT_NE(UnicodeStringCompare(L"\u00e9", L"\u00c9"), 0);
-    EXPECT_EQ(UnicodeStringCompare(L"\u0391\u0392", L"\u03b1\u03b2"), 0);    // Greek
-    EXPECT_EQ(UnicodeStringCompare(L"\u0416x", L"\u0436y"), -1);              // Cyrillic
-    EXPECT_EQ(UnicodeStringCompare(L"e\u0301", L"ez"), 1);                   // decomposed é
+    EXPECT_EQ(UnicodeStringCompare(L"\u0391\u0392", L"\u03b1\u03b2"), 0); // Greek
+    EXPECT_EQ(UnicodeStringCompare(L"\u0416x", L"\u0436y"), -1);          // Cyrillic
+    EXPECT_EQ(UnicodeStringCompare(L"e\u0301", L"ez"), 1);                // decomposed é
     EXPECT_EQ(UnicodeStringCompare(L"\u0391", L"z"), 1);
     // Units are UTF-16 whatever their sign: one held negative sorts as its 16 bits, after ASCII
     // and equal to the same unit held positive.

@@ -67,7 +67,8 @@ TEST(FinderFileComparison, IconViewSettingsAreTheFindersOwn)
     CConfigSnippet snippet("<view type='icon' icon_size='120'/>");
     std::vector<unsigned char> alias = DataOfKey(theirBytes, "backgroundImageAlias");
     ASSERT_FALSE(alias.empty());
-    CEntries ours = ReadNormalizedPlist(BuildIconViewSettings(ReadViewAttributes(GetTreeNode(snippet.Root())), &alias));
+    CEntries ours =
+        ReadNormalizedPlist(BuildIconViewSettings(ReadViewAttributes(GetTreeNode(snippet.Root())), &alias));
     // Every key and value, the alias included; ours says nothing else.
     EXPECT_EQ(ours, theirs);
 }

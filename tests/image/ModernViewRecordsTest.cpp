@@ -95,7 +95,8 @@ TEST(WindowSettings, EveryKeyThroughAnIndependentReader)
 TEST(WindowSettings, BoundsCountFromTheBottomOfTheReferenceScreen)
 {
     // The 2020 Finder file's window: 607 x 334 points of content (without its path bar here).
-    EXPECT_EQ(FormatWindowBounds(ViewOf("x='400' y='0' width='607' height='334'")), "{{400, 538}, {607, 362}}");
+    EXPECT_EQ(FormatWindowBounds(ViewOf("x='400' y='0' width='607' height='334'")),
+              "{{400, 538}, {607, 362}}");
     EXPECT_EQ(FormatWindowBounds(ViewOf("x='10' y='0' width='500' height='872'")), "{{10, 0}, {500, 900}}");
     EXPECT_EQ(FormatWindowBounds(ViewOf("y='-50' height='100'")), "{{0, 822}, {0, 128}}");
     EXPECT_EQ(FormatWindowBounds(ViewOf("y='100' height='100' show_toolbar='1'")), "{{0, 648}, {0, 152}}");

@@ -87,7 +87,8 @@ private:
         uint32_t units = Word(at);
         std::u16string name;
         for (uint32_t i = 0; i < units; ++i)
-            name.push_back(char16_t((uint8_t(bytes.at(at + 4 + 2 * i)) << 8) | uint8_t(bytes.at(at + 5 + 2 * i))));
+            name.push_back(
+                char16_t((uint8_t(bytes.at(at + 4 + 2 * i)) << 8) | uint8_t(bytes.at(at + 5 + 2 * i))));
         at += 4 + 2 * units;
         std::string code = bytes.substr(at, 4), type = bytes.substr(at + 4, 4);
         at += 8;
@@ -125,14 +126,16 @@ std::string Location(int x, int y)
 
 TEST(Utf8EndToEnd, NamesInEveryScriptReachVolumeRecordsAndAlias)
 {
-    std::string const volume = "Caf\xC3\xA9 \xC3\x9Cn\xC3\xAF" "c\xC3\xB8" "d\xC3\xA9";        // Café Ünïcødé
-    std::string const resume = "R\xC3\xA9sum\xC3\xA9.txt";                                      // Résumé.txt
-    std::string const hangul = "\xED\x95\x9C\xEA\xB8\x80.txt";                                  // 한글.txt
-    std::string const emoji = "\xF0\x9F\x98\x80 Smile.txt";                                     // 😀 Smile.txt
-    std::string const folder = "Ordner \xC3\x84";                                               // Ordner Ä
-    std::string const omega = "\xCE\xA9mega.txt";                                               // Ωmega.txt
-    std::string const link = "Z\xC3\xBCrich";                                                   // Zürich
-    std::string const picture = "fond \xC3\xA9t\xC3\xA9.png";                                   // fond été.png
+    std::string const volume = "Caf\xC3\xA9 \xC3\x9Cn\xC3\xAF"
+                               "c\xC3\xB8"
+                               "d\xC3\xA9";                    // Café Ünïcødé
+    std::string const resume = "R\xC3\xA9sum\xC3\xA9.txt";     // Résumé.txt
+    std::string const hangul = "\xED\x95\x9C\xEA\xB8\x80.txt"; // 한글.txt
+    std::string const emoji = "\xF0\x9F\x98\x80 Smile.txt";    // 😀 Smile.txt
+    std::string const folder = "Ordner \xC3\x84";              // Ordner Ä
+    std::string const omega = "\xCE\xA9mega.txt";              // Ωmega.txt
+    std::string const link = "Z\xC3\xBCrich";                  // Zürich
+    std::string const picture = "fond \xC3\xA9t\xC3\xA9.png";  // fond été.png
 
     CTempFolder work;
     std::filesystem::create_directories(work.path + "/src");
@@ -238,8 +241,9 @@ TEST(Utf8EndToEnd, NamesInEveryScriptReachVolumeRecordsAndAlias)
     // The sub-folder's view records and its version stand under its stored name.
     ASSERT_TRUE(ConvertNameToHfs(folder, &stored, &error));
     for (char const* code : {"fwi0", "bwsp", "icvp", "vSrn"})
-        EXPECT_NE(std::find(rootRecords.begin(), rootRecords.end(), std::make_pair(stored, std::string(code))),
-                  rootRecords.end())
+        EXPECT_NE(
+            std::find(rootRecords.begin(), rootRecords.end(), std::make_pair(stored, std::string(code))),
+            rootRecords.end())
             << code;
 
     // The alias holds the volume and picture names whole in UTF-16, as the catalog has them.
@@ -260,15 +264,16 @@ TEST(Utf8EndToEnd, NamesInEveryScriptReachVolumeRecordsAndAlias)
 
     // --dump prints the names in UTF-8, as the volume stores them.
     std::string listing = work.path + "/dump.txt";
-    ASSERT_EQ(RunShell(std::string(KILNPACK_BINARY) + " --dump " + QuoteArgument(root + "/.DS_Store") + " > " +
-                       QuoteArgument(listing)),
+    ASSERT_EQ(RunShell(std::string(KILNPACK_BINARY) + " --dump " + QuoteArgument(root + "/.DS_Store") +
+                       " > " + QuoteArgument(listing)),
               0);
     std::string dump = ReadWholeFile(listing);
     for (std::string const& name : {resume, hangul, emoji, link, folder})
     {
         ASSERT_TRUE(ConvertNameToHfs(name, &stored, &error));
         std::string utf8;
-        icu::UnicodeString(reinterpret_cast<UChar const*>(stored.data()), int32_t(stored.size())).toUTF8String(utf8);
+        icu::UnicodeString(reinterpret_cast<UChar const*>(stored.data()), int32_t(stored.size()))
+            .toUTF8String(utf8);
         EXPECT_NE(dump.find("\"" + utf8 + "\" 'Iloc'"), std::string::npos) << name << "\n" << dump;
     }
 }

@@ -11,7 +11,7 @@ CAliasFacts MakeNestedPictureFacts()
 {
     CAliasFacts facts;
     facts.volumeName = "Kiln Test";
-    facts.volumeCreateDate = 0xE1234567;    // local time, two hours ahead of GMT
+    facts.volumeCreateDate = 0xE1234567; // local time, two hours ahead of GMT
     facts.volumeCreateDateGmt = 0xE1232947;
     facts.pathNames = {"Folder", ".background", "bg.png"};
     facts.folderIds = {16, 17};
@@ -52,17 +52,17 @@ TEST(AliasRecordTest, FixedPartMatchesTheDocumentedLayout)
 TEST(AliasRecordTest, ExtrasFollowInTagOrderPaddedToEvenLengths)
 {
     std::vector<uint8_t> record = BuildAliasRecord(MakeNestedPictureFacts());
-    std::vector<uint8_t> expected =
-        ParseHex("0000 000B 2E6261636B67726F756E64 00" // parent name, padded
-                 "0010 0008 0000 E1232947 0000"        // volume date, GMT
-                 "0011 0008 0000 E0000000 0000"        // target date, GMT
-                 "0001 0008 00000011 00000010"         // folder IDs, parent first
-                 "0002 0025 4B696C6E2054657374 3A 466F6C646572 3A00 2E6261636B67726F756E64 3A00 62672E706E67 00"
-                 "000E 000E 0006 0062 0067 002E 0070 006E 0067"                   // Unicode name
-                 "000F 0014 0009 004B 0069 006C 006E 0020 0054 0065 0073 0074"    // Unicode volume name
-                 "0012 001A 2F466F6C6465722F2E6261636B67726F756E642F62672E706E67" // POSIX path
-                 "0013 0012 2F566F6C756D65732F4B696C6E2054657374"                 // mount point
-                 "FFFF 0000");
+    std::vector<uint8_t> expected = ParseHex(
+        "0000 000B 2E6261636B67726F756E64 00" // parent name, padded
+        "0010 0008 0000 E1232947 0000"        // volume date, GMT
+        "0011 0008 0000 E0000000 0000"        // target date, GMT
+        "0001 0008 00000011 00000010"         // folder IDs, parent first
+        "0002 0025 4B696C6E2054657374 3A 466F6C646572 3A00 2E6261636B67726F756E64 3A00 62672E706E67 00"
+        "000E 000E 0006 0062 0067 002E 0070 006E 0067"                   // Unicode name
+        "000F 0014 0009 004B 0069 006C 006E 0020 0054 0065 0073 0074"    // Unicode volume name
+        "0012 001A 2F466F6C6465722F2E6261636B67726F756E642F62672E706E67" // POSIX path
+        "0013 0012 2F566F6C756D65732F4B696C6E2054657374"                 // mount point
+        "FFFF 0000");
     EXPECT_EQ(Slice(record, 150, record.size() - 150), expected);
 }
 
@@ -129,13 +129,15 @@ TEST(AliasRecordTest, NamesBeyondMacRomanAreWholeInTheUnicodeTagsOnly)
 {
     CAliasFacts facts;
     facts.volumeName = "Caf\xC3\xA9 \xED\x95\x9C"; // "Café 한", 한 decomposes into three jamo
-    facts.pathNames = {"\xF0\x9F\x98\x80.png"};      // U+1F600, a surrogate pair in UTF-16
+    facts.pathNames = {"\xF0\x9F\x98\x80.png"};    // U+1F600, a surrogate pair in UTF-16
     std::vector<uint8_t> record = BuildAliasRecord(facts);
     EXPECT_EQ(Slice(record, 10, 7), ParseHex("06 436166 8E 20 3F"));
     EXPECT_EQ(Slice(record, 50, 6), ParseHex("05 3F 2E706E67"));
     std::vector<uint8_t> unicodeName = ParseHex("000E 000E 0006 D83D DE00 002E 0070 006E 0067");
-    std::vector<uint8_t> unicodeVolume = ParseHex("000F 0014 0009 0043 0061 0066 0065 0301 0020 1112 1161 11AB");
-    EXPECT_NE(std::search(record.begin(), record.end(), unicodeName.begin(), unicodeName.end()), record.end());
+    std::vector<uint8_t> unicodeVolume =
+        ParseHex("000F 0014 0009 0043 0061 0066 0065 0301 0020 1112 1161 11AB");
+    EXPECT_NE(std::search(record.begin(), record.end(), unicodeName.begin(), unicodeName.end()),
+              record.end());
     EXPECT_NE(std::search(record.begin(), record.end(), unicodeVolume.begin(), unicodeVolume.end()),
               record.end());
 }

@@ -262,7 +262,8 @@ TEST_F(StandInToolsTest, FilledVolumeSurvivesDetachAndConvert)
     // Tag 16 right after the parent's name (".background", 11 bytes padded to 12): the same moment
     // in GMT, seconds in the middle of the UTCDateTime.
     EXPECT_EQ(ReadBigEndian32(record, 150 + 4 + 12), 0x00100008u);
-    EXPECT_EQ(ReadBigEndian32(record, 150 + 4 + 12 + 6), ConvertLocalMacTimeToGmt(ReadBigEndian32(header, 16)));
+    EXPECT_EQ(ReadBigEndian32(record, 150 + 4 + 12 + 6),
+              ConvertLocalMacTimeToGmt(ReadBigEndian32(header, 16)));
 
     std::string dmg = dir + "/out.dmg";
     CToolResult converted =
