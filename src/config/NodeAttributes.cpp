@@ -15,7 +15,12 @@ bool GetNodeAttribute(CXmlNode const* node, char const* name, std::string* targe
     auto found = node->info.attributes.find(name);
     if (found == node->info.attributes.end())
         return false;
-    return StringGetValue(&found->second, target);
+    if (!StringGetValue(&found->second, target))
+    {
+        fprintf(stderr, "Error: Attribute '%s' is not valid UTF-8.\n", name);
+        return false;
+    }
+    return true;
 }
 
 bool GetNodeAttribute(CXmlNode const* node, char const* name, bool* target)

@@ -1,15 +1,24 @@
-// Turning node strings into the ASCII text the configuration walk works with.
+// Turning node strings into the UTF-8 text the configuration walk works with.
 #include "config/XmlAccess.h"
+
+#include <cstdint>
+#include <unicode/ustring.h>
+
+bool IsValidUtf8(std::string const& text)
+{
+    // Preflighting the conversion to UTF-16 checks every sequence: overlong forms, encoded
+    // surrogates and truncated sequences are errors.
+    UErrorCode status = U_ZERO_ERROR;
+    int32_t length = 0;
+    u_strFromUTF8(nullptr, 0, &length, text.data(), int32_t(text.size()), &status);
+    return status == U_BUFFER_OVERFLOW_ERROR || status == U_STRING_NOT_TERMINATED_WARNING ||
+           U_SUCCESS(status);
+}
 
 bool StringGetValue(std::string const* text, std::string* target)
 {
-    if (!text)
+    if (!text || text->size() > size_t(INT32_MAX) || !IsValidUtf8(*text))
         return false;
-    for (char character : *text)
-    {
-        if (static_cast<unsigned char>(character) >= 0x80)
-            return false;
-    }
     *target = *text;
     return true;
 }

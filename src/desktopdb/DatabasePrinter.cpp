@@ -56,6 +56,26 @@ void AppendUtf8(std::string& text, uint32_t point)
     }
 }
 
+// A record name's UTF-16 units (each held in a wide character, of either sign) as UTF-8, as the
+// name is written; a surrogate without its partner stands as U+FFFD.
+std::string ConvertNameToUtf8(std::wstring const& name)
+{
+    std::string text;
+    for (size_t i = 0; i < name.size(); ++i)
+    {
+        uint32_t const unit = static_cast<uint32_t>(name[i]) & 0xFFFF;
+        uint32_t const next = i + 1 < name.size() ? static_cast<uint32_t>(name[i + 1]) & 0xFFFF : 0;
+        if (unit >= 0xD800 && unit <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF)
+        {
+            AppendUtf8(text, 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00));
+            ++i;
+        }
+        else
+            AppendUtf8(text, unit >= 0xD800 && unit <= 0xDFFF ? 0xFFFD : unit);
+    }
+    return text;
+}
+
 void AppendEscape(std::string& text, uint32_t unit)
 {
     char escape[8];
@@ -152,8 +172,8 @@ void CDesktopDatabase::CDatabaseKey::Print() const
 {
     flockfile(stdout);
     putc_unlocked('"', stdout);
-    for (wchar_t unit : name)
-        putc_unlocked(static_cast<unsigned char>(unit & 0xFF), stdout);
+    for (char character : ConvertNameToUtf8(name))
+        putc_unlocked(static_cast<unsigned char>(character), stdout);
     putc_unlocked('"', stdout);
     putc_unlocked(' ', stdout);
     putc_unlocked('\'', stdout);

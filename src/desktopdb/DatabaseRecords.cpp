@@ -1,15 +1,26 @@
 // Keys, values and the insert-or-replace operations of the record map.
 #include "desktopdb/DesktopDatabase.h"
 
+#include "hfsplus/HfsNames.h"
+
 #include <cstring>
+#include <unicode/ustring.h>
 
 namespace
 {
-// The C locale's towupper: only a-z fold. Done by hand so that a locale set elsewhere in the
-// process can never change the order of records already written to files.
+// Units are UTF-16, whatever sign the wide character holds them with. ASCII folds as the C
+// locale's towupper does (a-z only), which keeps the order of every ASCII name as it always was;
+// other units fold as HFS+ folds file names, so that accented, Greek or Cyrillic names sort
+// case-insensitively as the Finder's own files order them (docs/finder-records.md). Done by hand
+// so that a locale set elsewhere in the process can never change the order of written files.
 int FoldUnit(wchar_t unit)
 {
-    return (unit >= L'a' && unit <= L'z') ? unit - (L'a' - L'A') : unit;
+    uint16_t const utf16 = static_cast<uint16_t>(static_cast<uint32_t>(unit) & 0xFFFF);
+    if (utf16 < 0x80)
+        return (utf16 >= 'a' && utf16 <= 'z') ? utf16 - ('a' - 'A') : utf16;
+    uint16_t const folded = FoldHfsChar(utf16);
+    // HFS+ skips some format characters altogether; here they keep their place.
+    return folded == 0 ? utf16 : folded;
 }
 } // namespace
 
@@ -36,7 +47,21 @@ CDesktopDatabase::CDatabaseKey::CDatabaseKey(wchar_t const* name, unsigned int c
 
 CDesktopDatabase::CDatabaseKey::CDatabaseKey(char const* text, unsigned int code) : code(code)
 {
-    // One unit per byte, taken as a signed 8-bit number; no character set decoding.
+    // UTF-8 becomes UTF-16 units, one wide character each.
+    size_t const length = std::strlen(text);
+    std::u16string units(length, u'\0');
+    int32_t unitCount = 0;
+    UErrorCode status = U_ZERO_ERROR;
+    if (length <= size_t(INT32_MAX))
+        u_strFromUTF8(reinterpret_cast<UChar*>(&units[0]), int32_t(units.size()), &unitCount, text,
+                      int32_t(length), &status);
+    if (length <= size_t(INT32_MAX) && U_SUCCESS(status))
+    {
+        for (int32_t i = 0; i < unitCount; ++i)
+            name.push_back(static_cast<wchar_t>(units[size_t(i)]));
+        return;
+    }
+    // Not UTF-8: one unit per byte, taken as a signed 8-bit number, as names were always made.
     for (char const* p = text; *p != '\0'; ++p)
         name.push_back(static_cast<wchar_t>(static_cast<signed char>(*p)));
 }

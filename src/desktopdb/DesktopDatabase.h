@@ -24,7 +24,8 @@ void StreamWriteInt(std::ostream& out, int number);
 char StreamReadChar(std::istream& in);
 int StreamReadInt(std::istream& in);
 
-// -1, 0 or 1; units folded with towupper (C locale) and compared as signed 32-bit numbers.
+// -1, 0 or 1 over UTF-16 units (each taken as its low 16 bits): ASCII folded as the C locale's
+// towupper does, other units as HFS+ folds file names, then compared as numbers.
 int UnicodeStringCompare(std::wstring const& a, std::wstring const& b);
 
 class CDesktopDatabase
@@ -35,6 +36,7 @@ public:
     public:
         CDatabaseKey();
         CDatabaseKey(wchar_t const* name, unsigned int code);
+        // name is UTF-8, stored as its UTF-16 units; bytes that are not UTF-8 become one unit each.
         CDatabaseKey(char const* name, unsigned int code);
         CDatabaseKey(CDatabaseKey const& other) = default;
         CDatabaseKey& operator=(CDatabaseKey const& other) = default;

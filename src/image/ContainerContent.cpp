@@ -142,7 +142,8 @@ bool ProcessFolder(CXmlTree* folderTree, char const* containerPath, CDesktopData
         std::fprintf(stderr, "Error: Unable to create folder '%s'.\n", folderPath.c_str());
         return false;
     }
-    return ProcessContainer(folderTree, folderPath.c_str(), name.c_str(), parentDatabase, recordSet);
+    return ProcessContainer(folderTree, folderPath.c_str(), MakeRecordName(name).c_str(), parentDatabase,
+                            recordSet);
 }
 
 bool ProcessFile(CXmlTree* fileTree, char const* containerPath)

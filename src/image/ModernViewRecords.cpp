@@ -1,5 +1,7 @@
 #include "image/ModernViewRecords.h"
 
+#include "image/BinaryPlistReals.h"
+
 #include <algorithm>
 #include <memory>
 #include <plist/plist.h>
@@ -13,8 +15,22 @@ constexpr int kDefaultIconSize = 48;
 constexpr int kSmallestTextSize = 10;
 constexpr int kLargestTextSize = 16;
 constexpr int kDefaultTextSize = 12;
-// The Finder refuses the whole icon view settings when the grid spacing is 100 or more.
-constexpr double kGridSpacing = 54.0;
+// The grid spacing every Finder-written icon view setting holds (docs/finder-records.md).
+constexpr double kGridSpacing = 100.0;
+// backgroundType: 0 the default background, 2 a picture.
+constexpr unsigned int kDefaultBackground = 0;
+constexpr unsigned int kPictureBackground = 2;
+// The window around the content area on current macOS: the title bar, and the toolbar below it
+// when shown; the Finder's WindowBounds count them in.
+constexpr int kTitleBarHeight = 28;
+constexpr int kToolbarHeight = 24;
+
+struct CBackgroundColor
+{
+    double red = 1.0;
+    double green = 1.0;
+    double blue = 1.0;
+};
 
 struct CPlistDeleter
 {
@@ -35,7 +51,14 @@ std::vector<unsigned char> ToBinary(CPlistPtr const& root)
     std::unique_ptr<char, CBinaryDeleter> bytes(raw);
     if (!bytes)
         throw "Unable to encode a property list.";
-    return std::vector<unsigned char>(bytes.get(), bytes.get() + length);
+    // The Finder's own view settings hold every real as an 8-byte double.
+    return WidenBinaryPlistReals(std::vector<unsigned char>(bytes.get(), bytes.get() + length));
+}
+
+// The colour behind the icons; the Finder writes white when no colour was chosen.
+CBackgroundColor ChooseBackgroundColor(CViewAttributes const&)
+{
+    return CBackgroundColor();
 }
 
 void SetBool(CPlistPtr const& dict, char const* key, bool flag)
@@ -63,11 +86,17 @@ std::string FormatWindowBounds(CViewAttributes const& view)
 {
     // 64-bit sums: the attributes may be anywhere in the range of int.
     long long width = std::max(0, view.width.value_or(0));
-    long long height = std::max(0, view.height.value_or(0));
+    long long height =
+        static_cast<long long>(std::max(0, view.height.value_or(0))) + GetWindowFrameHeight(view);
     long long top = view.y.value_or(0);
     long long bottom = std::max(0LL, kReferenceScreenHeight - (top + height));
     return "{{" + std::to_string(view.x.value_or(0)) + ", " + std::to_string(bottom) + "}, {" +
            std::to_string(width) + ", " + std::to_string(height) + "}}";
+}
+
+int GetWindowFrameHeight(CViewAttributes const& view)
+{
+    return kTitleBarHeight + (view.showToolbar.value_or(false) ? kToolbarHeight : 0);
 }
 
 bool HasWindowSettings(CViewAttributes const& view)
@@ -89,8 +118,13 @@ std::vector<unsigned char> BuildWindowSettings(CViewAttributes const& view)
     SetBool(dict, "ShowTabView", false);
     SetBool(dict, "ContainerShowSidebar", false);
     SetBool(dict, "PreviewPaneVisibility", false);
+    // Finders up to OS X 10.10 read the integer, later ones the real.
     if (view.toolbarWidth)
-        SetInteger(dict, "SidebarWidth", static_cast<unsigned int>(std::max(0, *view.toolbarWidth)));
+    {
+        unsigned int sidebarWidth = static_cast<unsigned int>(std::max(0, *view.toolbarWidth));
+        SetInteger(dict, "SidebarWidth", sidebarWidth);
+        SetReal(dict, "SidebarWidthTenElevenOrLater", sidebarWidth);
+    }
     return ToBinary(dict);
 }
 
@@ -112,11 +146,15 @@ std::vector<unsigned char> BuildIconViewSettings(CViewAttributes const& view,
     SetReal(dict, "gridOffsetY", 0.0);
     SetBool(dict, "showIconPreview", true);
     SetBool(dict, "showItemInfo", false);
+    CBackgroundColor color = ChooseBackgroundColor(view);
+    SetReal(dict, "backgroundColorRed", color.red);
+    SetReal(dict, "backgroundColorGreen", color.green);
+    SetReal(dict, "backgroundColorBlue", color.blue);
+    SetInteger(dict, "backgroundType", backgroundAlias ? kPictureBackground : kDefaultBackground);
     // The picture is named by its alias only: a bookmark beside it makes current systems drop the
     // background altogether.
     if (backgroundAlias)
     {
-        SetInteger(dict, "backgroundType", 2);
         plist_dict_set_item(
             static_cast<plist_t>(dict.get()), "backgroundImageAlias",
             plist_new_data(reinterpret_cast<char const*>(backgroundAlias->data()), backgroundAlias->size()));
@@ -138,5 +176,5 @@ void SetModernViewRecords(CViewAttributes const& view, std::vector<unsigned char
         database->SetBlob(viewName, MakeFourCharCode("bwsp"), static_cast<unsigned int>(window.size()),
                           window.data());
     }
-    database->SetLong(".", MakeFourCharCode("vSrn"), 1);
+    database->SetLong(viewName, MakeFourCharCode("vSrn"), 1);
 }

@@ -1,6 +1,6 @@
 // The window and icon view records that the Finder has kept since Mac OS X 10.6: binary property
-// lists in "bwsp" (window) and "icvp" (icon view), the view style in "icvl", and the "vSrn" marker
-// of a database that holds them.
+// lists in "bwsp" (window) and "icvp" (icon view), the view style in "icvl", and the "vSrn" version
+// beside them.
 #pragma once
 
 #include "desktopdb/DesktopDatabase.h"
@@ -13,8 +13,12 @@
 // bottom. Not knowing the user's screen, the flip uses a reference screen this many points high.
 constexpr int kReferenceScreenHeight = 900;
 
-// "{{X, Y}, {W, H}}": X as given, Y = kReferenceScreenHeight - (y + height) but not below 0,
-// width and height not below 0.
+// The points a window adds above its content area: the title bar, and the toolbar when shown.
+int GetWindowFrameHeight(CViewAttributes const& view);
+
+// "{{X, Y}, {W, H}}", the whole window as the Finder keeps it: W = width, H = height plus
+// GetWindowFrameHeight, so that the content area is width x height; X as given,
+// Y = kReferenceScreenHeight - (y + H) but not below 0; width and height not below 0.
 std::string FormatWindowBounds(CViewAttributes const& view);
 
 // The "bwsp" property list; only meaningful when HasWindowSettings is true.
@@ -26,7 +30,6 @@ bool HasWindowSettings(CViewAttributes const& view);
 std::vector<unsigned char> BuildIconViewSettings(CViewAttributes const& view,
                                                  std::vector<unsigned char> const* backgroundAlias);
 
-// Sets "icvl", "icvp" and, when the view sets any window attribute, "bwsp" under viewName, and
-// "vSrn" under "." in the same database.
+// Sets "icvl", "icvp", "vSrn" and, when the view sets any window attribute, "bwsp" under viewName.
 void SetModernViewRecords(CViewAttributes const& view, std::vector<unsigned char> const* backgroundAlias,
                           char const* viewName, CDesktopDatabase* database);

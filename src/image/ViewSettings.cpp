@@ -202,7 +202,7 @@ bool ProcessItemView(CXmlTree* itemTree, CDesktopDatabase* database)
         PutInt32(location + 0, static_cast<unsigned int>(x));
         PutInt32(location + 4, static_cast<unsigned int>(y));
         std::memset(location + 8, 0xFF, 6);
-        database->SetBlob(name.c_str(), MakeFourCharCode("Iloc"), sizeof(location), location);
+        database->SetBlob(MakeRecordName(name).c_str(), MakeFourCharCode("Iloc"), sizeof(location), location);
     }
     return true;
 }

@@ -29,16 +29,6 @@ std::vector<std::string> SplitPath(std::string const& relativePath)
     return names;
 }
 
-// Levels up from `from` to the deepest folder both paths share, then down to `to`.
-void CountRelativeLevels(std::vector<std::string> const& from, std::vector<std::string> const& to,
-                         CAliasFacts* facts)
-{
-    size_t shared = 0;
-    while (shared < from.size() && shared < to.size() && from[shared] == to[shared])
-        ++shared;
-    facts->levelsFrom = static_cast<int16_t>(from.size() - shared);
-    facts->levelsTo = static_cast<int16_t>(to.size() - shared);
-}
 } // namespace
 
 int FSPathMakeRef(char const* path, CFileRef* ref, bool* isDirectory)
@@ -72,10 +62,13 @@ int FSNewAlias(CFileRef const* fromFile, CFileRef const& target, CAliasHandle* a
     if (fromFile != nullptr && FindVolumeHolding(fromFile->path, &fromPath) != volume)
         return kParameterErr; // a relative path only exists between items of one volume
 
+    // In a reproducible build every date is the one fixed date, in whatever time zone.
+    uint32_t const fixedDate = GetReproducibleMacTime();
     CAliasFacts facts;
     facts.targetIsFolder = S_ISDIR(info.st_mode);
     facts.volumeName = volume->volumeName;
     facts.volumeCreateDate = volume->createDate;
+    facts.volumeCreateDateGmt = fixedDate ? fixedDate : ConvertLocalMacTimeToGmt(volume->createDate);
     facts.pathNames = SplitPath(relativePath);
     std::string prefix;
     for (size_t i = 0; i + 1 < facts.pathNames.size(); ++i)
@@ -84,11 +77,10 @@ int FSNewAlias(CFileRef const* fromFile, CFileRef const& target, CAliasHandle* a
         facts.folderIds.push_back(PromiseCatalogId(volume, prefix));
     }
     facts.targetId = PromiseCatalogId(volume, relativePath);
-    uint32_t const fixedDate = GetReproducibleMacTime();
     facts.targetCreateDate = fixedDate ? fixedDate : ConvertToMacTime(info.st_mtime);
-
-    if (fromFile != nullptr)
-        CountRelativeLevels(SplitPath(fromPath), facts.pathNames, &facts);
+    facts.targetCreateDateLocal = fixedDate ? fixedDate : ConvertGmtMacTimeToLocal(facts.targetCreateDate);
+    // Like the Finder's aliases of background pictures, the record names no relative path
+    // (levels -1/-1): the folder it is relative to only has to be on the same volume.
 
     std::vector<uint8_t> bytes = BuildAliasRecord(facts);
     if (bytes.empty())

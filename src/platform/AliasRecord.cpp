@@ -1,6 +1,11 @@
 #include "platform/AliasRecord.h"
 
 #include "bytes/ByteOrder.h"
+#include "hfsplus/HfsNames.h"
+
+#include <unicode/normalizer2.h>
+#include <unicode/ucnv.h>
+#include <unicode/unistr.h>
 
 namespace
 {
@@ -11,79 +16,92 @@ constexpr uint32_t kRootFolderId = 2;
 constexpr int16_t kTagParentName = 0;
 constexpr int16_t kTagFolderIds = 1;
 constexpr int16_t kTagCarbonPath = 2;
+constexpr int16_t kTagVolumeDate = 16;
+constexpr int16_t kTagTargetDate = 17;
 constexpr int16_t kTagUnicodeName = 14;
 constexpr int16_t kTagUnicodeVolumeName = 15;
 constexpr int16_t kTagPosixPath = 18;
 constexpr int16_t kTagMountPoint = 19;
 constexpr int16_t kTagEnd = -1;
 
-// Code points of UTF-8 text; a byte that starts no valid sequence stands for U+FFFD.
-std::vector<uint32_t> DecodeUtf8(std::string const& text)
+// A name as the volume stores it: decomposed UTF-16 with ':' as '/'. A name the volume could not
+// store keeps its characters undecomposed, so that the record still says something.
+std::u16string MakeStoredName(std::string const& name)
 {
-    std::vector<uint32_t> points;
-    size_t i = 0;
-    while (i < text.size())
-    {
-        uint8_t lead = static_cast<uint8_t>(text[i]);
-        int extra = lead < 0x80           ? 0
-                    : (lead >> 5) == 0x6  ? 1
-                    : (lead >> 4) == 0xE  ? 2
-                    : (lead >> 3) == 0x1E ? 3
-                                          : -1;
-        uint32_t point = extra == 0   ? lead
-                         : extra == 1 ? lead & 0x1F
-                         : extra == 2 ? lead & 0x0F
-                                      : lead & 0x07;
-        bool valid = extra >= 0 && i + static_cast<size_t>(extra) < text.size();
-        for (int k = 1; valid && k <= extra; ++k)
-        {
-            uint8_t next = static_cast<uint8_t>(text[i + static_cast<size_t>(k)]);
-            valid = (next & 0xC0) == 0x80;
-            point = (point << 6) | (next & 0x3F);
-        }
-        if (!valid || point > 0x10FFFF)
-        {
-            points.push_back(0xFFFD);
-            ++i;
-            continue;
-        }
-        points.push_back(point);
-        i += static_cast<size_t>(extra) + 1;
-    }
-    return points;
+    std::u16string stored;
+    std::string error;
+    if (ConvertNameToHfs(name, &stored, &error))
+        return stored;
+    icu::UnicodeString text = icu::UnicodeString::fromUTF8(name);
+    stored.assign(reinterpret_cast<char16_t const*>(text.getBuffer()), size_t(text.length()));
+    for (char16_t& c : stored)
+        c = c == u':' ? u'/' : c;
+    return stored;
 }
 
-// A name as Carbon spells it: ':' is the path separator there, so a ':' in a name becomes '/'.
-// Characters outside ASCII have no single-byte form here and become '?'.
+// The stored name as a POSIX path component: UTF-8 of the stored (decomposed) units, '/' back to ':'.
+std::string MakePosixName(std::string const& name)
+{
+    std::u16string stored = MakeStoredName(name);
+    for (char16_t& c : stored)
+        c = c == u'/' ? u':' : c;
+    std::string utf8;
+    icu::UnicodeString(reinterpret_cast<UChar const*>(stored.data()), int32_t(stored.size()))
+        .toUTF8String(utf8);
+    return utf8;
+}
+
+// A name as Carbon spells it: Mac Roman, composed, with ':' (Carbon's path separator) as '/'.
+// Characters Mac Roman lacks become '?'.
 std::string MakeCarbonName(std::string const& name)
 {
+    std::u16string stored = MakeStoredName(name);
+    icu::UnicodeString text(reinterpret_cast<UChar const*>(stored.data()), int32_t(stored.size()));
+    UErrorCode status = U_ZERO_ERROR;
+    icu::UnicodeString composed = icu::Normalizer2::getNFCInstance(status)->normalize(text, status);
+    if (U_FAILURE(status))
+        composed = text;
     std::string carbon;
-    for (uint32_t point : DecodeUtf8(name))
-        carbon += point == ':' ? '/' : point < 0x80 ? static_cast<char>(point) : '?';
+    status = U_ZERO_ERROR;
+    UConverter* converter = ucnv_open("macintosh", &status);
+    if (converter)
+        ucnv_setSubstChars(converter, "?", 1, &status);
+    if (converter && U_SUCCESS(status))
+    {
+        std::vector<char> bytes(size_t(composed.length()) * 4 + 1);
+        int32_t length = composed.extract(bytes.data(), int32_t(bytes.size()), converter, status);
+        if (U_SUCCESS(status))
+            carbon.assign(bytes.data(), size_t(length));
+    }
+    ucnv_close(converter);
+    if (carbon.empty() && !composed.isEmpty())
+    {
+        // Without the converter only ASCII keeps its meaning.
+        for (int32_t i = 0; i < composed.length(); i = composed.moveIndex32(i, 1))
+        {
+            UChar32 c = composed.char32At(i);
+            carbon += c < 0x80 ? char(c) : '?';
+        }
+    }
     return carbon;
 }
 
-// HFSUniStr255 form: a 16-bit count of UTF-16 units, then the units; ':' stored as '/'.
+// HFSUniStr255 form: a 16-bit count of UTF-16 units, then the units as the volume stores them.
 std::vector<uint8_t> MakeUnicodeName(std::string const& name)
 {
-    std::vector<uint16_t> units;
-    for (uint32_t point : DecodeUtf8(name))
-    {
-        if (point == ':')
-            point = '/';
-        if (point >= 0x10000)
-        {
-            point -= 0x10000;
-            units.push_back(static_cast<uint16_t>(0xD800 + (point >> 10)));
-            units.push_back(static_cast<uint16_t>(0xDC00 + (point & 0x3FF)));
-        }
-        else
-            units.push_back(static_cast<uint16_t>(point));
-    }
+    std::u16string units = MakeStoredName(name);
     std::vector<uint8_t> bytes(2 + 2 * units.size());
     PutBigEndian(bytes.data(), units.size(), 2);
     for (size_t i = 0; i < units.size(); ++i)
         PutBigEndian(bytes.data() + 2 + 2 * i, units[i], 2);
+    return bytes;
+}
+
+// UTCDateTime: 16-bit high seconds, 32-bit low seconds since 1904 (GMT), 16-bit fraction.
+std::vector<uint8_t> MakeHighResolutionDate(uint32_t seconds)
+{
+    std::vector<uint8_t> bytes(8, 0);
+    PutBigEndian(bytes.data() + 2, seconds, 4);
     return bytes;
 }
 
@@ -127,44 +145,45 @@ std::vector<uint8_t> BuildAliasRecord(CAliasFacts const& facts)
     PutBigEndian(r + 6, 2, 2); // version
     PutBigEndian(r + 8, facts.targetIsFolder ? 1 : 0, 2);
     PutPascalString(r + 10, 27, MakeCarbonName(facts.volumeName));
-    PutBigEndian(r + 38, facts.volumeCreateDate, 4);
+    PutBigEndian(r + 38, facts.volumeCreateDate, 4); // local time, as the volume header has it
     r[42] = 'H';
     r[43] = '+';
     PutBigEndian(r + 44, kAliasDiskTypeEjectable, 2);
     PutBigEndian(r + 46, parentId, 4);
     PutPascalString(r + 50, 63, MakeCarbonName(targetName));
     PutBigEndian(r + 114, facts.targetId, 4);
-    PutBigEndian(r + 118, facts.targetCreateDate, 4);
+    PutBigEndian(r + 118, facts.targetCreateDateLocal, 4);
     PutBigEndian(r + 122, facts.fileType, 4);
     PutBigEndian(r + 126, facts.fileCreator, 4);
     PutBigEndian(r + 130, static_cast<uint16_t>(facts.levelsFrom), 2);
     PutBigEndian(r + 132, static_cast<uint16_t>(facts.levelsTo), 2);
-    // Volume attributes, file system ID and the reserved bytes stay zero.
+    PutBigEndian(r + 134, kAliasVolumeAttributes, 4);
+    // File system ID and the reserved bytes stay zero.
 
     AppendExtra(&record, kTagParentName, ToBytes(MakeCarbonName(parentName)));
-    // The folders' IDs from the parent up towards the root, the root itself not included.
-    if (!facts.folderIds.empty())
-    {
-        std::vector<uint8_t> ids(4 * facts.folderIds.size());
-        for (size_t i = 0; i < facts.folderIds.size(); ++i)
-            PutBigEndian(ids.data() + 4 * i, facts.folderIds[facts.folderIds.size() - 1 - i], 4);
-        AppendExtra(&record, kTagFolderIds, ids);
-    }
+    AppendExtra(&record, kTagVolumeDate, MakeHighResolutionDate(facts.volumeCreateDateGmt));
+    AppendExtra(&record, kTagTargetDate, MakeHighResolutionDate(facts.targetCreateDate));
+    // The folders' IDs from the parent up towards the root, the root itself not included: empty
+    // for a target in the root.
+    std::vector<uint8_t> ids(4 * facts.folderIds.size());
+    for (size_t i = 0; i < facts.folderIds.size(); ++i)
+        PutBigEndian(ids.data() + 4 * i, facts.folderIds[facts.folderIds.size() - 1 - i], 4);
+    AppendExtra(&record, kTagFolderIds, ids);
+    // The Finder puts a NUL before every name after the first below the volume.
     std::string carbonPath = MakeCarbonName(facts.volumeName);
     std::string posixPath;
-    for (std::string const& name : facts.pathNames)
+    for (size_t i = 0; i < facts.pathNames.size(); ++i)
     {
-        carbonPath += ":" + MakeCarbonName(name);
-        posixPath += "/" + name;
+        carbonPath += i == 0 ? ":" : std::string(":\0", 2);
+        carbonPath += MakeCarbonName(facts.pathNames[i]);
+        posixPath += "/" + MakePosixName(facts.pathNames[i]);
     }
     AppendExtra(&record, kTagCarbonPath, ToBytes(carbonPath));
     AppendExtra(&record, kTagUnicodeName, MakeUnicodeName(targetName));
     AppendExtra(&record, kTagUnicodeVolumeName, MakeUnicodeName(facts.volumeName));
     AppendExtra(&record, kTagPosixPath, ToBytes(posixPath));
     // The volume mounts under its name; a '/' in the name can't be part of a path there.
-    std::string mountName = facts.volumeName;
-    for (char& c : mountName)
-        c = c == '/' ? ':' : c;
+    std::string mountName = MakePosixName(facts.volumeName);
     AppendExtra(&record, kTagMountPoint, ToBytes("/Volumes/" + mountName));
     AppendExtra(&record, kTagEnd, {});
 

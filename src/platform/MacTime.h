@@ -37,3 +37,24 @@ inline uint32_t GetVolumeCreateDateNow()
     uint32_t const fixed = GetReproducibleMacTime();
     return fixed ? fixed : GetMacLocalTimeNow();
 }
+
+// The local time of a GMT moment, and back, with the offset in force at that moment.
+inline int64_t GetLocalOffsetAt(int64_t unixSeconds)
+{
+    std::time_t moment = static_cast<std::time_t>(unixSeconds);
+    std::tm local{};
+    localtime_r(&moment, &local);
+    return local.tm_gmtoff;
+}
+
+inline uint32_t ConvertGmtMacTimeToLocal(uint32_t gmt)
+{
+    int64_t unixSeconds = int64_t(gmt) - kSecondsFrom1904To1970;
+    return ConvertToMacTime(unixSeconds + GetLocalOffsetAt(unixSeconds));
+}
+
+inline uint32_t ConvertLocalMacTimeToGmt(uint32_t local)
+{
+    int64_t unixSeconds = int64_t(local) - kSecondsFrom1904To1970;
+    return ConvertToMacTime(unixSeconds - GetLocalOffsetAt(unixSeconds));
+}

@@ -54,28 +54,49 @@ TEST(TextAttribute, PresentAsciiValueIsStored)
     EXPECT_EQ(value, "");
 }
 
-TEST(TextAttribute, AbsentWrongCaseOrNonAsciiLeavesTargetUntouched)
+TEST(TextAttribute, AbsentOrWrongCaseLeavesTargetUntouchedAndUtf8IsText)
 {
-    auto tree = ParseText("<e Name='x' accent='caf\xc3\xa9'/>");
+    auto tree = ParseText("<e Name='x' accent='caf\xc3\xa9 \xed\x95\x9c \xf0\x9f\x98\x80'/>");
     CXmlNode const* node = GetFirstNode(tree.get());
     std::string value = "untouched";
     CaptureStderr();
     EXPECT_FALSE(GetNodeAttribute(node, "name", &value));
-    EXPECT_FALSE(GetNodeAttribute(node, "accent", &value));
     EXPECT_FALSE(GetNodeAttribute(node, "missing", &value));
     EXPECT_FALSE(GetNodeAttribute(nullptr, "name", &value));
     EXPECT_FALSE(GetNodeAttribute(GetTreeNode(tree.get()), "name", &value)); // the document node
     EXPECT_EQ(GetCapturedStderr(), "");
     EXPECT_EQ(value, "untouched");
+    EXPECT_TRUE(GetNodeAttribute(node, "accent", &value));
+    EXPECT_EQ(value, "caf\xc3\xa9 \xed\x95\x9c \xf0\x9f\x98\x80");
 }
 
-TEST(TextAttribute, DefaultFormFallsBackForAbsentOrNonAscii)
+// The parser refuses such documents itself; a tree made otherwise is checked all the same.
+TEST(TextAttribute, InvalidUtf8IsAnErrorNamingTheAttribute)
+{
+    CXmlNode node;
+    node.typeCode = kXmlNodeElement;
+    node.hasInfo = true;
+    for (char const* bad : {"caf\xe9", "\xc3", "\xed\xa0\x80", "\xc0\xaf", "\xf4\x90\x80\x80"})
+    {
+        node.info.attributes["name"] = bad;
+        std::string value = "untouched";
+        CaptureStderr();
+        EXPECT_FALSE(GetNodeAttribute(&node, "name", &value)) << bad;
+        EXPECT_EQ(GetCapturedStderr(), "Error: Attribute 'name' is not valid UTF-8.\n");
+        EXPECT_EQ(value, "untouched");
+        CaptureStderr();
+        EXPECT_EQ(GetNodeAttributeOrDefault(&node, "name", 7), 7);
+        EXPECT_EQ(GetCapturedStderr(), "Error: Attribute 'name' is not valid UTF-8.\n");
+    }
+}
+
+TEST(TextAttribute, DefaultFormFallsBackForAbsent)
 {
     auto tree = ParseText("<e version='1.0' accent='\xc3\xa9'/>");
     CXmlNode const* node = GetFirstNode(tree.get());
     EXPECT_EQ(GetNodeAttributeOrDefault(node, "version", "0.1"), "1.0");
     EXPECT_EQ(GetNodeAttributeOrDefault(node, "missing", "0.1"), "0.1");
-    EXPECT_EQ(GetNodeAttributeOrDefault(node, "accent", "0.1"), "0.1");
+    EXPECT_EQ(GetNodeAttributeOrDefault(node, "accent", "0.1"), "\xc3\xa9");
     EXPECT_EQ(GetNodeAttributeOrDefault(node, "missing", static_cast<char const*>(nullptr)), "");
 }
 
@@ -115,14 +136,17 @@ TEST(BooleanAttribute, OtherTextWarnsInLowerCaseAndLeavesTarget)
     }
 }
 
-TEST(BooleanAttribute, AbsentOrNonAsciiIsSilent)
+TEST(BooleanAttribute, AbsentIsSilentAndUtf8IsShownAsItIs)
 {
     auto tree = ParseText("<e accent='s\xc3\xad'/>");
     bool target = true;
     CaptureStderr();
     EXPECT_FALSE(GetNodeAttribute(GetFirstNode(tree.get()), "missing", &target));
-    EXPECT_FALSE(GetNodeAttribute(GetFirstNode(tree.get()), "accent", &target));
     EXPECT_EQ(GetCapturedStderr(), "");
+    CaptureStderr();
+    EXPECT_FALSE(GetNodeAttribute(GetFirstNode(tree.get()), "accent", &target));
+    EXPECT_EQ(GetCapturedStderr(),
+              "Warning: Attribute 'accent' has unknown boolean value 's\xc3\xad'. Skipping.\n");
     EXPECT_TRUE(target);
     EXPECT_TRUE(GetNodeAttributeOrDefault(GetFirstNode(tree.get()), "missing", true));
 }
@@ -187,19 +211,22 @@ TEST(IntegerAttribute, DefaultFormUsesDefaultWhenAbsentOrMalformed)
     EXPECT_EQ(GetCapturedStderr(), "Warning: Attribute 'size' has unknown integer value 'abc'. Skipping.\n");
 }
 
-TEST(NodeText, NonAsciiStringsGiveNothing)
+TEST(NodeText, Utf8StringsAreTextAndOthersGiveNothing)
 {
     std::string target = "untouched";
     EXPECT_FALSE(StringGetValue(nullptr, &target));
-    std::string accented = "caf\xc3\xa9";
-    EXPECT_FALSE(StringGetValue(&accented, &target));
+    std::string latin1 = "caf\xe9";
+    EXPECT_FALSE(StringGetValue(&latin1, &target));
     EXPECT_EQ(target, "untouched");
+    std::string accented = "caf\xc3\xa9";
+    EXPECT_TRUE(StringGetValue(&accented, &target));
+    EXPECT_EQ(target, accented);
     std::string plain = "plain";
     EXPECT_TRUE(StringGetValue(&plain, &target));
     EXPECT_EQ(target, "plain");
 
     auto tree = ParseText("<caf\xc3\xa9/>");
-    EXPECT_EQ(GetNodeType(GetFirstNode(tree.get())), "");
+    EXPECT_EQ(GetNodeType(GetFirstNode(tree.get())), "caf\xc3\xa9");
     EXPECT_EQ(GetNodeType(nullptr), "");
     EXPECT_EQ(GetTreeNode(nullptr), nullptr);
 }

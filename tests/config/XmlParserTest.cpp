@@ -72,8 +72,9 @@ TEST(ParseXMLData, MalformedDocumentsReportLineAndDescription)
               "Error: XML Error (line: 3) 'Attribute x redefined'.\n");
     EXPECT_EQ(GetParseError("<a>&undefined;</a>"),
               "Error: XML Error (line: 1) 'Entity 'undefined' not defined'.\n");
-    // A description holding other than ASCII is not shown.
-    EXPECT_EQ(GetParseError("<a>\n</\xc3\xa9>"), "Error: XML Error (line: 2) 'Unknown Error'.\n");
+    // A description holding UTF-8 text is shown as it is.
+    EXPECT_EQ(GetParseError("<a>\n</\xc3\xa9>"),
+              "Error: XML Error (line: 2) 'Opening and ending tag mismatch: a line 1 and \xc3\xa9'.\n");
     CaptureStderr();
     EXPECT_EQ(ParseXMLData(nullptr), nullptr);
     EXPECT_EQ(GetCapturedStderr(), "Error: XML Error (line: -1) 'Unknown Error'.\n");

@@ -62,7 +62,8 @@ TEST(Printer, RawBytesAndUnprintables)
     std::wstring const name = {0x4E2D, -23, L'"'};
     unsigned char const bytes[] = {0x20, 0x7F, 0x80, 0xFF, 0x7E};
     database.SetBlob(name.c_str(), 0x01FF4142, sizeof bytes, bytes);
-    EXPECT_EQ(Printed(database), std::string("\"\x2D\xE9\"\" '\x01\xFF"
+    // The name's units in UTF-8: U+4E2D, U+FFE9 (the unit held negative), the quote as it is.
+    EXPECT_EQ(Printed(database), std::string("\"\xE4\xB8\xAD\xEF\xBF\xA9\"\" '\x01\xFF"
                                              "AB' : (blob 5 bytes)\n"
                                              "        0000: 20 7f 80 ff 7e") +
                                      std::string(35, ' ') + "' ...~'\n");

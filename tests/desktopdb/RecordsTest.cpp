@@ -4,7 +4,7 @@
 using Key = CDesktopDatabase::CDatabaseKey;
 using Value = CDesktopDatabase::CDatabaseValue;
 
-TEST(KeyOrder, FoldsOnlyAsciiLettersAndComparesSigned)
+TEST(KeyOrder, FoldsAsciiAsAlwaysAndOtherUnitsAsHfsPlus)
 {
     EXPECT_EQ(UnicodeStringCompare(L"apple", L"Banana"), -1);
     EXPECT_EQ(UnicodeStringCompare(L"Banana", L"cherry"), -1);
@@ -14,17 +14,28 @@ TEST(KeyOrder, FoldsOnlyAsciiLettersAndComparesSigned)
     EXPECT_EQ(UnicodeStringCompare(L"App", L"Apple"), -1);
     EXPECT_EQ(UnicodeStringCompare(L"Apple", L"App"), 1);
     EXPECT_EQ(UnicodeStringCompare(L"", L"a"), -1);
-    // Accented letters are not folded, and units held negative sort before all others.
+    // Precomposed letters never stand in stored names and are not folded; other letters fold to
+    // lower case as HFS+ folds them, and ASCII still sorts before everything else.
     EXPECT_NE(UnicodeStringCompare(L"\u00e9", L"\u00c9"), 0);
+    EXPECT_EQ(UnicodeStringCompare(L"\u0391\u0392", L"\u03b1\u03b2"), 0); // Greek
+    EXPECT_EQ(UnicodeStringCompare(L"\u0416x", L"\u0436y"), -1);          // Cyrillic
+    EXPECT_EQ(UnicodeStringCompare(L"e\u0301", L"ez"), 1);                // decomposed é
+    EXPECT_EQ(UnicodeStringCompare(L"\u0391", L"z"), 1);
+    // Units are UTF-16 whatever their sign: one held negative sorts as its 16 bits, after ASCII
+    // and equal to the same unit held positive.
     std::wstring negative(1, static_cast<wchar_t>(-23));
-    EXPECT_EQ(UnicodeStringCompare(negative, std::wstring(1, L'\0')), -1);
+    EXPECT_EQ(UnicodeStringCompare(negative, std::wstring(1, L'\0')), 1);
+    EXPECT_EQ(UnicodeStringCompare(negative, std::wstring(1, static_cast<wchar_t>(0xFFE9))), 0);
+    EXPECT_EQ(UnicodeStringCompare(L"\xD83D\xDE00", L"\uFF21"), -1); // surrogates before U+FF21
 }
 
-TEST(KeyOrder, NarrowNamesAreSignedBytesAndCodesBreakTies)
+TEST(KeyOrder, NarrowNamesAreUtf8ElseSignedBytesAndCodesBreakTies)
 {
-    Key const high("\xe9", 0);
+    Key const high("\xe9", 0); // not UTF-8
     ASSERT_EQ(high.name.size(), 1u);
     EXPECT_EQ(high.name[0], -23);
+    EXPECT_EQ(Key("Cafe\xcc\x81 \xf0\x9f\x98\x80", 0).name,
+              (std::wstring{L'C', L'a', L'f', L'e', 0x301, L' ', 0xD83D, 0xDE00}));
     EXPECT_TRUE(Key("x", MakeFourCharCode("Iloc")) < Key("X", MakeFourCharCode("iloc")));
     EXPECT_FALSE(Key("x", MakeFourCharCode("iloc")) < Key("X", MakeFourCharCode("Iloc")));
     EXPECT_FALSE(Key("abc", 1) < Key("ABC", 1));

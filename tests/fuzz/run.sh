@@ -19,7 +19,8 @@ binary="$build/desktopdb_fuzz"
 clang++ -std=c++17 -g -O1 -fno-omit-frame-pointer \
     -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
     -Wall -Wextra -I"$root/src" \
-    "$root/tests/fuzz/ReadFromDiskFuzz.cpp" "$root"/src/desktopdb/*.cpp -o "$binary"
+    "$root/tests/fuzz/ReadFromDiskFuzz.cpp" "$root"/src/desktopdb/*.cpp "$root/src/hfsplus/HfsNames.cpp" \
+    $(pkg-config --cflags --libs icu-uc) -o "$binary"
 
 rm -rf "$build/seeds"
 mkdir -p "$build/seeds" "$build/corpus"

@@ -57,14 +57,6 @@ std::unique_ptr<CDesktopDatabase> ReadStore(std::string const& folder)
     return database;
 }
 
-std::string ReadWholeFile(std::string const& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
 bool HasAnyLegacyRecord(CDesktopDatabase const& database, char const* name)
 {
     for (unsigned int code : kLegacyCodes)
@@ -75,9 +67,11 @@ bool HasAnyLegacyRecord(CDesktopDatabase const& database, char const* name)
     return false;
 }
 
+// The view style, the icon view settings and, beside them under the same name, the version.
 bool HasModernViewRecords(CDesktopDatabase const& database, char const* name)
 {
-    return HasRecord(database, name, kViewStyle) && HasRecord(database, name, kIconViewSettings);
+    return HasRecord(database, name, kViewStyle) && HasRecord(database, name, kIconViewSettings) &&
+           HasRecord(database, name, kVersion);
 }
 
 std::string const kNestedViews =
@@ -99,7 +93,6 @@ TEST(FinderRecordsWalk, ModernRecordsReachEveryFolderWithVersionWhereTheyAre)
     EXPECT_TRUE(HasRecord(*root, ".", kWindowSettings));
     EXPECT_TRUE(HasModernViewRecords(*root, "Outer"));
     EXPECT_FALSE(HasRecord(*root, "Outer", kWindowSettings));
-    EXPECT_TRUE(HasRecord(*root, ".", kVersion));
     EXPECT_FALSE(HasAnyLegacyRecord(*root, "."));
     EXPECT_FALSE(HasAnyLegacyRecord(*root, "Outer"));
     CEntries rootView = ReadNormalizedPlist(BlobOf(*root, ".", kIconViewSettings));
@@ -110,8 +103,9 @@ TEST(FinderRecordsWalk, ModernRecordsReachEveryFolderWithVersionWhereTheyAre)
 
     auto outer = ReadStore(volume.path + "/Outer");
     EXPECT_TRUE(HasModernViewRecords(*outer, "Inner"));
-    EXPECT_TRUE(HasRecord(*outer, ".", kVersion));
-    EXPECT_EQ(outer->records.size(), 4u); // icvl, icvp, vSrn, QRVL
+    // The sub-folder's version goes with its view, not under the parent's ".".
+    EXPECT_FALSE(HasRecord(*outer, ".", kVersion));
+    EXPECT_EQ(outer->records.size(), 4u); // Inner's icvl, icvp, vSrn; QRVL
 
     // Icon positions alone are no modern records.
     auto plain = ReadStore(volume.path + "/Outer/Plain");
@@ -144,15 +138,17 @@ TEST(FinderRecordsWalk, BothHoldsTheLegacyRecordsUnchangedBesideTheModernOnes)
             EXPECT_EQ(std::vector<unsigned char>(found->second.data, found->second.data + found->second.size),
                       std::vector<unsigned char>(value.data, value.data + value.size));
         }
-        bool modern = HasRecord(*both, ".", kVersion);
+        bool modern = HasRecord(*both, ".", kVersion) || HasRecord(*both, "Outer", kVersion) ||
+                      HasRecord(*both, "Inner", kVersion);
         EXPECT_EQ(modern, std::string(folder) != "/Outer/Plain") << folder;
         EXPECT_FALSE(HasRecord(*legacy, ".", kVersion)) << folder;
     }
     auto root = ReadStore(bothVolume.path);
     EXPECT_TRUE(HasModernViewRecords(*root, "."));
     EXPECT_TRUE(HasModernViewRecords(*root, "Outer"));
+    // 480 points of content under a 28-point title bar: 900 - (20 + 508) = 372.
     EXPECT_EQ(ReadPlistWithTool(BlobOf(*root, ".", kWindowSettings))["WindowBounds"],
-              String("{{10, 400}, {640, 480}}"));
+              String("{{10, 372}, {640, 508}}"));
 }
 
 TEST(FinderRecordsWalk, ModernWithoutViewsWritesWhatLegacyWrites)
@@ -202,7 +198,7 @@ TEST(FinderRecordsWalk, ModernBackgroundWithoutAliasKeepsTheSettingsWithoutPictu
                   "/missing.png'. Make sure the view line appears after the file is copied to the image.\n");
     CEntries entries = ReadNormalizedPlist(BlobOf(database, "Sub", kIconViewSettings));
     EXPECT_EQ(entries["iconSize"], Real(80));
-    EXPECT_EQ(entries.count("backgroundType"), 0u);
+    EXPECT_EQ(entries["backgroundType"], Integer(0));
     EXPECT_EQ(entries.count("backgroundImageAlias"), 0u);
     EXPECT_FALSE(HasAnyLegacyRecord(database, "Sub"));
 }
@@ -302,7 +298,7 @@ TEST_F(FinderRecordsImage, BothReachesTheNestedFolders)
     EXPECT_TRUE(HasRecord(root, ".", MakeFourCharCode("fwi0")));
     EXPECT_TRUE(HasRecord(root, ".", kVersion));
     EXPECT_EQ(ReadNormalizedPlist(BlobOf(root, ".", kWindowSettings)),
-              (CEntries{{"WindowBounds", String("{{100, 550}, {500, 300}}")},
+              (CEntries{{"WindowBounds", String("{{100, 498}, {500, 352}}")},
                         {"ShowToolbar", Flag(true)},
                         {"ShowStatusBar", Flag(false)},
                         {"ShowPathbar", Flag(false)},
@@ -310,22 +306,26 @@ TEST_F(FinderRecordsImage, BothReachesTheNestedFolders)
                         {"ShowTabView", Flag(false)},
                         {"ContainerShowSidebar", Flag(false)},
                         {"PreviewPaneVisibility", Flag(false)},
-                        {"SidebarWidth", Integer(120)}}));
+                        {"SidebarWidth", Integer(120)},
+                        {"SidebarWidthTenElevenOrLater", Real(120)}}));
     EXPECT_EQ(ReadNormalizedPlist(BlobOf(root, ".", kIconViewSettings)),
               (CEntries{{"viewOptionsVersion", Integer(1)},
                         {"iconSize", Real(300)},
                         {"textSize", Real(13)},
                         {"labelOnBottom", Flag(false)},
                         {"arrangeBy", String("grid")},
-                        {"gridSpacing", Real(54)},
+                        {"gridSpacing", Real(100)},
                         {"gridOffsetX", Real(0)},
                         {"gridOffsetY", Real(0)},
                         {"showIconPreview", Flag(true)},
-                        {"showItemInfo", Flag(false)}}));
+                        {"showItemInfo", Flag(false)},
+                        {"backgroundColorRed", Real(1)},
+                        {"backgroundColorGreen", Real(1)},
+                        {"backgroundColorBlue", Real(1)},
+                        {"backgroundType", Integer(0)}}));
     EXPECT_TRUE(HasModernViewRecords(root, "Apps"));
     EXPECT_TRUE(HasModernViewRecords(apps, "Tools"));
     EXPECT_TRUE(HasRecord(apps, "Tools", MakeFourCharCode("fwi0")));
-    EXPECT_TRUE(HasRecord(apps, ".", kVersion));
 }
 
 // A real image built by the program with both sets, read back with 7-Zip.
@@ -354,7 +354,7 @@ TEST(FinderRecordsEndToEnd, ImageWithBothSetsHoldsReadablePropertyLists)
     EXPECT_TRUE(HasRecord(*root, ".", kVersion));
     EXPECT_TRUE(HasModernViewRecords(*root, "Apps"));
     CEntries window = ReadPlistWithTool(BlobOf(*root, ".", kWindowSettings));
-    EXPECT_EQ(window["WindowBounds"], String("{{100, 400}, {400, 300}}"));
+    EXPECT_EQ(window["WindowBounds"], String("{{100, 372}, {400, 328}}"));
     CEntries iconView = ReadNormalizedPlist(BlobOf(*root, ".", kIconViewSettings));
     EXPECT_EQ(iconView["iconSize"], Real(128));
     EXPECT_EQ(iconView["backgroundType"], Integer(2));

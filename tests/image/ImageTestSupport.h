@@ -8,10 +8,13 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <sys/wait.h>
 #include <vector>
 
 // A parsed snippet; Root() is its top element, whose children the code under test walks.
@@ -195,3 +198,18 @@ public:
     std::string mountPoint;
     bool attached = false;
 };
+
+inline std::string ReadWholeFile(std::string const& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The shell's exit status, or -1 when the command did not end normally.
+inline int RunShell(std::string const& command)
+{
+    int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}

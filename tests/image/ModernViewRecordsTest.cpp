@@ -2,6 +2,7 @@
 #include "ImageTestSupport.h"
 #include "PlistReading.h"
 
+#include <algorithm>
 #include <climits>
 
 namespace
@@ -25,6 +26,33 @@ bool StartsWithMagic(std::vector<unsigned char> const& bytes)
     return bytes.size() > 8 && std::string(bytes.begin(), bytes.begin() + 8) == "bplist00";
 }
 
+// The first byte of each object, found through the trailer and the offset table.
+std::vector<unsigned char> ObjectMarkers(std::vector<unsigned char> const& bytes)
+{
+    auto number = [&](size_t at, int size)
+    {
+        uint64_t value = 0;
+        for (int k = 0; k < size; ++k)
+            value = (value << 8) | bytes.at(at + size_t(k));
+        return value;
+    };
+    size_t trailer = bytes.size() - 32;
+    int offsetSize = bytes.at(trailer + 6);
+    uint64_t count = number(trailer + 8, 8);
+    uint64_t table = number(trailer + 24, 8);
+    std::vector<unsigned char> markers;
+    for (uint64_t i = 0; i < count; ++i)
+        markers.push_back(bytes.at(number(table + i * uint64_t(offsetSize), offsetSize)));
+    return markers;
+}
+
+// Markers 0x22 and 0x23: a real of four and of eight bytes.
+size_t CountMarkers(std::vector<unsigned char> const& bytes, unsigned char marker)
+{
+    std::vector<unsigned char> markers = ObjectMarkers(bytes);
+    return size_t(std::count(markers.begin(), markers.end(), marker));
+}
+
 CEntries const kBarsHidden = {{"ShowStatusBar", Flag(false)},        {"ShowPathbar", Flag(false)},
                               {"ShowSidebar", Flag(false)},          {"ShowTabView", Flag(false)},
                               {"ContainerShowSidebar", Flag(false)}, {"PreviewPaneVisibility", Flag(false)}};
@@ -40,9 +68,11 @@ CEntries IconViewEntries(double iconSize, double textSize, bool labelOnBottom, c
 {
     return {{"viewOptionsVersion", Integer(1)}, {"iconSize", Real(iconSize)},
             {"textSize", Real(textSize)},       {"labelOnBottom", Flag(labelOnBottom)},
-            {"arrangeBy", String(arrangement)}, {"gridSpacing", Real(54)},
+            {"arrangeBy", String(arrangement)}, {"gridSpacing", Real(100)},
             {"gridOffsetX", Real(0)},           {"gridOffsetY", Real(0)},
-            {"showIconPreview", Flag(true)},    {"showItemInfo", Flag(false)}};
+            {"showIconPreview", Flag(true)},    {"showItemInfo", Flag(false)},
+            {"backgroundColorRed", Real(1)},    {"backgroundColorGreen", Real(1)},
+            {"backgroundColorBlue", Real(1)},   {"backgroundType", Integer(0)}};
 }
 } // namespace
 
@@ -51,28 +81,36 @@ TEST(WindowSettings, EveryKeyThroughAnIndependentReader)
     std::vector<unsigned char> bytes = BuildWindowSettings(
         ViewOf("x='100' y='200' width='400' height='300' show_toolbar='yes' toolbar_width='150'"));
     EXPECT_TRUE(StartsWithMagic(bytes));
-    // 900 - (200 + 300) = 400 from the bottom of the reference screen
-    EXPECT_EQ(ReadPlistWithTool(bytes),
-              With(kBarsHidden, {{"WindowBounds", String("{{100, 400}, {400, 300}}")},
+    EXPECT_EQ(CountMarkers(bytes, 0x23), 1u); // SidebarWidthTenElevenOrLater
+    EXPECT_EQ(CountMarkers(bytes, 0x22), 0u);
+    // The whole window: 300 points of content, a 28-point title bar and a 24-point toolbar;
+    // 900 - (200 + 352) = 348 from the bottom of the reference screen.
+    EXPECT_EQ(ReadNormalizedPlist(bytes),
+              With(kBarsHidden, {{"WindowBounds", String("{{100, 348}, {400, 352}}")},
                                  {"ShowToolbar", Flag(true)},
-                                 {"SidebarWidth", Integer(150)}}));
+                                 {"SidebarWidth", Integer(150)},
+                                 {"SidebarWidthTenElevenOrLater", Real(150)}}));
 }
 
 TEST(WindowSettings, BoundsCountFromTheBottomOfTheReferenceScreen)
 {
-    EXPECT_EQ(FormatWindowBounds(ViewOf("x='10' y='0' width='500' height='900'")), "{{10, 0}, {500, 900}}");
-    EXPECT_EQ(FormatWindowBounds(ViewOf("y='-50' height='100'")), "{{0, 850}, {0, 100}}");
+    // The 2020 Finder file's window: 607 x 334 points of content (without its path bar here).
+    EXPECT_EQ(FormatWindowBounds(ViewOf("x='400' y='0' width='607' height='334'")),
+              "{{400, 538}, {607, 362}}");
+    EXPECT_EQ(FormatWindowBounds(ViewOf("x='10' y='0' width='500' height='872'")), "{{10, 0}, {500, 900}}");
+    EXPECT_EQ(FormatWindowBounds(ViewOf("y='-50' height='100'")), "{{0, 822}, {0, 128}}");
+    EXPECT_EQ(FormatWindowBounds(ViewOf("y='100' height='100' show_toolbar='1'")), "{{0, 648}, {0, 152}}");
     // A window reaching below the reference screen stays at its bottom edge.
     EXPECT_EQ(FormatWindowBounds(ViewOf("x='-20' y='700' width='300' height='400'")),
-              "{{-20, 0}, {300, 400}}");
-    EXPECT_EQ(FormatWindowBounds(ViewOf("x='5'")), "{{5, 900}, {0, 0}}");
+              "{{-20, 0}, {300, 428}}");
+    EXPECT_EQ(FormatWindowBounds(ViewOf("x='5'")), "{{5, 872}, {0, 28}}");
 }
 
 TEST(WindowSettings, ExtremeValuesNeitherWrapNorGoNegative)
 {
     EXPECT_EQ(FormatWindowBounds(ViewOf("y='2147483647' height='2147483647' width='-5'")),
-              "{{0, 0}, {0, 2147483647}}");
-    EXPECT_EQ(FormatWindowBounds(ViewOf("y='-2147483648' height='-10'")), "{{0, 2147484548}, {0, 0}}");
+              "{{0, 0}, {0, 2147483675}}");
+    EXPECT_EQ(FormatWindowBounds(ViewOf("y='-2147483648' height='-10'")), "{{0, 2147484520}, {0, 28}}");
 }
 
 TEST(WindowSettings, NoRectangleMeansNoBounds)
@@ -84,8 +122,10 @@ TEST(WindowSettings, NoRectangleMeansNoBounds)
 
     CViewAttributes sidebar = ViewOf("toolbar_width='-3'");
     EXPECT_TRUE(HasWindowSettings(sidebar));
-    EXPECT_EQ(ReadPlistWithTool(BuildWindowSettings(sidebar)),
-              With(kBarsHidden, {{"ShowToolbar", Flag(false)}, {"SidebarWidth", Integer(0)}}));
+    EXPECT_EQ(ReadNormalizedPlist(BuildWindowSettings(sidebar)),
+              With(kBarsHidden, {{"ShowToolbar", Flag(false)},
+                                 {"SidebarWidth", Integer(0)},
+                                 {"SidebarWidthTenElevenOrLater", Real(0)}}));
 
     EXPECT_FALSE(HasWindowSettings(ViewOf("icon_size='64' font_size='14' grid='1'")));
 }
@@ -94,6 +134,10 @@ TEST(IconViewSettings, DefaultsForATypeOnlyView)
 {
     std::vector<unsigned char> bytes = BuildIconViewSettings(ViewOf(""), nullptr);
     EXPECT_TRUE(StartsWithMagic(bytes));
+    // Eight reals in five objects (equal values share one, as in the Finder's files), all stored
+    // as 8-byte doubles although a float would hold each of them exactly.
+    EXPECT_EQ(CountMarkers(bytes, 0x23), 5u);
+    EXPECT_EQ(CountMarkers(bytes, 0x22), 0u);
     EXPECT_EQ(ReadNormalizedPlist(bytes), IconViewEntries(48, 12, true, "none"));
 }
 
@@ -123,11 +167,10 @@ TEST(IconViewSettings, SizesStayWithinTheFindersRange)
     EXPECT_EQ(sizes("icon_size='512' font_size='16'"), std::make_pair(Real(512), Real(16)));
 }
 
-TEST(IconViewSettings, GridSpacingStaysBelowWhatTheFinderRefuses)
+TEST(IconViewSettings, GridSpacingIsTheFindersOwn)
 {
     CEntries entries = ReadNormalizedPlist(BuildIconViewSettings(ViewOf("grid='yes'"), nullptr));
-    ASSERT_EQ(entries["gridSpacing"].kind, "real");
-    EXPECT_LT(std::stod(entries["gridSpacing"].text), 100.0);
+    EXPECT_EQ(entries["gridSpacing"], Real(100)); // every Finder-written icvp holds 100.0
 }
 
 TEST(IconViewSettings, BackgroundIsTheAliasRecordWithoutABookmark)
@@ -139,9 +182,14 @@ TEST(IconViewSettings, BackgroundIsTheAliasRecordWithoutABookmark)
     EXPECT_EQ(entries, With(IconViewEntries(128, 12, true, "none"),
                             {{"backgroundType", Integer(2)}, {"backgroundImageAlias", Data(alias)}}));
     EXPECT_EQ(entries.count("pBBk"), 0u);
+    // Offsets beyond 255 once the reals are wider: the table still names every object.
+    std::vector<unsigned char> bytes = BuildIconViewSettings(ViewOf("icon_size='128'"), &alias);
+    EXPECT_EQ(CountMarkers(bytes, 0x23), 5u);
+    EXPECT_EQ(CountMarkers(bytes, 0x22), 0u);
+    EXPECT_EQ(CountMarkers(bytes, 0x4F), 1u); // the alias: data of 15 bytes or more
 }
 
-TEST(ModernViewRecords, TypeOnlyViewGetsStyleIconViewAndVersion)
+TEST(ModernViewRecords, TypeOnlyViewGetsStyleIconViewAndVersionUnderItsName)
 {
     CDesktopDatabase database;
     SetModernViewRecords(ViewOf(""), nullptr, "Sub", &database);
@@ -151,7 +199,7 @@ TEST(ModernViewRecords, TypeOnlyViewGetsStyleIconViewAndVersion)
     EXPECT_EQ(static_cast<unsigned int>(style->second.value), MakeFourCharCode("icnv"));
     EXPECT_EQ(ReadNormalizedPlist(BlobOf(database, "Sub", kIconViewSettings)),
               IconViewEntries(48, 12, true, "none"));
-    auto version = database.records.find(CDesktopDatabase::CDatabaseKey(".", kVersion));
+    auto version = database.records.find(CDesktopDatabase::CDatabaseKey("Sub", kVersion));
     ASSERT_NE(version, database.records.end());
     EXPECT_EQ(version->second.type, MakeFourCharCode("long"));
     EXPECT_EQ(version->second.value, 1);
@@ -164,7 +212,7 @@ TEST(ModernViewRecords, WindowAttributesAddTheWindowList)
     CDesktopDatabase database;
     SetModernViewRecords(ViewOf("width='640' height='480'"), nullptr, ".", &database);
     EXPECT_EQ(ReadPlistWithTool(BlobOf(database, ".", kWindowSettings))["WindowBounds"],
-              String("{{0, 420}, {640, 480}}"));
+              String("{{0, 392}, {640, 508}}"));
     EXPECT_TRUE(HasRecord(database, ".", kIconViewSettings));
     EXPECT_TRUE(HasRecord(database, ".", kViewStyle));
     EXPECT_TRUE(HasRecord(database, ".", kVersion));

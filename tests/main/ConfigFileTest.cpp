@@ -87,14 +87,14 @@ TEST_F(ConfigFile, ImageLevelWarningsAndErrors)
                         "  <image name='No File'/>\n"
                         "  <image file='nameless.dmg'/>\n"
                         "  <image/>\n"
-                        "  <image file='caf\xc3\xa9.dmg' name='Accent'/>\n"
+                        "  <image file='caf\xc3\xa9.dmg'/>\n"
                         "</kilnpack>\n"),
               "Warning: Unknown tag 'images' read while expected 'image'.\n"
               "Warning: Unknown tag '\n  text & more\n  ' read while expected 'image'.\n"
               "Error: 'image' tag required attribute 'file' missing.\n"
               "Error: 'image' tag required attribute 'name' missing.\n"
               "Error: 'image' tag required attribute 'file' missing.\n"
-              "Error: 'image' tag required attribute 'file' missing.\n");
+              "Error: 'image' tag required attribute 'name' missing.\n");
 }
 
 TEST_F(ConfigFile, FailingImageDoesNotStopTheNextOne)

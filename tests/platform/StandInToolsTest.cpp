@@ -2,6 +2,7 @@
 // tools: sgdisk, fshfsinfo, 7-Zip and dmg2img.
 #include "platform/StandInTools.h"
 #include "platform/AliasManager.h"
+#include "platform/MacTime.h"
 
 #include "PlatformTestSupport.h"
 #include "support/FsckHfs.h"
@@ -237,7 +238,7 @@ TEST_F(StandInToolsTest, FilledVolumeSurvivesDetachAndConvert)
     std::string record(alias->bytes.begin(), alias->bytes.end());
     ASSERT_EQ(GetAliasSize(alias), record.size());
     EXPECT_EQ((uint8_t(record[4]) << 8) | uint8_t(record[5]), int(record.size()));
-    EXPECT_EQ(ReadBigEndian32(record, 130), 0x00000002u); // from the root folder down two levels
+    EXPECT_EQ(ReadBigEndian32(record, 130), 0xFFFFFFFFu); // no relative path, as the Finder writes
 
     CToolResult blessed = RunTool({"bless", "--openfolder", mount + "/Folder"});
     ASSERT_EQ(blessed.status, 0) << blessed.err;
@@ -260,6 +261,11 @@ TEST_F(StandInToolsTest, FilledVolumeSurvivesDetachAndConvert)
     std::string header = ReadWholeFile(image).substr(20480 + 1024, 512);
     EXPECT_EQ(ReadBigEndian32(header, 80 + 8), folderId); // finder info word 2: the open folder
     EXPECT_EQ(ReadBigEndian32(record, 38), ReadBigEndian32(header, 16)); // the volume's creation date
+    // Tag 16 right after the parent's name (".background", 11 bytes padded to 12): the same moment
+    // in GMT, seconds in the middle of the UTCDateTime.
+    EXPECT_EQ(ReadBigEndian32(record, 150 + 4 + 12), 0x00100008u);
+    EXPECT_EQ(ReadBigEndian32(record, 150 + 4 + 12 + 6),
+              ConvertLocalMacTimeToGmt(ReadBigEndian32(header, 16)));
     ExpectDiskVolumeSound(image);
 
     std::string dmg = dir + "/out.dmg";

@@ -1,0 +1,10 @@
+// Binary property lists with every real stored in eight bytes, as the Finder writes its view
+// settings: libplist stores a real that a float holds exactly in four.
+#pragma once
+
+#include <vector>
+
+// Rewrites a binary property list so that each 4-byte real becomes the same value as an 8-byte
+// double; every other object is copied unchanged and the offset table is rebuilt. Throws a message
+// text when the bytes are not a binary property list.
+std::vector<unsigned char> WidenBinaryPlistReals(std::vector<unsigned char> const& bytes);
