@@ -24,6 +24,7 @@ struct CHfsItem
     uint16_t mode = 0;    // BSD mode with the file type bits
     uint32_t date = 0;    // modification time, seconds since 1904 GMT
     uint32_t valence = 0; // folders: number of direct children
+    uint16_t finderFlags = 0; // FileInfo/FolderInfo finderFlags
     std::string linkTarget;
     uint32_t startBlock = 0; // first allocation block of the data fork
     uint32_t blockCount = 0;

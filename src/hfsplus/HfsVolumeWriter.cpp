@@ -218,6 +218,12 @@ bool WriteHfsVolume(int fd, uint64_t offset, CHfsVolumeSettings const& settings,
         !AssignHfsCatalogIds(&items, settings.fixedIds, &nextCatalogId, error))
         return false;
     items[0].name = volumeName;
+    for (CHfsItem& item : items)
+    {
+        auto flags = settings.finderFlags.find(item.path);
+        if (flags != settings.finderFlags.end())
+            item.finderFlags = flags->second;
+    }
 
     // The catalog's size doesn't depend on where the data goes, so it is packed once to learn its
     // size, and again once every fork has its place.

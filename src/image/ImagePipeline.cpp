@@ -6,6 +6,7 @@
 #include "image/FinderRecordSet.h"
 #include "image/MountPoint.h"
 #include "image/PathRules.h"
+#include "image/VolumeIcon.h"
 
 #include <cstdio>
 #include <string>
@@ -28,7 +29,8 @@ bool FillVolume(CXmlTree* imageTree, std::string const& mountPoint, EFinderRecor
 
 // Attach, fill, bless, detach and convert; the caller removes the sparse image afterwards.
 bool BuildFromSparseImage(CXmlTree* imageTree, std::string const& file, std::string const& sparseImage,
-                          char const* volumeName, std::string const& openFolder, EFinderRecordSet recordSet)
+                          char const* volumeName, std::string const& openFolder, std::string const& icon,
+                          EFinderRecordSet recordSet)
 {
     std::string mountPoint;
     if (!MakeMountPoint(&mountPoint))
@@ -44,6 +46,8 @@ bool BuildFromSparseImage(CXmlTree* imageTree, std::string const& file, std::str
     }
 
     ok = FillVolume(imageTree, mountPoint, recordSet);
+    if (!icon.empty() && !ProcessVolumeIcon(icon, mountPoint))
+        ok = false;
     if (ok && !openFolder.empty() &&
         !RunCommand("bless --openfolder " + QuoteArgument(mountPoint + "/" + openFolder)))
     {
@@ -88,6 +92,11 @@ bool ProcessImage(CXmlTree* imageTree, char const* file, char const* volumeName,
         return false;
     }
 
+    // The volume icon is looked for first: a missing icon is a mistake to mend before building.
+    std::string icon;
+    if (GetNodeAttribute(GetTreeNode(imageTree), "icon", &icon) && !CheckVolumeIcon(icon))
+        return false;
+
     std::string fileText = file;
     std::string sparseImage = fileText + ".sparseimage";
     // Leftovers of an earlier run; there is usually nothing to remove.
@@ -101,7 +110,7 @@ bool ProcessImage(CXmlTree* imageTree, char const* file, char const* volumeName,
         return false;
     }
 
-    bool ok = BuildFromSparseImage(imageTree, fileText, sparseImage, volumeName, openFolderText, recordSet);
+    bool ok = BuildFromSparseImage(imageTree, fileText, sparseImage, volumeName, openFolderText, icon, recordSet);
 
     if (!RunCommand("rm " + QuoteArgument(sparseImage)))
     {

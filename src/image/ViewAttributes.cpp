@@ -45,6 +45,29 @@ bool HasIconViewAttributes(CViewAttributes const& view)
     return view.grid || view.iconSize || view.textPosition;
 }
 
+bool ParseBackgroundColor(std::string const& text, CBackgroundColor* color)
+{
+    if (text.size() != 7 || text[0] != '#')
+        return false;
+    unsigned char components[3];
+    for (size_t i = 0; i < 3; ++i)
+    {
+        int value = 0;
+        for (char c : text.substr(1 + 2 * i, 2))
+        {
+            int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                     : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                                            : -1;
+            if (digit < 0)
+                return false;
+            value = value * 16 + digit;
+        }
+        components[i] = static_cast<unsigned char>(value);
+    }
+    *color = {components[0], components[1], components[2]};
+    return true;
+}
+
 bool HasLabelOnRight(CViewAttributes const& view)
 {
     return view.textPosition && strcasecmp(view.textPosition->c_str(), "right") == 0;

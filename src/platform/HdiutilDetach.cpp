@@ -23,6 +23,7 @@ CHfsVolumeSettings MakeVolumeSettings(CAttachedVolume const& volume)
     settings.createDate = volume.createDate;
     settings.openFolderId = volume.openFolderId;
     settings.fixedIds = volume.promisedIds;
+    settings.finderFlags = volume.finderFlags;
     return settings;
 }
 
@@ -49,6 +50,7 @@ bool WriteVolume(CAttachedVolume const& volume, std::string* error)
         CHfsVolumeSettings empty = settings;
         empty.openFolderId = 0;
         empty.fixedIds.clear();
+        empty.finderFlags.clear();
         std::string ignored;
         WriteHfsVolume(fd, volume.partitionOffset, empty, std::string(), &ignored);
     }
