@@ -24,10 +24,11 @@ struct CHfsItem
     uint16_t mode = 0;    // BSD mode with the file type bits
     uint32_t date = 0;    // modification time, seconds since 1904 GMT
     uint32_t valence = 0; // folders: number of direct children
-    uint16_t finderFlags = 0; // FileInfo/FolderInfo finderFlags
     std::string linkTarget;
     uint32_t startBlock = 0; // first allocation block of the data fork
     uint32_t blockCount = 0;
+
+    uint16_t finderFlags = 0; // the finderFlags word of the Finder info
 };
 
 // Converts Unix time to HFS+ time (seconds since 1904-01-01), clamped to what 32 bits hold.

@@ -84,7 +84,8 @@ struct CCatalogLeafRecord
 // Calls `visit` for the catalog's leaf records in key order until it returns true; false when none
 // did (with `error` set) or the catalog can't be read.
 template <typename TVisit>
-bool FindCatalogRecord(int fd, uint64_t offset, CHfsVolumeHeader const& header, TVisit visit, std::string* error)
+bool FindCatalogRecord(int fd, uint64_t offset, CHfsVolumeHeader const& header, TVisit visit,
+                       std::string* error)
 {
     uint8_t head[512];
     if (!ReadForkBytes(fd, offset, header.blockSize, header.catalogFile, 0, head, sizeof head, error))

@@ -111,7 +111,8 @@ bool ProcessFolder(CXmlTree* folderTree, char const* containerPath, CDesktopData
         return false;
     }
     bool flagged = ProcessItemFinderFlags(NodeOf(folderTree), folderPath);
-    return ProcessContainer(folderTree, folderPath.c_str(), name.c_str(), parentDatabase, recordSet) && flagged;
+    return ProcessContainer(folderTree, folderPath.c_str(), name.c_str(), parentDatabase, recordSet) &&
+           flagged;
 }
 
 bool ProcessFile(CXmlTree* fileTree, char const* containerPath)

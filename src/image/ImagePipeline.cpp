@@ -110,7 +110,8 @@ bool ProcessImage(CXmlTree* imageTree, char const* file, char const* volumeName,
         return false;
     }
 
-    bool ok = BuildFromSparseImage(imageTree, fileText, sparseImage, volumeName, openFolderText, icon, recordSet);
+    bool ok =
+        BuildFromSparseImage(imageTree, fileText, sparseImage, volumeName, openFolderText, icon, recordSet);
 
     if (!RunCommand("rm " + QuoteArgument(sparseImage)))
     {

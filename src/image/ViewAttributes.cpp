@@ -1,5 +1,6 @@
 #include "image/ViewAttributes.h"
 
+#include "bytes/HexDigits.h"
 #include "config/XmlAccess.h"
 
 #include <strings.h>
@@ -55,9 +56,7 @@ bool ParseBackgroundColor(std::string const& text, CBackgroundColor* color)
         int value = 0;
         for (char c : text.substr(1 + 2 * i, 2))
         {
-            int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                                                     : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                                                            : -1;
+            int digit = GetHexDigitValue(c);
             if (digit < 0)
                 return false;
             value = value * 16 + digit;

@@ -27,7 +27,8 @@ bool CheckVolumeIcon(std::string const& icon)
     char magic[4] = {};
     file.read(magic, sizeof magic);
     if (file.gcount() != sizeof magic || std::memcmp(magic, "icns", sizeof magic) != 0)
-        std::fprintf(stderr, "Warning: The volume icon '%s' is not an .icns file; the Finder will not show it.\n",
+        std::fprintf(stderr,
+                     "Warning: The volume icon '%s' is not an .icns file; the Finder will not show it.\n",
                      icon.c_str());
     return true;
 }

@@ -50,7 +50,8 @@ bool WriteTiffDirectory(TIFF* tiff, CPngPicture const& picture, float dotsPerInc
     return TIFFWriteDirectory(tiff) != 0;
 }
 
-bool WriteTiff(std::string const& path, CPngPicture const& single, CPngPicture const& twice, std::string* error)
+bool WriteTiff(std::string const& path, CPngPicture const& single, CPngPicture const& twice,
+               std::string* error)
 {
     TIFF* tiff = TIFFOpen(path.c_str(), "w");
     if (tiff == nullptr)
@@ -82,8 +83,10 @@ int RunTiffutil(std::vector<std::string> const& argv)
     if (!ReadPngPicture(arguments.operands[0], &single, &error) ||
         !ReadPngPicture(arguments.operands[1], &twice, &error))
         return ReportTiffutilFailure(error);
-    if (uint64_t(twice.width) != 2 * uint64_t(single.width) || uint64_t(twice.height) != 2 * uint64_t(single.height))
-        return ReportTiffutilFailure(arguments.operands[1] + " is not twice the size of " + arguments.operands[0]);
+    if (uint64_t(twice.width) != 2 * uint64_t(single.width) ||
+        uint64_t(twice.height) != 2 * uint64_t(single.height))
+        return ReportTiffutilFailure(arguments.operands[1] + " is not twice the size of " +
+                                     arguments.operands[0]);
     if (!WriteTiff(arguments.Value("-out"), single, twice, &error))
         return ReportTiffutilFailure(error);
     return 0;

@@ -1,6 +1,7 @@
 // xattr -s -x -w com.apple.FinderInfo HEX PATH: sets the Finder info of an item on an attached
 // volume. The volume writer keeps its Finder flags word (bytes 8-9 of the 32) for the item's catalog
 // record; type, creator and dates are the writer's own, so the value's other bytes are not kept.
+#include "bytes/HexDigits.h"
 #include "platform/AttachedVolumes.h"
 #include "platform/StandInVerbs.h"
 #include "platform/ToolArguments.h"
@@ -29,9 +30,7 @@ bool DecodeHex(std::string const& text, std::vector<uint8_t>* bytes)
     {
         if (c == ' ')
             continue;
-        int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                                                   : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                                                          : -1;
+        int digit = GetHexDigitValue(c);
         if (digit < 0)
             return false;
         if (high < 0)
@@ -73,7 +72,8 @@ int RunXattr(std::vector<std::string> const& argv)
     std::string const& name = arguments.operands[0];
     std::string const& path = arguments.operands[2];
     if (name != kFinderInfoName)
-        return ReportXattrFailure("[Errno 1] only " + std::string(kFinderInfoName) + " can be set here: " + name);
+        return ReportXattrFailure("[Errno 1] only " + std::string(kFinderInfoName) +
+                                  " can be set here: " + name);
     std::vector<uint8_t> value;
     if (!DecodeHex(arguments.operands[1], &value) || value.size() != kFinderInfoSize)
         return ReportXattrFailure("the value of " + name + " must be " + std::to_string(kFinderInfoSize) +

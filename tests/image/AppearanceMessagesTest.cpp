@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <png.h>
 
 namespace
 {
@@ -24,17 +23,6 @@ CRun RunView(std::string const& attributes, CDesktopDatabase* database, std::str
     testing::internal::CaptureStderr();
     bool result = ProcessView(snippet.Root(), ".", database, container.c_str(), EFinderRecordSet::Both);
     return {result, testing::internal::GetCapturedStderr()};
-}
-
-void WritePng(std::string const& path, unsigned int width, unsigned int height)
-{
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    image.format = PNG_FORMAT_GRAY;
-    image.width = width;
-    image.height = height;
-    std::vector<unsigned char> pixels(size_t(width) * height);
-    ASSERT_TRUE(png_image_write_to_file(&image, path.c_str(), 0, pixels.data(), 0, nullptr)) << image.message;
 }
 
 bool Holds(std::vector<unsigned char> const& bytes, std::string const& text)
@@ -66,14 +54,16 @@ TEST(AppearanceMessages, VolumeIconThatIsNoIconFamilyIsCopiedWithAWarning)
     EXPECT_TRUE(ProcessImage(snippet.Root(), "/out/Disk.dmg", "Vol", "", 20));
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "Warning: The volume icon '" + work.path + "/icon.png' is not an .icns file; the Finder will not "
-                                                         "show it.\n");
+              "Warning: The volume icon '" + work.path +
+                  "/icon.png' is not an .icns file; the Finder will not "
+                  "show it.\n");
     auto copy = std::find_if(runner.commands.begin(), runner.commands.end(),
                              [](std::string const& text) { return text.rfind("cp ", 0) == 0; });
     ASSERT_NE(copy, runner.commands.end());
     EXPECT_NE(copy->find("/.VolumeIcon.icns\""), std::string::npos) << *copy;
     ASSERT_NE(copy + 1, runner.commands.end());
-    EXPECT_EQ((copy + 1)->rfind("xattr -s -x -w com.apple.FinderInfo 00000000000000000400", 0), 0u) << copy[1];
+    EXPECT_EQ((copy + 1)->rfind("xattr -s -x -w com.apple.FinderInfo 00000000000000000400", 0), 0u)
+        << copy[1];
 }
 
 TEST(AppearanceMessages, MalformedColourIsRefusedBeforeAnyRecord)
@@ -81,7 +71,8 @@ TEST(AppearanceMessages, MalformedColourIsRefusedBeforeAnyRecord)
     for (char const* colour : {"#12345", "#1234567", "123456", "#12345G", "red", ""})
     {
         CDesktopDatabase database;
-        CRun run = RunView(std::string("type='icon' x='5' background_color='") + colour + "'", &database, "/nowhere");
+        CRun run = RunView(std::string("type='icon' x='5' background_color='") + colour + "'", &database,
+                           "/nowhere");
         EXPECT_FALSE(run.result) << colour;
         EXPECT_EQ(run.errors, std::string("Error: 'view' tag attribute 'background_color' value '") + colour +
                                   "' is not a colour of the form #RRGGBB.\n");
@@ -102,15 +93,16 @@ TEST(AppearanceMessages, PictureWinsOverColourAndMismatchedDoubleIsNotUsed)
 
     CDesktopDatabase database;
     testing::internal::CaptureStdout();
-    CRun run = RunView("type='icon' background='back.png' background_color='#000000'", &database,
-                       volume.mountPoint);
+    CRun run =
+        RunView("type='icon' background='back.png' background_color='#000000'", &database, volume.mountPoint);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), ""); // no TIFF is made
     EXPECT_TRUE(run.result) << run.errors;
     EXPECT_EQ(run.errors,
               "Warning: The view has both a background picture and a background colour; the colour '#000000' "
               "is not used.\n"
-              "Warning: The picture '" + volume.mountPoint + "/back@2x.png' (81x60) is not twice the size of '" +
-                  volume.mountPoint + "/back.png' (40x30); it is not used.\n");
+              "Warning: The picture '" +
+                  volume.mountPoint + "/back@2x.png' (81x60) is not twice the size of '" + volume.mountPoint +
+                  "/back.png' (40x30); it is not used.\n");
     EXPECT_FALSE(std::filesystem::exists(volume.mountPoint + "/back.tiff"));
     EXPECT_EQ(BlobOf(database, ".", MakeFourCharCode("BKGD")).size(), 12u);
     EXPECT_TRUE(Holds(BlobOf(database, ".", MakeFourCharCode("BKGD")), "PctB"));
@@ -124,9 +116,10 @@ TEST(AppearanceMessages, FinderFlagsThatCannotBeSetFailTheItem)
     CConfigSnippet snippet("<file source='a' name='A.app' hide_extension='true'/>");
     testing::internal::CaptureStderr();
     EXPECT_FALSE(ProcessFile(snippet.Root(), "/vol"));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error: Unable to set the Finder flags of '/vol/A.app'.\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Error: Unable to set the Finder flags of '/vol/A.app'.\n");
     ASSERT_EQ(runner.commands.size(), 2u);
-    EXPECT_EQ(runner.commands[1],
-              "xattr -s -x -w com.apple.FinderInfo 0000000000000000001000000000000000000000000000000000000000000000 "
-              "\"/vol/A.app\"");
+    EXPECT_EQ(runner.commands[1], "xattr -s -x -w com.apple.FinderInfo "
+                                  "0000000000000000001000000000000000000000000000000000000000000000 "
+                                  "\"/vol/A.app\"");
 }

@@ -8,10 +8,14 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <png.h>
+#include <sstream>
 #include <string>
+#include <sys/wait.h>
 #include <vector>
 
 // A parsed snippet; Root() is its top element, whose children the code under test walks.
@@ -195,3 +199,30 @@ public:
     std::string mountPoint;
     bool attached = false;
 };
+
+inline std::string ReadWholeFile(std::string const& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Runs a command through the shell; its exit status, or -1 when it didn't exit normally.
+inline int RunShell(std::string const& command)
+{
+    int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// An opaque RGB picture, every sample 0x80.
+inline void WritePng(std::string const& path, unsigned int width, unsigned int height)
+{
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.format = PNG_FORMAT_RGB;
+    image.width = width;
+    image.height = height;
+    std::vector<unsigned char> pixels(size_t(width) * height * 3, 0x80);
+    ASSERT_TRUE(png_image_write_to_file(&image, path.c_str(), 0, pixels.data(), 0, nullptr)) << image.message;
+}

@@ -11,39 +11,12 @@
 #include <algorithm>
 #include <fcntl.h>
 #include <fstream>
-#include <png.h>
 #include <sstream>
 #include <tiffio.h>
 #include <unistd.h>
 
 namespace
 {
-std::string ReadWholeFile(std::string const& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-int RunShell(std::string const& command)
-{
-    int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// An opaque RGB picture of one colour.
-void WritePng(std::string const& path, unsigned int width, unsigned int height)
-{
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    image.format = PNG_FORMAT_RGB;
-    image.width = width;
-    image.height = height;
-    std::vector<unsigned char> pixels(size_t(width) * height * 3, 0x80);
-    ASSERT_TRUE(png_image_write_to_file(&image, path.c_str(), 0, pixels.data(), 0, nullptr)) << image.message;
-}
-
 struct CTiffImage
 {
     uint32_t width = 0;
@@ -108,7 +81,8 @@ TEST(InstallerAppearance, IconFlagsColourAndRetinaBackgroundOnTheBuiltVolume)
     std::string image = work.path + "/Out.dmg";
     std::ofstream(work.path + "/config.xml")
         << "<?xml version='1.0'?>\n<kilnpack version='0.1'>\n"
-        << "<image file='" << image << "' name='Looks' template_size='16' finder_records='both' "
+        << "<image file='" << image
+        << "' name='Looks' template_size='16' finder_records='both' "
            "icon='Disk.icns'>\n"
         << "  <folder name='.background' hidden='yes'>\n"
         << "    <file source='back.png' name='back.png'/>\n"
@@ -134,7 +108,8 @@ TEST(InstallerAppearance, IconFlagsColourAndRetinaBackgroundOnTheBuiltVolume)
     ExpectDmgVolumeSound(image);
 
     std::string raw = work.path + "/disk.raw";
-    ASSERT_EQ(RunShell("dmg2img -i " + QuoteArgument(image) + " -o " + QuoteArgument(raw) + " > /dev/null"), 0);
+    ASSERT_EQ(RunShell("dmg2img -i " + QuoteArgument(image) + " -o " + QuoteArgument(raw) + " > /dev/null"),
+              0);
     EXPECT_EQ(FinderFlagsOf(raw, ""), 0x0400);
     EXPECT_EQ(FinderFlagsOf(raw, ".background"), 0x4000);
     EXPECT_EQ(FinderFlagsOf(raw, "App.app"), 0x0010);
@@ -143,8 +118,9 @@ TEST(InstallerAppearance, IconFlagsColourAndRetinaBackgroundOnTheBuiltVolume)
     EXPECT_EQ(FinderFlagsOf(raw, ".background/back.tiff"), 0);
 
     std::string extracted = work.path + "/x";
-    ASSERT_EQ(RunShell("7zz x -snl -y -o" + QuoteArgument(extracted) + " " + QuoteArgument(image) + " > /dev/null"),
-              0);
+    ASSERT_EQ(
+        RunShell("7zz x -snl -y -o" + QuoteArgument(extracted) + " " + QuoteArgument(image) + " > /dev/null"),
+        0);
     std::string root = extracted + "/Looks";
     EXPECT_EQ(ReadWholeFile(root + "/.VolumeIcon.icns"), icon);
     std::vector<CTiffImage> tiff = ReadTiff(root + "/.background/back.tiff");
@@ -158,7 +134,8 @@ TEST(InstallerAppearance, IconFlagsColourAndRetinaBackgroundOnTheBuiltVolume)
     database.ReadFromDisk((root + "/.DS_Store").c_str());
     // Both background records name the TIFF, not the pictures it was made from.
     EXPECT_TRUE(Holds(BlobOf(database, ".", MakeFourCharCode("pict")), "back.tiff"));
-    std::map<std::string, CPlistEntry> rootView = ReadPlistWithTool(BlobOf(database, ".", MakeFourCharCode("icvp")));
+    std::map<std::string, CPlistEntry> rootView =
+        ReadPlistWithTool(BlobOf(database, ".", MakeFourCharCode("icvp")));
     EXPECT_EQ(rootView["backgroundType"], Integer(2));
     // The colour: 0xFF8000 as 16-bit components, and as fractions in the property list.
     EXPECT_EQ(BlobOf(database, "Coloured", MakeFourCharCode("BKGD")),
