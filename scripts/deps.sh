@@ -6,6 +6,7 @@ apt-get update
 apt-get install -y --no-install-recommends \
     g++ clang libclang-rt-dev cmake ninja-build pkg-config \
     libxml2-dev libdeflate-dev libplist-dev libplist-utils libicu-dev \
+    libpng-dev libtiff-dev \
     libgtest-dev libgmock-dev \
     7zip dmg2img libfshfs-utils gdisk pigz time \
     libbsd-dev uuid-dev libssl-dev make

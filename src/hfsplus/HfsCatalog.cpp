@@ -40,6 +40,11 @@ void PutDatesAndOwner(uint8_t* p, CHfsItem const& item)
     PutBe32(p + 32, kHfsUnknownOwner);
     PutBe32(p + 36, kHfsUnknownGroup);
     PutBe16(p + 42, item.mode);
+    // Finder info (TN1150), the same places in file and folder records:
+    //   48  16  FileInfo (fileType, fileCreator, finderFlags at +8, location) or FolderInfo
+    //           (windowBounds, finderFlags at +8, location)
+    //   64  16  ExtendedFileInfo / ExtendedFolderInfo ("Date Added" in the reserved word at +4)
+    PutBe16(p + kHfsFinderFlagsOffset, item.finderFlags);
     // The Finder's "Date Added", kept in the extended Finder info as Unix time.
     PutBe32(p + 68, uint32_t(std::max<int64_t>(0, int64_t(item.date) - kHfsEpochOffset)));
 }

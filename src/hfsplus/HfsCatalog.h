@@ -21,6 +21,9 @@ constexpr uint16_t kHfsFileRecord = 2;
 constexpr uint16_t kHfsFolderThreadRecord = 3;
 constexpr uint16_t kHfsFileThreadRecord = 4;
 
+// Where a file or folder record (after its key) keeps the Finder flags word of its Finder info.
+constexpr size_t kHfsFinderFlagsOffset = 56;
+
 // Serialized catalog key: key length, parent ID, name length and name.
 std::vector<uint8_t> MakeHfsCatalogKey(uint32_t parentId, std::u16string const& name);
 

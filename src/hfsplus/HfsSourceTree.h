@@ -27,6 +27,8 @@ struct CHfsItem
     std::string linkTarget;
     uint32_t startBlock = 0; // first allocation block of the data fork
     uint32_t blockCount = 0;
+
+    uint16_t finderFlags = 0; // the finderFlags word of the Finder info
 };
 
 // Converts Unix time to HFS+ time (seconds since 1904-01-01), clamped to what 32 bits hold.

@@ -24,6 +24,8 @@ struct CHfsVolumeSettings
     // stops the write with the reason "interrupted".
     using CProgress = std::function<bool(uint64_t done, uint64_t total)>;
     CProgress progress;
+    // The Finder flags word of items, by the same paths ("" is the root folder).
+    std::map<std::string, uint16_t> finderFlags;
 };
 
 struct CHfsVolumeInfo
@@ -52,6 +54,8 @@ uint64_t GetMinimumHfsVolumeSize();
 // modification time (GMT); the header's creation date is settings.createDate as given (local time, the
 // current local time when 0). The 64-bit volume identifier (finder info words 6 and 7) is derived
 // from name, creation date and size, so writing the same volume again keeps it.
+// Items named in settings.finderFlags carry that word in their catalog record's Finder info (a path
+// that is gone is passed over).
 // Items named in settings.fixedIds get those IDs (a path that is gone keeps its ID reserved); the others
 // get fresh IDs from 16 up; nextCatalogID is above all of them.
 bool WriteHfsVolume(int fd, uint64_t offset, CHfsVolumeSettings const& settings,
@@ -65,3 +69,8 @@ bool ReadHfsVolumeInfo(int fd, uint64_t offset, CHfsVolumeInfo* info, std::strin
 // (start, length) pairs in ascending order.
 bool ReadHfsFreeRanges(int fd, uint64_t offset, std::vector<std::pair<uint64_t, uint64_t>>* ranges,
                        std::string* error);
+
+// The Finder flags word of the item at `relativePath` ("" for the root folder), read from its catalog
+// record.
+bool ReadHfsFinderFlags(int fd, uint64_t offset, std::string const& relativePath, uint16_t* flags,
+                        std::string* error);

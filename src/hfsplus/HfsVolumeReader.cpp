@@ -72,9 +72,20 @@ bool ReadForkBytes(int fd, uint64_t offset, uint32_t blockSize, CHfsForkData con
     return true;
 }
 
-// The root folder's thread record, keyed by the root's ID and an empty name, holds the volume name.
-bool ReadRootName(int fd, uint64_t offset, CHfsVolumeHeader const& header, std::string* name,
-                  std::string* error)
+// One leaf record of the catalog: its key's parent ID and name, and the record's data after the key.
+struct CCatalogLeafRecord
+{
+    uint32_t parentId = 0;
+    std::u16string name;
+    uint8_t const* data = nullptr;
+    size_t size = 0;
+};
+
+// Calls `visit` for the catalog's leaf records in key order until it returns true; false when none
+// did (with `error` set) or the catalog can't be read.
+template <typename TVisit>
+bool FindCatalogRecord(int fd, uint64_t offset, CHfsVolumeHeader const& header, TVisit visit,
+                       std::string* error)
 {
     uint8_t head[512];
     if (!ReadForkBytes(fd, offset, header.blockSize, header.catalogFile, 0, head, sizeof head, error))
@@ -100,24 +111,45 @@ bool ReadRootName(int fd, uint64_t offset, CHfsVolumeHeader const& header, std::
             if (size_t(at) + 8 > nodeSize)
                 break;
             uint16_t const keyLength = GetBe16(&bytes[at]);
-            uint32_t const parentId = GetBe32(&bytes[at + 2]);
-            if (parentId > kHfsRootFolderId)
-                break;
+            size_t const nameLength = GetBe16(&bytes[at + 6]);
             size_t const data = size_t(at) + 2 + keyLength;
-            if (parentId != kHfsRootFolderId || GetBe16(&bytes[at + 6]) != 0 || data + 10 > nodeSize ||
-                GetBe16(&bytes[data]) != kHfsFolderThreadRecord)
-                continue;
-            size_t const length = GetBe16(&bytes[data + 8]);
-            if (data + 10 + 2 * length > nodeSize)
+            if (size_t(at) + 8 + 2 * nameLength > nodeSize || data + 2 > nodeSize)
                 break;
-            std::u16string hfsName;
-            for (size_t c = 0; c < length; ++c)
-                hfsName.push_back(char16_t(GetBe16(&bytes[data + 10 + 2 * c])));
-            *name = ConvertHfsNameToUtf8(hfsName);
-            return true;
+            CCatalogLeafRecord record;
+            record.parentId = GetBe32(&bytes[at + 2]);
+            for (size_t c = 0; c < nameLength; ++c)
+                record.name.push_back(char16_t(GetBe16(&bytes[at + 8 + 2 * c])));
+            record.data = &bytes[data];
+            record.size = nodeSize - data;
+            if (visit(record))
+                return true;
         }
         node = GetBe32(bytes.data()); // next leaf
     }
+    *error = "not found in the HFS+ catalog";
+    return false;
+}
+
+// The root folder's thread record, keyed by the root's ID and an empty name, holds the volume name.
+bool ReadRootName(int fd, uint64_t offset, CHfsVolumeHeader const& header, std::string* name,
+                  std::string* error)
+{
+    auto const isRootThread = [name](CCatalogLeafRecord const& record)
+    {
+        if (record.parentId != kHfsRootFolderId || !record.name.empty() || record.size < 10 ||
+            GetBe16(record.data) != kHfsFolderThreadRecord)
+            return false;
+        size_t const length = GetBe16(record.data + 8);
+        if (10 + 2 * length > record.size)
+            return false;
+        std::u16string hfsName;
+        for (size_t c = 0; c < length; ++c)
+            hfsName.push_back(char16_t(GetBe16(record.data + 10 + 2 * c)));
+        *name = ConvertHfsNameToUtf8(hfsName);
+        return true;
+    };
+    if (FindCatalogRecord(fd, offset, header, isRootThread, error))
+        return true;
     *error = "the HFS+ catalog has no root folder";
     return false;
 }
@@ -154,4 +186,47 @@ bool ReadHfsFreeRanges(int fd, uint64_t offset, std::vector<std::pair<uint64_t, 
         ranges->push_back(
             {uint64_t(run.startBlock) * header.blockSize, uint64_t(run.blockCount) * header.blockSize});
     return true;
+}
+
+bool ReadHfsFinderFlags(int fd, uint64_t offset, std::string const& relativePath, uint16_t* flags,
+                        std::string* error)
+{
+    CHfsVolumeHeader header;
+    std::string rootName;
+    if (!ReadVolumeHeader(fd, offset, &header, error) || !ReadRootName(fd, offset, header, &rootName, error))
+        return false;
+    // Walks down from the root's record (keyed by its parent 1 and the volume name), one name a step.
+    uint32_t parentId = kHfsRootParentId;
+    std::string remaining = relativePath;
+    std::u16string name;
+    if (!ConvertNameToHfs(rootName, &name, error))
+        return false;
+    while (true)
+    {
+        uint32_t id = 0;
+        auto const matches = [&](CCatalogLeafRecord const& record)
+        {
+            if (record.parentId != parentId || record.name != name || record.size < kHfsFinderFlagsOffset + 2)
+                return false;
+            uint16_t const type = GetBe16(record.data);
+            if (type != kHfsFolderRecord && type != kHfsFileRecord)
+                return false;
+            id = GetBe32(record.data + 8);
+            *flags = GetBe16(record.data + kHfsFinderFlagsOffset);
+            return true;
+        };
+        if (!FindCatalogRecord(fd, offset, header, matches, error))
+        {
+            *error = relativePath + ": " + *error;
+            return false;
+        }
+        if (remaining.empty())
+            return true;
+        size_t const slash = remaining.find('/');
+        std::string const part = remaining.substr(0, slash);
+        remaining = slash == std::string::npos ? std::string() : remaining.substr(slash + 1);
+        if (!ConvertNameToHfs(part, &name, error))
+            return false;
+        parentId = id;
+    }
 }

@@ -233,6 +233,12 @@ bool WriteHfsVolume(int fd, uint64_t offset, CHfsVolumeSettings const& settings,
     if (settings.fixedDate != 0)
         for (CHfsItem& item : items)
             item.date = settings.fixedDate;
+    for (CHfsItem& item : items)
+    {
+        auto flags = settings.finderFlags.find(item.path);
+        if (flags != settings.finderFlags.end())
+            item.finderFlags = flags->second;
+    }
 
     // The catalog's size doesn't depend on where the data goes, so it is packed once to learn its
     // size, and again once every fork has its place.

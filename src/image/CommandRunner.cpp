@@ -60,12 +60,19 @@ int RunInShell(std::string const& commandText)
     return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
 }
 
+#ifndef __APPLE__
+bool IsStandInTool(std::string const& word)
+{
+    return word == "hdiutil" || word == "bless" || word == "xattr" || word == "tiffutil";
+}
+#endif
+
 int RunForReal(std::string const& commandText)
 {
 #ifndef __APPLE__
     // There are no disk-image tools here; our own stand-ins do their work in process.
     std::vector<std::string> words = SplitCommandWords(commandText);
-    if (!words.empty() && (words[0] == "hdiutil" || words[0] == "bless"))
+    if (!words.empty() && IsStandInTool(words[0]))
     {
         // A stand-in that gives up with a thrown text fails like a tool that exits non-zero, so
         // the pipeline still detaches and cleans up.

@@ -8,8 +8,8 @@
 using CCommandHandler = std::function<int(std::string const& commandText)>;
 
 // Writes "Running Command: <text>" on the standard output, runs the text, and gives true exactly
-// when it returned 0. On macOS the text goes to the system shell; elsewhere hdiutil and bless
-// commands go to the in-process stand-ins and everything else to the system shell.
+// when it returned 0. On macOS the text goes to the system shell; elsewhere hdiutil, bless, xattr
+// and tiffutil commands go to the in-process stand-ins and everything else to the system shell.
 bool RunCommand(std::string const& commandText);
 
 // Replaces what runs the commands (for tests); an empty handler restores the real one.

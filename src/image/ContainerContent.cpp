@@ -3,6 +3,7 @@
 #include "config/XmlAccess.h"
 #include "image/CommandRunner.h"
 #include "image/FolderNames.h"
+#include "image/FinderFlags.h"
 #include "image/PathRules.h"
 #include "image/ViewSettings.h"
 #include "platform/Interruption.h"
@@ -142,8 +143,9 @@ bool ProcessFolder(CXmlTree* folderTree, char const* containerPath, CDesktopData
         std::fprintf(stderr, "Error: Unable to create folder '%s'.\n", folderPath.c_str());
         return false;
     }
-    return ProcessContainer(folderTree, folderPath.c_str(), MakeRecordName(name).c_str(), parentDatabase,
-                            recordSet);
+    bool flagged = ProcessItemFinderFlags(NodeOf(folderTree), folderPath);
+    return ProcessContainer(folderTree, folderPath.c_str(), MakeRecordName(name).c_str(), parentDatabase, recordSet) &&
+           flagged;
 }
 
 bool ProcessFile(CXmlTree* fileTree, char const* containerPath)
@@ -162,13 +164,15 @@ bool ProcessFile(CXmlTree* fileTree, char const* containerPath)
     GetNodeAttribute(node, "required", &required);
 
     std::string destination = std::string(containerPath) + "/" + name;
-    if (!RunCommand("cp -r " + QuotePathArgument(source) + " " + QuotePathArgument(destination)) && required)
+    if (!RunCommand("cp -r " + QuotePathArgument(source) + " " + QuotePathArgument(destination)))
     {
+        if (!required)
+            return true;
         std::fprintf(stderr, "Error: Error copying file '%s' to '%s/%s'.\n", source.c_str(), containerPath,
                      name.c_str());
         return false;
     }
-    return true;
+    return ProcessItemFinderFlags(node, destination);
 }
 
 bool ProcessLink(CXmlTree* linkTree, char const* containerPath)
@@ -194,5 +198,5 @@ bool ProcessLink(CXmlTree* linkTree, char const* containerPath)
                      containerPath, name.c_str());
         return false;
     }
-    return true;
+    return ProcessItemFinderFlags(node, linkPath);
 }

@@ -8,6 +8,7 @@
 #include "image/MountPoint.h"
 #include "image/PathRules.h"
 #include "platform/Interruption.h"
+#include "image/VolumeIcon.h"
 
 #include <cstdio>
 #include <string>
@@ -31,7 +32,8 @@ bool FillVolume(CXmlTree* imageTree, std::string const& mountPoint, EFinderRecor
 
 // Attach, fill, bless, detach and convert; the caller removes the sparse image afterwards.
 bool BuildFromSparseImage(CXmlTree* imageTree, std::string const& file, std::string const& sparseImage,
-                          char const* volumeName, std::string const& openFolder, EFinderRecordSet recordSet,
+                          char const* volumeName, std::string const& openFolder, std::string const& icon,
+                          EFinderRecordSet recordSet,
                           CBuildLock* lock)
 {
     std::string mountPoint;
@@ -53,6 +55,8 @@ bool BuildFromSparseImage(CXmlTree* imageTree, std::string const& file, std::str
     }
 
     ok = FillVolume(imageTree, mountPoint, recordSet);
+    if (!icon.empty() && !ProcessVolumeIcon(icon, mountPoint))
+        ok = false;
     if (ok && !openFolder.empty() &&
         !RunCommand("bless --openfolder " + QuoteArgument(mountPoint + "/" + openFolder)))
     {
@@ -115,6 +119,11 @@ bool ProcessImage(CXmlTree* imageTree, char const* file, char const* volumeName,
         return false;
     }
 
+    // The volume icon is looked for first: a missing icon is a mistake to mend before building.
+    std::string icon;
+    if (GetNodeAttribute(GetTreeNode(imageTree), "icon", &icon) && !CheckVolumeIcon(icon))
+        return false;
+
     // A path that begins with "-" must reach every command as a path, never as an option.
     std::string fileText = file[0] == '-' ? std::string("./") + file : std::string(file);
     if (!CheckOutputPath(fileText))
@@ -135,7 +144,7 @@ bool ProcessImage(CXmlTree* imageTree, char const* file, char const* volumeName,
     }
 
     bool ok =
-        BuildFromSparseImage(imageTree, fileText, sparseImage, volumeName, openFolderText, recordSet, &lock);
+        BuildFromSparseImage(imageTree, fileText, sparseImage, volumeName, openFolderText, icon, recordSet, &lock);
 
     if (!RunCommand("rm " + QuoteArgument(sparseImage)))
     {

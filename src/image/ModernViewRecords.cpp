@@ -159,6 +159,13 @@ std::vector<unsigned char> BuildIconViewSettings(CViewAttributes const& view,
             static_cast<plist_t>(dict.get()), "backgroundImageAlias",
             plist_new_data(reinterpret_cast<char const*>(backgroundAlias->data()), backgroundAlias->size()));
     }
+    else if (view.backgroundColor)
+    {
+        SetInteger(dict, "backgroundType", 1);
+        SetReal(dict, "backgroundColorRed", view.backgroundColor->red / 255.0);
+        SetReal(dict, "backgroundColorGreen", view.backgroundColor->green / 255.0);
+        SetReal(dict, "backgroundColorBlue", view.backgroundColor->blue / 255.0);
+    }
     return ToBinary(dict);
 }
 

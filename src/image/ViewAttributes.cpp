@@ -1,5 +1,6 @@
 #include "image/ViewAttributes.h"
 
+#include "bytes/HexDigits.h"
 #include "config/XmlAccess.h"
 
 #include <strings.h>
@@ -43,6 +44,27 @@ bool HasWindowAttributes(CViewAttributes const& view)
 bool HasIconViewAttributes(CViewAttributes const& view)
 {
     return view.grid || view.iconSize || view.textPosition;
+}
+
+bool ParseBackgroundColor(std::string const& text, CBackgroundColor* color)
+{
+    if (text.size() != 7 || text[0] != '#')
+        return false;
+    unsigned char components[3];
+    for (size_t i = 0; i < 3; ++i)
+    {
+        int value = 0;
+        for (char c : text.substr(1 + 2 * i, 2))
+        {
+            int digit = GetHexDigitValue(c);
+            if (digit < 0)
+                return false;
+            value = value * 16 + digit;
+        }
+        components[i] = static_cast<unsigned char>(value);
+    }
+    *color = {components[0], components[1], components[2]};
+    return true;
 }
 
 bool HasLabelOnRight(CViewAttributes const& view)

@@ -3,6 +3,7 @@
 #include "config/XmlAccess.h"
 #include "image/ModernViewRecords.h"
 #include "image/PathRules.h"
+#include "image/RetinaBackground.h"
 #include "image/ViewAttributes.h"
 #include "platform/AliasManager.h"
 
@@ -140,6 +141,20 @@ void SetBackgroundRecords(std::vector<unsigned char> const& aliasBytes, char con
     PutInt32(descriptor + 8, 0xB4);
     database->SetBlob(viewName, MakeFourCharCode("BKGD"), sizeof(descriptor), descriptor);
 }
+
+// The colour form of the background descriptor "BKGD":
+//   0  4  "ClrB"
+//   4  6  red, green, blue: 16-bit each, the 8-bit component repeated (0xAB -> 0xABAB)
+//  10  2  0
+void SetColorBackgroundRecord(CBackgroundColor const& color, char const* viewName, CDesktopDatabase* database)
+{
+    unsigned char descriptor[12] = {};
+    PutCode(descriptor + 0, "ClrB");
+    PutInt16(descriptor + 4, color.red * 0x101u);
+    PutInt16(descriptor + 6, color.green * 0x101u);
+    PutInt16(descriptor + 8, color.blue * 0x101u);
+    database->SetBlob(viewName, MakeFourCharCode("BKGD"), sizeof(descriptor), descriptor);
+}
 } // namespace
 
 bool ProcessView(CXmlTree* viewTree, char const* viewName, CDesktopDatabase* viewDatabase,
@@ -168,21 +183,43 @@ bool ProcessView(CXmlTree* viewTree, char const* viewName, CDesktopDatabase* vie
                      background.c_str());
         return false;
     }
+    std::string colorText;
+    CBackgroundColor color;
+    bool hasColor = GetNodeAttribute(node, "background_color", &colorText);
+    if (hasColor && !ParseBackgroundColor(colorText, &color))
+    {
+        std::fprintf(stderr,
+                     "Error: 'view' tag attribute 'background_color' value '%s' is not a colour of the form "
+                     "#RRGGBB.\n",
+                     colorText.c_str());
+        return false;
+    }
+    if (hasColor && hasBackground)
+        std::fprintf(stderr,
+                     "Warning: The view has both a background picture and a background colour; the colour "
+                     "'%s' is not used.\n",
+                     colorText.c_str());
 
     CViewAttributes view = ReadViewAttributes(node);
+    if (hasColor && !hasBackground)
+        view.backgroundColor = color;
     bool legacy = WritesLegacyRecords(recordSet);
     if (legacy)
         SetLegacyViewRecords(view, viewName, viewDatabase);
+    if (legacy && view.backgroundColor)
+        SetColorBackgroundRecord(*view.backgroundColor, viewName, viewDatabase);
 
     // The settings records are set before the background is tried and stay when it fails; the
     // property list records are then written without the picture.
+    std::string picture;
+    bool pictureMade = !hasBackground || ChooseBackgroundPicture(background, containerPath, &picture);
     std::vector<unsigned char> aliasBytes;
-    bool hasAlias = hasBackground && MakeBackgroundAlias(background, containerPath, &aliasBytes);
+    bool hasAlias = hasBackground && MakeBackgroundAlias(picture, containerPath, &aliasBytes);
     if (hasAlias && legacy)
         SetBackgroundRecords(aliasBytes, viewName, viewDatabase);
     if (WritesModernRecords(recordSet))
         SetModernViewRecords(view, hasAlias ? &aliasBytes : nullptr, viewName, viewDatabase);
-    return !hasBackground || hasAlias;
+    return pictureMade && (!hasBackground || hasAlias);
 }
 
 bool ProcessItemView(CXmlTree* itemTree, CDesktopDatabase* database)

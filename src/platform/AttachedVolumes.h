@@ -19,6 +19,8 @@ struct CAttachedVolume
     std::map<std::string, uint32_t> promisedIds;
     uint32_t nextCatalogId = 16; // the first ID HFS+ gives to user items
     uint32_t openFolderId = 0;
+    // Finder flags words set with xattr, by the same relative paths.
+    std::map<std::string, uint16_t> finderFlags;
 };
 
 // The root folder's catalog node ID on every HFS+ volume.

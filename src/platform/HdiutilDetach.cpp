@@ -27,6 +27,7 @@ CHfsVolumeSettings MakeVolumeSettings(CAttachedVolume const& volume)
     settings.openFolderId = volume.openFolderId;
     settings.fixedIds = volume.promisedIds;
     settings.fixedDate = GetReproducibleMacTime();
+    settings.finderFlags = volume.finderFlags;
     return settings;
 }
 
@@ -61,6 +62,7 @@ bool WriteVolume(CAttachedVolume const& volume, std::string* error)
         empty.openFolderId = 0;
         empty.fixedIds.clear();
         empty.progress = nullptr;
+        empty.finderFlags.clear();
         std::string ignored;
         WriteHfsVolume(fd, volume.partitionOffset, empty, std::string(), &ignored);
     }

@@ -14,6 +14,10 @@ int RunStandInTool(std::vector<std::string> const& argv)
 {
     if (!argv.empty() && argv[0] == "bless")
         return RunBless(argv);
+    if (!argv.empty() && argv[0] == "xattr")
+        return RunXattr(argv);
+    if (!argv.empty() && argv[0] == "tiffutil")
+        return RunTiffutil(argv);
     if (argv.empty() || argv[0] != "hdiutil")
     {
         std::fprintf(stderr, "%s: not a tool this program stands in for\n",

@@ -4,6 +4,6 @@
 #include <string>
 #include <vector>
 
-// Runs argv[0] ("hdiutil" or "bless") with its arguments; returns the exit status a real tool
-// would give. Progress goes to the standard output, complaints to the standard error.
+// Runs argv[0] ("hdiutil", "bless", "xattr" or "tiffutil") with its arguments; returns the exit status a real
+// tool would give. Progress goes to the standard output, complaints to the standard error.
 int RunStandInTool(std::vector<std::string> const& argv);

@@ -10,6 +10,8 @@ int RunHdiutilAttach(std::vector<std::string> const& argv);
 int RunHdiutilDetach(std::vector<std::string> const& argv);
 int RunHdiutilConvert(std::vector<std::string> const& argv);
 int RunBless(std::vector<std::string> const& argv);
+int RunXattr(std::vector<std::string> const& argv);
+int RunTiffutil(std::vector<std::string> const& argv);
 
 // Writes "hdiutil: <verb> failed - <reason>" on the standard error, as hdiutil reports a failed
 // verb, and gives the exit status for it.

@@ -12,6 +12,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <png.h>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -212,4 +213,16 @@ inline int RunShell(std::string const& command)
 {
     int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// An opaque RGB picture, every sample 0x80.
+inline void WritePng(std::string const& path, unsigned int width, unsigned int height)
+{
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.format = PNG_FORMAT_RGB;
+    image.width = width;
+    image.height = height;
+    std::vector<unsigned char> pixels(size_t(width) * height * 3, 0x80);
+    ASSERT_TRUE(png_image_write_to_file(&image, path.c_str(), 0, pixels.data(), 0, nullptr)) << image.message;
 }

@@ -1,6 +1,7 @@
-// The stand-in hdiutil, bless and alias manager end to end, with the results read by independent
-// tools: sgdisk, fshfsinfo, 7-Zip and dmg2img.
+// The stand-in hdiutil, bless, xattr, tiffutil and alias manager end to end, with the results read by
+// independent tools: sgdisk, fshfsinfo, 7-Zip and dmg2img.
 #include "platform/StandInTools.h"
+#include "hfsplus/HfsVolume.h"
 #include "platform/AliasManager.h"
 #include "platform/MacTime.h"
 
@@ -398,4 +399,56 @@ TEST_F(StandInToolsTest, AliasManagerFindsOnlyWhatExistsOnAnAttachedVolume)
     CAliasHandle relative;
     EXPECT_NE(FSNewAlias(&outside, ref, &relative), 0);
     EXPECT_EQ(GetAliasSize(relative), 0u);
+}
+
+TEST_F(StandInToolsTest, XattrSetsFinderFlagsOfTheItemItselfAndRefusesTheRest)
+{
+    std::string const hidden(64, '0');
+    std::string const invisible = hidden.substr(0, 16) + "4000" + hidden.substr(20);
+    ASSERT_EQ(Create("10m").status, 0);
+    ASSERT_EQ(Attach().status, 0);
+    std::filesystem::create_directory(mount + "/Folder");
+    std::filesystem::create_directory_symlink("Folder", mount + "/Link");
+    CToolResult set =
+        RunTool({"xattr", "-s", "-x", "-w", "com.apple.FinderInfo", invisible, mount + "/Link"});
+    EXPECT_EQ(set.status, 0) << set.err;
+    // Another attribute, a value of the wrong length or in other characters, an item elsewhere.
+    for (std::vector<std::string> const& refused :
+         {std::vector<std::string>{"xattr", "-s", "-x", "-w", "com.apple.ResourceFork", invisible, mount},
+          {"xattr", "-s", "-x", "-w", "com.apple.FinderInfo", "00", mount},
+          {"xattr", "-s", "-x", "-w", "com.apple.FinderInfo", std::string(64, 'g'), mount},
+          {"xattr", "-s", "-x", "-w", "com.apple.FinderInfo", invisible, dir},
+          {"xattr", "-x", "-w", "com.apple.FinderInfo", invisible, mount}})
+    {
+        CToolResult result = RunTool(refused);
+        EXPECT_NE(result.status, 0) << refused[5] << " " << refused.back();
+        EXPECT_EQ(result.err.rfind("xattr: ", 0), 0u) << result.err;
+    }
+    ASSERT_EQ(RunTool({"hdiutil", "detach", mount}).status, 0);
+
+    int fd = open(image.c_str(), O_RDONLY);
+    uint16_t linkFlags = 0, folderFlags = 0, rootFlags = 0;
+    std::string error;
+    EXPECT_TRUE(ReadHfsFinderFlags(fd, 20480, "Link", &linkFlags, &error)) << error;
+    EXPECT_TRUE(ReadHfsFinderFlags(fd, 20480, "Folder", &folderFlags, &error)) << error;
+    EXPECT_TRUE(ReadHfsFinderFlags(fd, 20480, "", &rootFlags, &error)) << error;
+    EXPECT_FALSE(ReadHfsFinderFlags(fd, 20480, "Missing", &rootFlags, &error));
+    close(fd);
+    EXPECT_EQ(linkFlags, 0x4000);
+    EXPECT_EQ(folderFlags, 0);
+    EXPECT_EQ(rootFlags, 0);
+    ExpectDiskVolumeSound(image);
+}
+
+TEST_F(StandInToolsTest, TiffutilRefusesPicturesThatAreNotAPairAndWritesNothing)
+{
+    std::string const tiff = dir + "/out.tiff";
+    WriteWholeFile(dir + "/one.png", "not a picture");
+    CToolResult unreadable =
+        RunTool({"tiffutil", "-cathidpicheck", dir + "/one.png", dir + "/one.png", "-out", tiff});
+    EXPECT_NE(unreadable.status, 0);
+    EXPECT_EQ(unreadable.err.rfind("tiffutil: " + dir + "/one.png: ", 0), 0u) << unreadable.err;
+    EXPECT_NE(RunTool({"tiffutil", "-cathidpicheck", dir + "/one.png", "-out", tiff}).status, 0);
+    EXPECT_NE(RunTool({"tiffutil", "-cat", dir + "/one.png", dir + "/one.png", "-out", tiff}).status, 0);
+    EXPECT_FALSE(std::filesystem::exists(tiff));
 }

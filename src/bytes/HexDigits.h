@@ -1,0 +1,14 @@
+// Hexadecimal digits of configuration values and tool arguments.
+#pragma once
+
+// The value of one hexadecimal digit in either case, or -1 for any other character.
+inline int GetHexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}

@@ -1,0 +1,22 @@
+// The Finder flags of items on the volume: hidden extension, invisible, custom icon.
+#pragma once
+
+#include "config/XmlTree.h"
+
+#include <cstdint>
+#include <string>
+
+// Bits of the finderFlags word of FileInfo and FolderInfo (TN1150; the values of Finder.h, as
+// "Inside Macintosh: Macintosh Toolbox Essentials" documents the Finder interface):
+constexpr uint16_t kFinderHideExtension = 0x0010; // kIsHiddenExtension: the name shows without extension
+constexpr uint16_t kFinderHasCustomIcon = 0x0400; // kHasCustomIcon: a custom icon (.VolumeIcon.icns, Icon\r)
+constexpr uint16_t kFinderIsInvisible = 0x4000;   // kIsInvisible: not shown in Finder windows
+
+// Adds `flags` to the Finder info of the item at `path` (a symbolic link itself, not its target),
+// keeping what the Finder info held, with "xattr -s -x -w com.apple.FinderInfo". Prints an error
+// and returns false when the command fails.
+bool AddFinderFlags(std::string const& path, uint16_t flags);
+
+// Sets the flags an item element asks for with `hide_extension` and `hidden` on the item just made
+// at `itemPath`; true when there was nothing to do.
+bool ProcessItemFinderFlags(CXmlNode const* itemNode, std::string const& itemPath);

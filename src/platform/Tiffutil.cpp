@@ -1,0 +1,93 @@
+// tiffutil -cathidpicheck ONE TWO -out TIFF: joins a picture and its double-resolution twin into one
+// TIFF of two images, the first at 72 dpi and the second at 144 dpi, the form from which the Finder
+// picks the one that suits the screen. The second must be exactly twice the first's size.
+#include "platform/PngPicture.h"
+#include "platform/StandInVerbs.h"
+#include "platform/ToolArguments.h"
+
+#include <cstdio>
+#include <tiffio.h>
+#include <unistd.h>
+
+namespace
+{
+int ReportTiffutilFailure(std::string const& reason)
+{
+    std::fprintf(stderr, "tiffutil: %s\n", reason.c_str());
+    return 1;
+}
+
+// One directory (image) of the TIFF: 8-bit RGB(A) samples in strips, LZW compressed with the
+// horizontal predictor (both read by every TIFF reader).
+bool WriteTiffDirectory(TIFF* tiff, CPngPicture const& picture, float dotsPerInch)
+{
+    uint16_t const samples = picture.hasAlpha ? 4 : 3;
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, picture.width);
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, picture.height);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, samples);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    if (picture.hasAlpha)
+    {
+        uint16_t const extra[] = {EXTRASAMPLE_UNASSALPHA}; // PNG alpha is not premultiplied
+        TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, extra);
+    }
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+    // Differences from the pixel to the left compress flat backgrounds far better.
+    TIFFSetField(tiff, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+    TIFFSetField(tiff, TIFFTAG_XRESOLUTION, dotsPerInch);
+    TIFFSetField(tiff, TIFFTAG_YRESOLUTION, dotsPerInch);
+    TIFFSetField(tiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tiff, 0));
+    size_t const rowBytes = size_t(picture.width) * samples;
+    for (uint32_t row = 0; row < picture.height; ++row)
+    {
+        auto* bytes = const_cast<uint8_t*>(picture.pixels.data() + row * rowBytes);
+        if (TIFFWriteScanline(tiff, bytes, row, 0) < 0)
+            return false;
+    }
+    return TIFFWriteDirectory(tiff) != 0;
+}
+
+bool WriteTiff(std::string const& path, CPngPicture const& single, CPngPicture const& twice,
+               std::string* error)
+{
+    TIFF* tiff = TIFFOpen(path.c_str(), "w");
+    if (tiff == nullptr)
+    {
+        *error = "can't write " + path;
+        return false;
+    }
+    bool written = WriteTiffDirectory(tiff, single, 72.0f) && WriteTiffDirectory(tiff, twice, 144.0f);
+    TIFFClose(tiff);
+    if (!written)
+    {
+        unlink(path.c_str());
+        *error = "can't write " + path;
+    }
+    return written;
+}
+} // namespace
+
+int RunTiffutil(std::vector<std::string> const& argv)
+{
+    CToolArguments arguments;
+    std::string error;
+    if (!ParseToolArguments(argv, 1, {"-out"}, {"-cathidpicheck"}, &arguments, &error) ||
+        !arguments.Has("-cathidpicheck") || !arguments.Has("-out") || arguments.operands.size() != 2)
+        return ReportTiffutilFailure((error.empty() ? "unsupported arguments" : error) +
+                                     "\nUsage: tiffutil -cathidpicheck <file> <file@2x> -out <file>");
+
+    CPngPicture single, twice;
+    if (!ReadPngPicture(arguments.operands[0], &single, &error) ||
+        !ReadPngPicture(arguments.operands[1], &twice, &error))
+        return ReportTiffutilFailure(error);
+    if (uint64_t(twice.width) != 2 * uint64_t(single.width) ||
+        uint64_t(twice.height) != 2 * uint64_t(single.height))
+        return ReportTiffutilFailure(arguments.operands[1] + " is not twice the size of " +
+                                     arguments.operands[0]);
+    if (!WriteTiff(arguments.Value("-out"), single, twice, &error))
+        return ReportTiffutilFailure(error);
+    return 0;
+}
