@@ -17,15 +17,16 @@ constexpr int kLargestTextSize = 16;
 constexpr int kDefaultTextSize = 12;
 // The grid spacing every Finder-written icon view setting holds (docs/finder-records.md).
 constexpr double kGridSpacing = 100.0;
-// backgroundType: 0 the default background, 2 a picture.
+// backgroundType: 0 the default background, 1 a colour, 2 a picture.
 constexpr unsigned int kDefaultBackground = 0;
+constexpr unsigned int kColorBackground = 1;
 constexpr unsigned int kPictureBackground = 2;
 // The window around the content area on current macOS: the title bar, and the toolbar below it
 // when shown; the Finder's WindowBounds count them in.
 constexpr int kTitleBarHeight = 28;
 constexpr int kToolbarHeight = 24;
 
-struct CBackgroundColor
+struct CIconViewColor
 {
     double red = 1.0;
     double green = 1.0;
@@ -55,10 +56,18 @@ std::vector<unsigned char> ToBinary(CPlistPtr const& root)
     return WidenBinaryPlistReals(std::vector<unsigned char>(bytes.get(), bytes.get() + length));
 }
 
-// The colour behind the icons; the Finder writes white when no colour was chosen.
-CBackgroundColor ChooseBackgroundColor(CViewAttributes const&)
+// The colour behind the icons, components 0-1; the Finder writes white when no colour was chosen,
+// and a picture wins over a colour.
+CIconViewColor ChooseBackgroundColor(CViewAttributes const& view, bool hasPicture)
 {
-    return CBackgroundColor();
+    CIconViewColor color;
+    if (view.backgroundColor && !hasPicture)
+    {
+        color.red = view.backgroundColor->red / 255.0;
+        color.green = view.backgroundColor->green / 255.0;
+        color.blue = view.backgroundColor->blue / 255.0;
+    }
+    return color;
 }
 
 void SetBool(CPlistPtr const& dict, char const* key, bool flag)
@@ -146,11 +155,13 @@ std::vector<unsigned char> BuildIconViewSettings(CViewAttributes const& view,
     SetReal(dict, "gridOffsetY", 0.0);
     SetBool(dict, "showIconPreview", true);
     SetBool(dict, "showItemInfo", false);
-    CBackgroundColor color = ChooseBackgroundColor(view);
+    CIconViewColor color = ChooseBackgroundColor(view, backgroundAlias != nullptr);
     SetReal(dict, "backgroundColorRed", color.red);
     SetReal(dict, "backgroundColorGreen", color.green);
     SetReal(dict, "backgroundColorBlue", color.blue);
-    SetInteger(dict, "backgroundType", backgroundAlias ? kPictureBackground : kDefaultBackground);
+    SetInteger(dict, "backgroundType", backgroundAlias         ? kPictureBackground
+                                       : view.backgroundColor ? kColorBackground
+                                                              : kDefaultBackground);
     // The picture is named by its alias only: a bookmark beside it makes current systems drop the
     // background altogether.
     if (backgroundAlias)
@@ -158,13 +169,6 @@ std::vector<unsigned char> BuildIconViewSettings(CViewAttributes const& view,
         plist_dict_set_item(
             static_cast<plist_t>(dict.get()), "backgroundImageAlias",
             plist_new_data(reinterpret_cast<char const*>(backgroundAlias->data()), backgroundAlias->size()));
-    }
-    else if (view.backgroundColor)
-    {
-        SetInteger(dict, "backgroundType", 1);
-        SetReal(dict, "backgroundColorRed", view.backgroundColor->red / 255.0);
-        SetReal(dict, "backgroundColorGreen", view.backgroundColor->green / 255.0);
-        SetReal(dict, "backgroundColorBlue", view.backgroundColor->blue / 255.0);
     }
     return ToBinary(dict);
 }
