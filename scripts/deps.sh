@@ -5,7 +5,8 @@ export DEBIAN_FRONTEND=noninteractive
 apt-get update
 apt-get install -y --no-install-recommends \
     g++ clang libclang-rt-dev cmake ninja-build pkg-config \
-    libxml2-dev libdeflate-dev libplist-dev libplist-utils libicu-dev \
+    libxml2-dev libdeflate-dev libbz2-dev liblzma-dev libplist-dev libplist-utils libicu-dev \
     libgtest-dev libgmock-dev \
     7zip dmg2img libfshfs-utils gdisk pigz time \
+    dpkg-dev fakeroot groff-base man-db libxml2-utils \
     libbsd-dev uuid-dev libssl-dev make

@@ -2,11 +2,18 @@
 #include "main/DumpDatabase.h"
 
 #include "desktopdb/DesktopDatabase.h"
+#include "main/DumpImage.h"
 
 #include <cstdio>
 
 void DumpDatabaseFile(char const* path)
 {
+    // A file is told by its content: one that ends in a UDIF trailer is a disk image.
+    if (IsDiskImageFile(path))
+    {
+        DumpImageFile(path);
+        return;
+    }
     try
     {
         CDesktopDatabase database;
