@@ -32,9 +32,10 @@ bool Fail(std::string* error, char const* text)
     return false;
 }
 
-// Reads bytes of a fork through its first eight extents, each checked against the volume.
-bool ReadFork(CVolumeReadAt const& read, CHfsVolumeHeader const& header, CHfsForkData const& fork,
-              uint64_t position, uint8_t* data, size_t size, std::string* error)
+} // namespace
+
+bool ReadHfsForkBytes(CVolumeReadAt const& read, CHfsVolumeHeader const& header, CHfsForkData const& fork,
+                      uint64_t position, uint8_t* data, size_t size, std::string* error)
 {
     uint64_t const blockSize = header.blockSize;
     while (size > 0)
@@ -66,6 +67,9 @@ bool ReadFork(CVolumeReadAt const& read, CHfsVolumeHeader const& header, CHfsFor
     }
     return true;
 }
+
+namespace
+{
 
 // Adds the folder and file records of one leaf node.
 bool AddLeafRecords(std::vector<uint8_t> const& node, CHfsVolumeListing* listing, std::string* error)
@@ -128,7 +132,7 @@ bool ReadHfsVolumeListing(CVolumeReadAt const& read, CHfsVolumeListing* listing,
         return Fail(error, "the HFS+ volume header is damaged");
 
     uint8_t head[14 + 106];
-    if (!ReadFork(read, header, header.catalogFile, 0, head, sizeof head, error))
+    if (!ReadHfsForkBytes(read, header, header.catalogFile, 0, head, sizeof head, error))
         return false;
     uint32_t const firstLeaf = GetBe32(head + 14 + 10);
     uint32_t const nodeSize = GetBe16(head + 14 + 18);
@@ -143,7 +147,7 @@ bool ReadHfsVolumeListing(CVolumeReadAt const& read, CHfsVolumeListing* listing,
     {
         if (number >= nodeLimit || !visited.insert(number).second)
             return Fail(error, "the HFS+ catalog's leaf chain is damaged");
-        if (!ReadFork(read, header, header.catalogFile, uint64_t(number) * nodeSize, node.data(), nodeSize, error))
+        if (!ReadHfsForkBytes(read, header, header.catalogFile, uint64_t(number) * nodeSize, node.data(), nodeSize, error))
             return false;
         if (node[8] != kLeafKind)
             return Fail(error, "the HFS+ catalog's leaf chain is damaged");
@@ -181,5 +185,5 @@ bool ReadHfsDataFork(CVolumeReadAt const& read, CHfsVolumeListing const& listing
     if (fork.logicalSize > maxBytes)
         return Fail(error, "the file is too large");
     data->assign(size_t(fork.logicalSize), 0);
-    return ReadFork(read, listing.header, fork, 0, data->data(), data->size(), error);
+    return ReadHfsForkBytes(read, listing.header, fork, 0, data->data(), data->size(), error);
 }

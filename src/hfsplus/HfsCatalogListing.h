@@ -40,6 +40,11 @@ bool ReadHfsVolumeListing(CVolumeReadAt const& read, CHfsVolumeListing* listing,
 // chain of parents is broken or loops.
 std::string GetHfsItemPath(CHfsVolumeListing const& listing, uint32_t id);
 
+// Bytes of a fork from `position`, read through its first eight extents, each checked against the
+// volume's size.
+bool ReadHfsForkBytes(CVolumeReadAt const& read, CHfsVolumeHeader const& header, CHfsForkData const& fork,
+                      uint64_t position, uint8_t* data, size_t size, std::string* error);
+
 // The whole data fork of a file of at most `maxBytes`, read through its first eight extents.
 bool ReadHfsDataFork(CVolumeReadAt const& read, CHfsVolumeListing const& listing, CHfsForkData const& fork,
                      uint64_t maxBytes, std::vector<uint8_t>* data, std::string* error);
