@@ -3,6 +3,7 @@
 #include "RunKilnpack.h"
 
 #include "config/TempDirectory.h"
+#include "support/ConfigSchema.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -57,6 +58,7 @@ protected:
                             "<view type=\"icon\" x=\"60\" y=\"50\" width=\"200\" height=\"250\"/></folder>"
                             "<view type=\"icon\" width=\"400\" height=\"300\" background=\"back.png\"/>"
                             "</image></kilnpack>");
+        ExpectValidConfiguration((directory.path / "dump.xml").string());
         CRunResult const build = RunKilnpack({"dump.xml"}, directory.path);
         image = (directory.path / "Dump.dmg").string();
         ASSERT_TRUE(std::filesystem::exists(image)) << build.errors;
