@@ -6,6 +6,7 @@
 #include "image/FinderRecordSet.h"
 #include "image/MountPoint.h"
 #include "image/PathRules.h"
+#include "image/PreviewPicture.h"
 
 #include <cstdio>
 #include <string>
@@ -26,9 +27,21 @@ bool FillVolume(CXmlTree* imageTree, std::string const& mountPoint, EFinderRecor
     }
 }
 
+// The preview is drawn from the filled volume, before it is detached; one that can't be drawn
+// leaves no file and doesn't fail the image.
+void WritePreview(CXmlTree const* imageTree, std::string const& mountPoint, std::string const& preview)
+{
+    std::string reason;
+    if (DrawPreviewPicture(imageTree, mountPoint, preview, &reason))
+        return;
+    std::remove(preview.c_str());
+    std::fprintf(stderr, "Warning: Unable to draw the preview picture '%s': %s.\n", preview.c_str(), reason.c_str());
+}
+
 // Attach, fill, bless, detach and convert; the caller removes the sparse image afterwards.
 bool BuildFromSparseImage(CXmlTree* imageTree, std::string const& file, std::string const& sparseImage,
-                          char const* volumeName, std::string const& openFolder, EFinderRecordSet recordSet)
+                          char const* volumeName, std::string const& openFolder, EFinderRecordSet recordSet,
+                          std::string const& preview)
 {
     std::string mountPoint;
     if (!MakeMountPoint(&mountPoint))
@@ -44,6 +57,8 @@ bool BuildFromSparseImage(CXmlTree* imageTree, std::string const& file, std::str
     }
 
     ok = FillVolume(imageTree, mountPoint, recordSet);
+    if (ok && !preview.empty())
+        WritePreview(imageTree, mountPoint, preview);
     if (ok && !openFolder.empty() &&
         !RunCommand("bless --openfolder " + QuoteArgument(mountPoint + "/" + openFolder)))
     {
@@ -78,6 +93,8 @@ bool ProcessImage(CXmlTree* imageTree, char const* file, char const* volumeName,
     // Read before any command runs, so that a warning about the value comes first.
     EFinderRecordSet recordSet = ReadFinderRecordSet(GetTreeNode(imageTree));
     std::string openFolderText = openFolder ? openFolder : "";
+    std::string preview;
+    GetNodeAttribute(GetTreeNode(imageTree), "preview", &preview);
     if (!IsContainedRelativePath(openFolderText))
     {
         std::fprintf(
@@ -101,7 +118,8 @@ bool ProcessImage(CXmlTree* imageTree, char const* file, char const* volumeName,
         return false;
     }
 
-    bool ok = BuildFromSparseImage(imageTree, fileText, sparseImage, volumeName, openFolderText, recordSet);
+    bool ok = BuildFromSparseImage(imageTree, fileText, sparseImage, volumeName, openFolderText, recordSet,
+                                   preview);
 
     if (!RunCommand("rm " + QuoteArgument(sparseImage)))
     {
