@@ -24,6 +24,14 @@ uint32_t PixelAt(cairo_surface_t* surface, int x, int y)
     return reinterpret_cast<uint32_t const*>(row)[x];
 }
 
+std::string ReadWhole(std::string const& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
 // Runs the program in `folder` on config.xml; returns its standard error. Fontconfig's caches live
 // as long as the process, which the leak checker of sanitized builds is told.
 std::string Build(std::string const& folder)
@@ -33,10 +41,7 @@ std::string Build(std::string const& folder)
                                 "/tests/lsan-suppressions.txt:print_suppressions=0 " KILNPACK_BINARY
                                 " config.xml > build.out 2> build.err";
     EXPECT_EQ(std::system(command.c_str()), 0);
-    std::ifstream in(folder + "/build.err");
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return ReadWhole(folder + "/build.err");
 }
 
 std::string WarningsAndErrors(std::string const& errors)
@@ -49,13 +54,6 @@ std::string WarningsAndErrors(std::string const& errors)
     return kept;
 }
 
-std::string ReadWhole(std::string const& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 } // namespace
 
 TEST(PreviewPicture, ExampleMatchesTheReferencePicture)

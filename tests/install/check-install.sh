@@ -30,7 +30,7 @@ fi
 page=$(MANWIDTH=200 man -l "$prefix/share/man/man1/kilnpack.1" 2>/dev/null)
 for word in --help --version --dump SOURCE_DATE_EPOCH TMPDIR KILNPACK_ENGINE "EXIT STATUS" EXAMPLES \
     open_folder template_size finder_records show_toolbar icon_size text_position toolbar_width \
-    font_size background required; do
+    font_size background required preview; do
     grep -q -- "$word" <<<"$page" || { echo "manual page lacks $word" >&2; exit 1; }
 done
 echo "install tree OK"
