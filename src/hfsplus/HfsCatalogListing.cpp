@@ -23,6 +23,8 @@ constexpr size_t kFolderRecordSize = 88;
 constexpr size_t kFileRecordSize = 248;
 // A catalog of more items than this is taken as damage; it keeps memory to a few hundred MiB.
 constexpr size_t kMaxItems = 4u << 20;
+// Records of all kinds (threads too); with empty leaves refused, this bounds the nodes walked.
+constexpr size_t kMaxRecords = 3 * kMaxItems;
 // Deeper folder chains than this are taken as a loop.
 constexpr int kMaxDepth = 512;
 
@@ -72,12 +74,16 @@ namespace
 {
 
 // Adds the folder and file records of one leaf node.
-bool AddLeafRecords(std::vector<uint8_t> const& node, CHfsVolumeListing* listing, std::string* error)
+bool AddLeafRecords(std::vector<uint8_t> const& node, size_t* records, CHfsVolumeListing* listing,
+                    std::string* error)
 {
     size_t const nodeSize = node.size();
     uint16_t const count = GetBe16(&node[10]);
-    if (size_t(count) * 2 + 14 > nodeSize)
+    if (count == 0 || (size_t(count) + 1) * 2 + 14 > nodeSize)
         return Fail(error, "an HFS+ catalog node is damaged");
+    *records += count;
+    if (*records > kMaxRecords)
+        return Fail(error, "the HFS+ catalog holds too many items");
     for (uint16_t i = 0; i < count; ++i)
     {
         size_t const start = GetBe16(&node[nodeSize - 2 * (i + 1)]);
@@ -143,6 +149,7 @@ bool ReadHfsVolumeListing(CVolumeReadAt const& read, CHfsVolumeListing* listing,
 
     std::vector<uint8_t> node(nodeSize);
     std::unordered_set<uint32_t> visited;
+    size_t records = 0;
     for (uint32_t number = firstLeaf; number != 0;)
     {
         if (number >= nodeLimit || !visited.insert(number).second)
@@ -151,7 +158,7 @@ bool ReadHfsVolumeListing(CVolumeReadAt const& read, CHfsVolumeListing* listing,
             return false;
         if (node[8] != kLeafKind)
             return Fail(error, "the HFS+ catalog's leaf chain is damaged");
-        if (!AddLeafRecords(node, listing, error))
+        if (!AddLeafRecords(node, &records, listing, error))
             return false;
         number = GetBe32(node.data());
     }

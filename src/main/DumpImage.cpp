@@ -47,8 +47,13 @@ bool FindVolume(CUdifImageReader& disk, CVolumePlace* place, std::string* error)
     uint64_t const diskSize = disk.GetDiskSize();
     *place = {0, diskSize};
     uint8_t header[kSector];
-    if (diskSize < 2 * kSector || !disk.ReadDisk(kSector, header, kSector, error))
-        return diskSize >= 2 * kSector || (*error = "the image's disk is empty", false);
+    if (diskSize < 2 * kSector)
+    {
+        *error = "the image's disk is empty";
+        return false;
+    }
+    if (!disk.ReadDisk(kSector, header, kSector, error))
+        return false;
     if (std::memcmp(header, "EFI PART", 8) != 0)
         return true;
     uint64_t const entriesAt = GetLittleEndian(header + 72, 8);
