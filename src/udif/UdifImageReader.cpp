@@ -209,7 +209,7 @@ bool CUdifImageReader::AddBlockTable(std::vector<uint8_t> const& table, std::str
         }
         if (run.firstSector > count || run.sectorCount > count - run.firstSector || run.offset > UINT64_MAX - dataOffset ||
             (run.type != kBlkxZeroFill && run.type != kBlkxIgnore && run.sectorCount > kUdifMaxRunSectors) ||
-            (IsCompressed(run.type) && run.length > kUdifMaxRunSectors * 512) ||
+            (IsCompressed(run.type) && (run.length == 0 || run.length > kUdifMaxRunSectors * 512)) ||
             (run.type == kBlkxRaw && run.length != run.sectorCount * 512))
         {
             *error = "a block table of the image is damaged";

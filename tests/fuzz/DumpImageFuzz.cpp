@@ -29,7 +29,8 @@ CImageReadAt ReadFromMemory(uint8_t const* bytes, size_t length)
             *error = "the file is shorter than its trailer claims";
             return false;
         }
-        std::memcpy(data, bytes + offset, size);
+        if (size > 0)
+            std::memcpy(data, bytes + offset, size);
         return true;
     };
 }

@@ -141,6 +141,7 @@ TEST(UdifImageReader, RefusesTablesThatLie)
         {"a huge run", {kBlkxZlib, 0, kUdifMaxRunSectors + 1, 0, 10}, false},
         {"an unknown type", {0x80000004, 0, kRunSectors, 0, 10}, false},
         {"damaged zlib data", {kBlkxZlib, 0, kRunSectors, 1, 10}, true},
+        {"nothing stored", {kBlkxZlib, 0, kRunSectors, 0, 0}, false},
         {"overlapping runs", {kBlkxZeroFill, 2, kRunSectors, 0, 0}, false},
     };
     for (CCase const& test : cases)
