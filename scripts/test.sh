@@ -14,6 +14,8 @@ fi
 cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKILNPACK_SANITIZE=ON
 cmake --build build-test
 ctest --test-dir build-test --output-on-failure -j2
+# The Debian package: built in release form and its contents checked.
+bash scripts/package.sh build-package
 if [ -f tests/fuzz/run.sh ]; then
     bash tests/fuzz/run.sh build-fuzz "${KILNPACK_FUZZ_SECONDS:-60}"
 fi

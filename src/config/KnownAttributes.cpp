@@ -24,6 +24,7 @@ std::vector<CKnownAttribute> const& GetKnownAttributes()
         {"image", "template_size", kInteger, {}, false},
         {"image", "finder_records", kWord, {"legacy", "modern", "both"}, true},
         {"image", "icon", kText, {}, false},
+        {"image", "preview", kText, {}, false},
         {"folder", "name", kText, {}, false},
         {"folder", "x", kInteger, {}, false},
         {"folder", "y", kInteger, {}, false},

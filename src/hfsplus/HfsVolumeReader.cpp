@@ -3,6 +3,7 @@
 #include "bytes/ByteOrder.h"
 #include "hfsplus/HfsBitmap.h"
 #include "hfsplus/HfsCatalog.h"
+#include "hfsplus/HfsCatalogListing.h"
 #include "hfsplus/HfsFileIo.h"
 #include "hfsplus/HfsNames.h"
 #include "hfsplus/HfsVolume.h"
@@ -36,40 +37,14 @@ bool ReadVolumeHeader(int fd, uint64_t offset, CHfsVolumeHeader* header, std::st
     return true;
 }
 
-// Reads bytes of a fork held in the extents of its fork data (the first eight are enough for the
-// volumes written here).
-bool ReadForkBytes(int fd, uint64_t offset, uint32_t blockSize, CHfsForkData const& fork, uint64_t position,
-                   uint8_t* data, size_t size, std::string* error)
+// Reads bytes of a fork of the volume at `offset` of the file.
+bool ReadForkBytes(int fd, uint64_t offset, CHfsVolumeHeader const& header, CHfsForkData const& fork,
+                   uint64_t position, uint8_t* data, size_t size, std::string* error)
 {
-    while (size > 0)
-    {
-        uint64_t extentStart = 0;
-        bool found = false;
-        for (CHfsExtent const& extent : fork.extents)
-        {
-            uint64_t const length = uint64_t(extent.blockCount) * blockSize;
-            if (position < extentStart + length)
-            {
-                uint64_t const inExtent = position - extentStart;
-                size_t const n = size_t(std::min<uint64_t>(size, length - inExtent));
-                if (!ReadAllAt(fd, data, n, offset + uint64_t(extent.startBlock) * blockSize + inExtent,
-                               error))
-                    return false;
-                data += n;
-                size -= n;
-                position += n;
-                found = true;
-                break;
-            }
-            extentStart += length;
-        }
-        if (!found)
-        {
-            *error = "the HFS+ volume's metadata lies outside its extents";
-            return false;
-        }
-    }
-    return true;
+    CVolumeReadAt const read = [fd, offset](uint64_t at, uint8_t* bytes, size_t length, std::string* why) {
+        return ReadAllAt(fd, bytes, length, offset + at, why);
+    };
+    return ReadHfsForkBytes(read, header, fork, position, data, size, error);
 }
 
 // One leaf record of the catalog: its key's parent ID and name, and the record's data after the key.
@@ -88,7 +63,7 @@ bool FindCatalogRecord(int fd, uint64_t offset, CHfsVolumeHeader const& header, 
                        std::string* error)
 {
     uint8_t head[512];
-    if (!ReadForkBytes(fd, offset, header.blockSize, header.catalogFile, 0, head, sizeof head, error))
+    if (!ReadForkBytes(fd, offset, header, header.catalogFile, 0, head, sizeof head, error))
         return false;
     uint16_t const nodeSize = GetBe16(head + 32);
     uint32_t node = GetBe32(head + 24);
@@ -101,7 +76,7 @@ bool FindCatalogRecord(int fd, uint64_t offset, CHfsVolumeHeader const& header, 
     std::vector<uint8_t> bytes(nodeSize);
     for (uint32_t visited = 0; node != 0 && visited < totalNodes; ++visited)
     {
-        if (!ReadForkBytes(fd, offset, header.blockSize, header.catalogFile, uint64_t(node) * nodeSize,
+        if (!ReadForkBytes(fd, offset, header, header.catalogFile, uint64_t(node) * nodeSize,
                            bytes.data(), nodeSize, error))
             return false;
         uint16_t const count = GetBe16(&bytes[10]);
@@ -178,7 +153,7 @@ bool ReadHfsFreeRanges(int fd, uint64_t offset, std::vector<std::pair<uint64_t, 
     if (!ReadVolumeHeader(fd, offset, &header, error))
         return false;
     std::vector<uint8_t> bitmap((header.totalBlocks + 7) / 8);
-    if (!ReadForkBytes(fd, offset, header.blockSize, header.allocationFile, 0, bitmap.data(), bitmap.size(),
+    if (!ReadForkBytes(fd, offset, header, header.allocationFile, 0, bitmap.data(), bitmap.size(),
                        error))
         return false;
     ranges->clear();

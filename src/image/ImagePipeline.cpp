@@ -9,6 +9,7 @@
 #include "image/PathRules.h"
 #include "platform/Interruption.h"
 #include "image/VolumeIcon.h"
+#include "image/PreviewPicture.h"
 
 #include <cstdio>
 #include <string>
@@ -30,11 +31,21 @@ bool FillVolume(CXmlTree* imageTree, std::string const& mountPoint, EFinderRecor
     }
 }
 
+// The preview is drawn from the filled volume, before it is detached; one that can't be drawn
+// leaves no file and doesn't fail the image.
+void WritePreview(CXmlTree const* imageTree, std::string const& mountPoint, std::string const& preview)
+{
+    std::string reason;
+    if (DrawPreviewPicture(imageTree, mountPoint, preview, &reason))
+        return;
+    std::remove(preview.c_str());
+    std::fprintf(stderr, "Warning: Unable to draw the preview picture '%s': %s.\n", preview.c_str(), reason.c_str());
+}
+
 // Attach, fill, bless, detach and convert; the caller removes the sparse image afterwards.
 bool BuildFromSparseImage(CXmlTree* imageTree, std::string const& file, std::string const& sparseImage,
                           char const* volumeName, std::string const& openFolder, std::string const& icon,
-                          EFinderRecordSet recordSet,
-                          CBuildLock* lock)
+                          EFinderRecordSet recordSet, std::string const& preview, CBuildLock* lock)
 {
     std::string mountPoint;
     if (!MakeMountPoint(&mountPoint))
@@ -57,6 +68,8 @@ bool BuildFromSparseImage(CXmlTree* imageTree, std::string const& file, std::str
     ok = FillVolume(imageTree, mountPoint, recordSet);
     if (!icon.empty() && !ProcessVolumeIcon(icon, mountPoint))
         ok = false;
+    if (ok && !preview.empty())
+        WritePreview(imageTree, mountPoint, preview);
     if (ok && !openFolder.empty() &&
         !RunCommand("bless --openfolder " + QuoteArgument(mountPoint + "/" + openFolder)))
     {
@@ -109,6 +122,8 @@ bool ProcessImage(CXmlTree* imageTree, char const* file, char const* volumeName,
     // Read before any command runs, so that a warning about the value comes first.
     EFinderRecordSet recordSet = ReadFinderRecordSet(GetTreeNode(imageTree));
     std::string openFolderText = openFolder ? openFolder : "";
+    std::string preview;
+    GetNodeAttribute(GetTreeNode(imageTree), "preview", &preview);
     if (!IsContainedRelativePath(openFolderText))
     {
         std::fprintf(
@@ -143,8 +158,8 @@ bool ProcessImage(CXmlTree* imageTree, char const* file, char const* volumeName,
         return false;
     }
 
-    bool ok =
-        BuildFromSparseImage(imageTree, fileText, sparseImage, volumeName, openFolderText, icon, recordSet, &lock);
+    bool ok = BuildFromSparseImage(imageTree, fileText, sparseImage, volumeName, openFolderText, icon, recordSet,
+                                   preview, &lock);
 
     if (!RunCommand("rm " + QuoteArgument(sparseImage)))
     {

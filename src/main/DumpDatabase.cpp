@@ -2,6 +2,7 @@
 #include "main/DumpDatabase.h"
 
 #include "desktopdb/DesktopDatabase.h"
+#include "main/DumpImage.h"
 
 #include <cstdio>
 #include <exception>
@@ -18,6 +19,9 @@ bool DumpDatabaseFile(char const* path)
         fprintf(stderr, "Error: Unable to access file '%s'.\n", path);
         return false;
     }
+    // A file is told by its content: one that ends in a UDIF trailer is a disk image.
+    if (IsDiskImageFile(path))
+        return DumpImageFile(path);
     try
     {
         CDesktopDatabase database;

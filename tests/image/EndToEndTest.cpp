@@ -1,6 +1,7 @@
 // Builds a real disk image with the kilnpack program and reads it back with 7-Zip: the files,
 // folders and links are there and every desktop database holds exactly the expected records.
 #include "ImageTestSupport.h"
+#include "support/ConfigSchema.h"
 #include "support/FsckHfs.h"
 
 #include <fstream>
@@ -111,6 +112,7 @@ TEST(EndToEnd, BuildsImageWithFoldersViewsAndBackground)
         << "  </folder>\n"
         << "  <link target='/Applications' name='Applications' x='300' y='20'/>\n"
         << "</image>\n</kilnpack>\n";
+    ExpectValidConfiguration(work.path + "/config.xml");
 
     ASSERT_EQ(RunShell("cd " + QuoteArgument(work.path) + " && TMPDIR=" + QuoteArgument(temporary) + " " +
                        KILNPACK_BINARY + " config.xml > build.out 2> build.err"),

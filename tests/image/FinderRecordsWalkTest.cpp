@@ -6,6 +6,7 @@
 #include "image/ContainerContent.h"
 #include "image/ImagePipeline.h"
 #include "image/ViewSettings.h"
+#include "support/ConfigSchema.h"
 
 #include <fstream>
 #include <sstream>
@@ -343,6 +344,7 @@ TEST(FinderRecordsEndToEnd, ImageWithBothSetsHoldsReadablePropertyLists)
            "background='back.png'/>\n"
         << "  <folder name='Apps'><view type='icon' text_position='right'/></folder>\n"
         << "</image>\n</kilnpack>\n";
+    ExpectValidConfiguration(work.path + "/config.xml");
     std::string shell = "cd " + QuoteArgument(work.path) + " && TMPDIR=" + QuoteArgument(work.path + "/tmp") +
                         " " + KILNPACK_BINARY + " config.xml > build.out 2> build.err && 7zz x -y -o" +
                         QuoteArgument(work.path + "/out") + " " + QuoteArgument(image) + " > /dev/null 2>&1";
