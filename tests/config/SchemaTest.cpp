@@ -105,8 +105,10 @@ std::map<std::string, std::map<std::string, std::string>> ReadSchemaAttributes()
             collect(node, name, &result[name]);
     }
     for (auto const& [owner, refs] : groupRefs)
+    {
         for (std::string const& ref : refs)
             result[owner].insert(groups[ref].begin(), groups[ref].end());
+    }
     xmlFreeDoc(document);
     return result;
 }
@@ -131,7 +133,9 @@ TEST(Schema, DescribesExactlyTheAttributesOfTheCodesTable)
         {
             ASSERT_TRUE(schema[element].count(attribute)) << element << " " << attribute << " not in the schema";
             if (!type.empty())
+            {
                 EXPECT_EQ(schema[element][attribute], type) << element << " " << attribute;
+            }
         }
         for (auto const& [attribute, type] : schema[element])
             EXPECT_TRUE(attributes.count(attribute)) << element << " " << attribute << " not in the table";
