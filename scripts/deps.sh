@@ -5,7 +5,7 @@ export DEBIAN_FRONTEND=noninteractive
 apt-get update
 apt-get install -y --no-install-recommends \
     g++ clang libclang-rt-dev cmake ninja-build pkg-config \
-    libxml2-dev libdeflate-dev libplist-dev libplist-utils libicu-dev \
+    libxml2-dev libdeflate-dev libplist-dev libplist-utils libicu-dev libbz2-dev liblzma-dev \
     libgtest-dev libgmock-dev \
-    7zip dmg2img libfshfs-utils gdisk pigz time \
+    7zip dmg2img libfshfs-utils gdisk pigz pbzip2 xz-utils time \
     libbsd-dev uuid-dev libssl-dev make

@@ -1,5 +1,7 @@
-// Writing a raw disk as a compressed, read-only UDIF image (UDZO).
+// Writing a raw disk as a read-only UDIF image (UDZO, UDBZ, ULMO or UDRO).
 #pragma once
+
+#include "udif/ChunkCodec.h"
 
 #include <cstdint>
 #include <string>
@@ -18,11 +20,18 @@ struct CUdifRegion
     std::vector<std::pair<uint64_t, uint64_t>> unusedSectors;
 };
 
-// Compresses the raw disk image at `rawPath` into `outPath` with zlib level `level` (1..9).
+// Writes the raw disk image at `rawPath` as a `format` image at `outPath`; UDZO is compressed with zlib
+// level `level` (1..9), which the other formats ignore.
 // The regions must cover the disk from sector 0 in order; each becomes one blkx table. Chunks are
 // compressed on every core; unused sectors are never read, and holes of a sparse raw file are not read
 // either. Writes a temporary file beside outPath and renames it into place (replacing a file there):
 // on failure the temporary file is removed, outPath is not created (nor changed), and `error` says why.
 // `error` may be null.
-bool WriteUdzoImage(std::string const& rawPath, std::vector<CUdifRegion> const& regions,
-                    std::string const& outPath, int level, std::string* error);
+bool WriteUdifImage(std::string const& rawPath, std::vector<CUdifRegion> const& regions,
+                    std::string const& outPath, EUdifFormat format, int level, std::string* error);
+
+inline bool WriteUdzoImage(std::string const& rawPath, std::vector<CUdifRegion> const& regions,
+                           std::string const& outPath, int level, std::string* error)
+{
+    return WriteUdifImage(rawPath, regions, outPath, EUdifFormat::Udzo, level, error);
+}
