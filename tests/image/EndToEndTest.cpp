@@ -50,20 +50,6 @@ std::string const kNestedDump =
     "\"Back Link\" 'Iloc' : (blob 16 bytes)\n"
     "        0000: 00 00 00 05 00 00 00 06  ff ff ff ff ff ff 00 00 '................'\n";
 
-std::string ReadWholeFile(std::string const& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-int RunShell(std::string const& command)
-{
-    int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // The "--dump" listing of one file, without the two banner lines and without the records of
 // the background alias.
 std::string DumpWithoutAlias(std::string const& storePath, std::string const& scratch)

@@ -56,14 +56,6 @@ std::unique_ptr<CDesktopDatabase> ReadStore(std::string const& folder)
     return database;
 }
 
-std::string ReadWholeFile(std::string const& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
 bool HasAnyLegacyRecord(CDesktopDatabase const& database, char const* name)
 {
     for (unsigned int code : kLegacyCodes)

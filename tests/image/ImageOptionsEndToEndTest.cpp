@@ -12,20 +12,6 @@
 
 namespace
 {
-std::string ReadWholeFile(std::string const& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-int RunShell(std::string const& command)
-{
-    int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 uint64_t Be(std::string const& bytes, size_t at, int size)
 {
     uint64_t value = 0;
