@@ -24,16 +24,11 @@ cmake --build "$build/release" --target kilnpack >/dev/null
 
 # App-like payload: the first PAYLOAD_MB of regular files under these folders, in a stable order.
 mkdir -p "$work/payload"
-limit=$((payload_mb * 1000000))
-find /usr/lib /usr/bin /usr/share/locale /usr/share/doc -xdev -type f -size +0 -readable 2>/dev/null | LC_ALL=C sort |
-    while IFS= read -r file; do
-        size=$(stat -c %s "$file")
-        total=$(( ${total:-0} + size ))
-        [ "$total" -le "$limit" ] || break
-        target="$work/payload/${file#/}"
-        mkdir -p "$(dirname "$target")"
-        cp "$file" "$target"
-    done
+find /usr/lib /usr/bin /usr/share/locale /usr/share/doc -xdev -type f -size +0 -readable -printf '%s %p\n' \
+    2>/dev/null | LC_ALL=C sort -k2 >"$work/all.txt"
+awk -v limit=$((payload_mb * 1000000)) '{ total += $1; if (total > limit) exit; print substr($0, index($0, " ") + 1) }' \
+    "$work/all.txt" >"$work/files.txt"
+tar -cf - -T "$work/files.txt" 2>/dev/null | tar -xf - -C "$work/payload"
 payload=$(du -sb "$work/payload" | cut -f1)
 
 cat > "$work/bench.xml" <<XML
