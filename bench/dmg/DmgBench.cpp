@@ -1,7 +1,8 @@
 // Helper for the disk image benchmark.
 //   DmgBench generate DIR          writes a ~200 MB tree of small and large files into DIR
-//   DmgBench convert RAW OUT LEVEL converts a raw GUID partition map disk (one partition at sector 40)
-//                                  into UDZO and prints the seconds taken
+//   DmgBench convert RAW OUT LEVEL [FORMAT]
+//                                  converts a raw GUID partition map disk (one partition at sector 40)
+//                                  into UDZO (or FORMAT: UDBZ, ULMO, UDRO) and prints the seconds taken
 #include "udif/UdifWriter.h"
 
 #include <chrono>
@@ -142,8 +143,20 @@ int Generate(std::string const& root)
     return 0;
 }
 
-int Convert(char const* raw, char const* out, int level)
+int Convert(char const* raw, char const* out, int level, std::string const& formatName)
 {
+    EUdifFormat format = EUdifFormat::Udzo;
+    if (formatName == "UDBZ")
+        format = EUdifFormat::Udbz;
+    else if (formatName == "ULMO")
+        format = EUdifFormat::Ulmo;
+    else if (formatName == "UDRO")
+        format = EUdifFormat::Udro;
+    else if (formatName != "UDZO")
+    {
+        std::fprintf(stderr, "DmgBench: unknown format %s\n", formatName.c_str());
+        return 2;
+    }
     struct stat info;
     if (stat(raw, &info) != 0)
     {
@@ -170,7 +183,7 @@ int Convert(char const* raw, char const* out, int level)
     };
     auto const start = std::chrono::steady_clock::now();
     std::string error;
-    if (!WriteUdzoImage(raw, regions, out, level, &error))
+    if (!WriteUdifImage(raw, regions, out, format, level, &error))
     {
         std::fprintf(stderr, "DmgBench: %s\n", error.c_str());
         return 1;
@@ -185,8 +198,8 @@ int main(int argc, char** argv)
 {
     if (argc == 3 && std::strcmp(argv[1], "generate") == 0)
         return Generate(argv[2]);
-    if (argc == 5 && std::strcmp(argv[1], "convert") == 0)
-        return Convert(argv[2], argv[3], std::atoi(argv[4]));
-    std::fprintf(stderr, "usage: %s generate DIR | convert RAW OUT LEVEL\n", argv[0]);
+    if ((argc == 5 || argc == 6) && std::strcmp(argv[1], "convert") == 0)
+        return Convert(argv[2], argv[3], std::atoi(argv[4]), argc == 6 ? argv[5] : "UDZO");
+    std::fprintf(stderr, "usage: %s generate DIR | convert RAW OUT LEVEL [FORMAT]\n", argv[0]);
     return 2;
 }

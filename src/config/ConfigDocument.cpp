@@ -3,6 +3,7 @@
 
 #include "config/KnownAttributes.h"
 #include "config/XmlAccess.h"
+#include "image/ImageOptions.h"
 #include "image/ImagePipeline.h"
 #include "platform/Interruption.h"
 
@@ -98,6 +99,8 @@ bool PerformImage(CXmlTree* tree)
     std::string openFolder;
     GetNodeAttribute(node, "open_folder", &openFolder);
     int size = 1024;
-    GetNodeAttribute(node, "template_size", &size);
+    // "auto" is the pipeline's to handle: it sizes the volume to its content.
+    if (!IsAutoTemplateSize(node))
+        GetNodeAttribute(node, "template_size", &size);
     return ProcessImage(tree, file.c_str(), name.c_str(), openFolder.c_str(), size);
 }

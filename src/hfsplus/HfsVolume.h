@@ -61,6 +61,12 @@ uint64_t GetMinimumHfsVolumeSize();
 bool WriteHfsVolume(int fd, uint64_t offset, CHfsVolumeSettings const& settings,
                     std::string const& sourceRoot, std::string* error);
 
+// Shrinks the volume of `sizeBytes` at `offset`, written by WriteHfsVolume, in place to the fewest
+// whole blocks that hold what it uses (never below GetMinimumHfsVolumeSize): its free space at the end
+// is given up, the headers and allocation bitmap are rewritten, and nothing else moves. The new size
+// goes to `newSizeBytes` (the old one when there is nothing to give up); bytes past it are left alone.
+bool ShrinkHfsVolume(int fd, uint64_t offset, uint64_t sizeBytes, uint64_t* newSizeBytes, std::string* error);
+
 // Reads the volume header and the root folder's name (as composed UTF-8) of a volume written by
 // WriteHfsVolume.
 bool ReadHfsVolumeInfo(int fd, uint64_t offset, CHfsVolumeInfo* info, std::string* error);

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 constexpr uint16_t kHfsPlusSignature = 0x482B; // 'H+'
 constexpr uint16_t kHfsPlusVersion = 4;
@@ -67,3 +68,6 @@ CHfsForkData MakeHfsForkData(uint64_t logicalSize, uint32_t clumpSize, uint32_t 
 
 void PutHfsVolumeHeader(uint8_t* p, CHfsVolumeHeader const& header);
 CHfsVolumeHeader GetHfsVolumeHeader(uint8_t const* p);
+
+// Reads and checks the header of the volume at byte `offset` of `fd`.
+bool ReadHfsVolumeHeader(int fd, uint64_t offset, CHfsVolumeHeader* header, std::string* error);

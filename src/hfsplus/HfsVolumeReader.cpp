@@ -17,25 +17,6 @@ namespace
 
 constexpr uint16_t kHfsxSignature = 0x4858; // 'HX'
 
-bool ReadVolumeHeader(int fd, uint64_t offset, CHfsVolumeHeader* header, std::string* error)
-{
-    uint8_t bytes[kHfsVolumeHeaderSize];
-    if (!ReadAllAt(fd, bytes, sizeof bytes, offset + kHfsVolumeHeaderOffset, error))
-        return false;
-    *header = GetHfsVolumeHeader(bytes);
-    if (header->signature != kHfsPlusSignature && header->signature != kHfsxSignature)
-    {
-        *error = "no HFS+ volume found in the disk image";
-        return false;
-    }
-    uint32_t const bs = header->blockSize;
-    if (bs < 512 || (bs & (bs - 1)) != 0 || header->totalBlocks == 0)
-    {
-        *error = "the HFS+ volume header is damaged";
-        return false;
-    }
-    return true;
-}
 
 // Reads bytes of a fork of the volume at `offset` of the file.
 bool ReadForkBytes(int fd, uint64_t offset, CHfsVolumeHeader const& header, CHfsForkData const& fork,
@@ -131,10 +112,30 @@ bool ReadRootName(int fd, uint64_t offset, CHfsVolumeHeader const& header, std::
 
 } // namespace
 
+bool ReadHfsVolumeHeader(int fd, uint64_t offset, CHfsVolumeHeader* header, std::string* error)
+{
+    uint8_t bytes[kHfsVolumeHeaderSize];
+    if (!ReadAllAt(fd, bytes, sizeof bytes, offset + kHfsVolumeHeaderOffset, error))
+        return false;
+    *header = GetHfsVolumeHeader(bytes);
+    if (header->signature != kHfsPlusSignature && header->signature != kHfsxSignature)
+    {
+        *error = "no HFS+ volume found in the disk image";
+        return false;
+    }
+    uint32_t const bs = header->blockSize;
+    if (bs < 512 || (bs & (bs - 1)) != 0 || header->totalBlocks == 0)
+    {
+        *error = "the HFS+ volume header is damaged";
+        return false;
+    }
+    return true;
+}
+
 bool ReadHfsVolumeInfo(int fd, uint64_t offset, CHfsVolumeInfo* info, std::string* error)
 {
     CHfsVolumeHeader header;
-    if (!ReadVolumeHeader(fd, offset, &header, error) ||
+    if (!ReadHfsVolumeHeader(fd, offset, &header, error) ||
         !ReadRootName(fd, offset, header, &info->volumeName, error))
         return false;
     info->createDate = header.createDate;
@@ -150,7 +151,7 @@ bool ReadHfsFreeRanges(int fd, uint64_t offset, std::vector<std::pair<uint64_t, 
                        std::string* error)
 {
     CHfsVolumeHeader header;
-    if (!ReadVolumeHeader(fd, offset, &header, error))
+    if (!ReadHfsVolumeHeader(fd, offset, &header, error))
         return false;
     std::vector<uint8_t> bitmap((header.totalBlocks + 7) / 8);
     if (!ReadForkBytes(fd, offset, header, header.allocationFile, 0, bitmap.data(), bitmap.size(),

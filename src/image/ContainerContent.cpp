@@ -59,7 +59,8 @@ bool ProcessContainer(CXmlTree* containerTree, char const* containerPath, char c
                       CDesktopDatabase* viewDatabase, EFinderRecordSet recordSet)
 {
     CDesktopDatabase ownDatabase;
-    if (!viewName || !viewDatabase)
+    bool const isVolumeRoot = !viewName || !viewDatabase;
+    if (isVolumeRoot)
     {
         viewName = ".";
         viewDatabase = &ownDatabase;
@@ -95,6 +96,8 @@ bool ProcessContainer(CXmlTree* containerTree, char const* containerPath, char c
             itemResult = ProcessFolder(child, containerPath, &ownDatabase, recordSet);
         else if (tag == "link")
             itemResult = ProcessLink(child, containerPath);
+        else if (tag == "license" && isVolumeRoot)
+            isItem = false; // read by the image pipeline before the volume is made
         else
         {
             isItem = false;

@@ -5,18 +5,25 @@
 #include "image/CommandRunner.h"
 #include "image/ContainerContent.h"
 #include "image/FinderRecordSet.h"
+#include "image/ImageOptions.h"
 #include "image/MountPoint.h"
 #include "image/PathRules.h"
-#include "platform/Interruption.h"
-#include "image/VolumeIcon.h"
 #include "image/PreviewPicture.h"
+#include "image/VolumeIcon.h"
+#include "platform/Interruption.h"
+#include "udif/UdifResourceEditor.h"
 
 #include <cstdio>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
+// The sparse image's size with template_size="auto", shrunk to its content before the convert: costs
+// nothing while it is sparse, and its allocation bitmap (kept at this size) is 1 MB.
+constexpr int kAutoSizeMegabytes = 32768;
+
 // Fills the mounted volume; a desktop database that can't be written ends the walk like a failure.
 bool FillVolume(CXmlTree* imageTree, std::string const& mountPoint, EFinderRecordSet recordSet)
 {
@@ -45,7 +52,8 @@ void WritePreview(CXmlTree const* imageTree, std::string const& mountPoint, std:
 // Attach, fill, bless, detach and convert; the caller removes the sparse image afterwards.
 bool BuildFromSparseImage(CXmlTree* imageTree, std::string const& file, std::string const& sparseImage,
                           char const* volumeName, std::string const& openFolder, std::string const& icon,
-                          EFinderRecordSet recordSet, std::string const& preview, CBuildLock* lock)
+                          EFinderRecordSet recordSet, CImageOptions const& options, std::string const& preview,
+                          CBuildLock* lock)
 {
     std::string mountPoint;
     if (!MakeMountPoint(&mountPoint))
@@ -90,10 +98,22 @@ bool BuildFromSparseImage(CXmlTree* imageTree, std::string const& file, std::str
 
     if (GetPendingInterrupt() != 0)
         ok = false;
-    if (ok && !RunCommand("hdiutil convert " + QuoteArgument(sparseImage) +
-                          " -format UDZO -imagekey zlib-level=9 -o " + QuoteArgument(file)))
+    if (ok && options.autoSize && !RunCommand("hdiutil resize -sectors min " + QuoteArgument(sparseImage)))
+    {
+        std::fprintf(stderr, "Error: Unable to shrink the disk image to its content.\n");
+        ok = false;
+    }
+    if (ok && !RunCommand(MakeConvertCommand(sparseImage, file, options)))
     {
         std::fprintf(stderr, "Error: Error converting disk image to read only.\n");
+        ok = false;
+    }
+    std::string error;
+    if (ok && !options.licenseResources.empty() &&
+        !AddResourcesToUdifImage(file, options.licenseResources, &error))
+    {
+        std::fprintf(stderr, "Error: Unable to add the license agreement to the image: %s.\n", error.c_str());
+        unlink(file.c_str()); // an image without its agreement must not pass for a finished one
         ok = false;
     }
     return ok;
@@ -121,6 +141,9 @@ bool ProcessImage(CXmlTree* imageTree, char const* file, char const* volumeName,
 {
     // Read before any command runs, so that a warning about the value comes first.
     EFinderRecordSet recordSet = ReadFinderRecordSet(GetTreeNode(imageTree));
+    CImageOptions options;
+    if (!ReadImageOptions(imageTree, &options))
+        return false;
     std::string openFolderText = openFolder ? openFolder : "";
     std::string preview;
     GetNodeAttribute(GetTreeNode(imageTree), "preview", &preview);
@@ -152,14 +175,15 @@ bool ProcessImage(CXmlTree* imageTree, char const* file, char const* volumeName,
     RunCommand("rm " + QuoteArgument(sparseImage));
 
     if (!RunCommand("hdiutil create -type SPARSE -fs HFS+ -volname " + QuoteArgument(volumeName) + " -size " +
-                    std::to_string(size) + "m " + QuoteArgument(sparseImage)))
+                    std::to_string(options.autoSize ? kAutoSizeMegabytes : size) + "m " +
+                    QuoteArgument(sparseImage)))
     {
         std::fprintf(stderr, "Error: Unable to create temporary sparse disk image '%s.sparseimage'.\n", file);
         return false;
     }
 
     bool ok = BuildFromSparseImage(imageTree, fileText, sparseImage, volumeName, openFolderText, icon, recordSet,
-                                   preview, &lock);
+                                   options, preview, &lock);
 
     if (!RunCommand("rm " + QuoteArgument(sparseImage)))
     {

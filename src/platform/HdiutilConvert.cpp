@@ -1,5 +1,5 @@
-// hdiutil convert P -format UDZO [-imagekey zlib-level=L] -o F: a compressed read-only UDIF copy of
-// a disk that create made, one blkx table per region of its partition map.
+// hdiutil convert P -format UDZO|UDBZ|ULMO|UDRO [-imagekey zlib-level=L] -o F: a read-only UDIF copy
+// of a disk that create made, one blkx table per region of its partition map.
 #include "platform/AttachedVolumes.h"
 #include "platform/CreatedDisk.h"
 #include "platform/Interruption.h"
@@ -15,6 +15,30 @@
 namespace
 {
 constexpr int kDefaultZlibLevel = 1; // hdiutil's default for UDZO
+
+bool ParseFormat(std::string const& name, EUdifFormat* format, std::string* error)
+{
+    static struct
+    {
+        char const* name;
+        EUdifFormat format;
+    } const kFormats[] = {{"UDZO", EUdifFormat::Udzo},
+                          {"UDBZ", EUdifFormat::Udbz},
+                          {"ULMO", EUdifFormat::Ulmo},
+                          {"UDRO", EUdifFormat::Udro}};
+    for (auto const& known : kFormats)
+    {
+        if (name == known.name)
+        {
+            *format = known.format;
+            return true;
+        }
+    }
+    *error = name == "ULFO"
+                 ? "format ULFO (LZFSE) is not supported here: no LZFSE library is available; use ULMO"
+                 : "format " + name + " is not supported here (only UDZO, UDBZ, ULMO, UDRO)";
+    return false;
+}
 
 bool ParseImageKey(std::string const& key, int* level, std::string* error)
 {
@@ -62,12 +86,15 @@ int RunHdiutilConvert(std::vector<std::string> const& argv)
                                                    std::to_string(arguments.operands.size()));
     if (!arguments.Has("-format"))
         return ReportHdiutilFailure("convert", "no format given (-format)");
-    if (arguments.Value("-format") != "UDZO")
-        return ReportHdiutilFailure("convert", "format " + arguments.Value("-format") +
-                                                   " is not supported here (only UDZO)");
+    EUdifFormat format = EUdifFormat::Udzo;
+    if (!ParseFormat(arguments.Value("-format"), &format, &error))
+        return ReportHdiutilFailure("convert", error);
     if (!arguments.Has("-o") || arguments.Value("-o").empty())
         return ReportHdiutilFailure("convert", "no output path given (-o)");
     int level = kDefaultZlibLevel;
+    if (arguments.Has("-imagekey") && format != EUdifFormat::Udzo)
+        return ReportHdiutilFailure("convert",
+                                    "image key " + arguments.Value("-imagekey") + " applies to UDZO only");
     if (arguments.Has("-imagekey") && !ParseImageKey(arguments.Value("-imagekey"), &level, &error))
         return ReportHdiutilFailure("convert", error);
 
@@ -104,7 +131,7 @@ int RunHdiutilConvert(std::vector<std::string> const& argv)
             PauseHereIfTestAsks("compress");
             return GetPendingInterrupt() == 0;
         };
-        written = WriteUdzoImage(imagePath, regions, outPath, level, &error, progress);
+        written = WriteUdifImage(imagePath, regions, outPath, format, level, &error, progress);
     }
     if (!written)
         return ReportHdiutilFailure("convert", error);

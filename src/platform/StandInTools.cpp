@@ -33,11 +33,13 @@ int RunStandInTool(std::vector<std::string> const& argv)
         return RunHdiutilDetach(argv);
     if (verb == "convert")
         return RunHdiutilConvert(argv);
+    if (verb == "resize")
+        return RunHdiutilResize(argv);
     if (verb.empty())
-        std::fprintf(stderr, "Usage: hdiutil <verb> <options>\nverbs: create, attach, detach, convert\n");
+        std::fprintf(stderr, "Usage: hdiutil <verb> <options>\nverbs: create, attach, detach, resize, convert\n");
     else
         std::fprintf(stderr,
-                     "hdiutil: unknown verb '%s' (this stand-in knows create, attach, detach, convert)\n",
+                     "hdiutil: unknown verb '%s' (this stand-in knows create, attach, detach, resize, convert)\n",
                      verb.c_str());
     return 1;
 }

@@ -9,6 +9,7 @@ int RunHdiutilCreate(std::vector<std::string> const& argv);
 int RunHdiutilAttach(std::vector<std::string> const& argv);
 int RunHdiutilDetach(std::vector<std::string> const& argv);
 int RunHdiutilConvert(std::vector<std::string> const& argv);
+int RunHdiutilResize(std::vector<std::string> const& argv);
 int RunBless(std::vector<std::string> const& argv);
 int RunXattr(std::vector<std::string> const& argv);
 int RunTiffutil(std::vector<std::string> const& argv);

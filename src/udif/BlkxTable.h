@@ -9,7 +9,10 @@
 constexpr uint32_t kBlkxZeroFill = 0x00000000;   // reads as zeros, nothing stored
 constexpr uint32_t kBlkxRaw = 0x00000001;        // stored as is
 constexpr uint32_t kBlkxIgnore = 0x00000002;     // unused space, reads as zeros, not checksummed
-constexpr uint32_t kBlkxZlib = 0x80000005;       // one zlib stream
+constexpr uint32_t kBlkxZlib = 0x80000005;       // one zlib stream (UDZO)
+constexpr uint32_t kBlkxBzip2 = 0x80000006;      // one bzip2 stream (UDBZ)
+constexpr uint32_t kBlkxLzfse = 0x80000007;      // one LZFSE stream (ULFO; not written here)
+constexpr uint32_t kBlkxLzma = 0x80000008;       // one .xz stream of LZMA2 (ULMO)
 constexpr uint32_t kBlkxTerminator = 0xFFFFFFFF; // ends the table
 
 // Largest run that readers must buffer, in 512-byte sectors (1 MiB).

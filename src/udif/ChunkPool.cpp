@@ -1,7 +1,5 @@
 #include "udif/ChunkPool.h"
 
-#include <libdeflate.h>
-
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -24,18 +22,9 @@ bool IsAllZero(uint8_t const* data, size_t size)
     }
     return true;
 }
-
-// The libdeflate level that compresses at least as well as zlib at a given level, and faster.
-// libdeflate's levels 8 and 9 search so deep that highly repetitive data compresses at under 2 MB/s,
-// slower than zlib at level 9; level 7 already beats zlib's level 9 output on every kind of data
-// we measured (text, code, binaries, localisations), at several times zlib's speed.
-int ChooseLibdeflateLevel(int zlibLevel)
-{
-    return std::min(std::max(zlibLevel, 1), 7);
-}
 } // namespace
 
-CChunkPool::CChunkPool(int level, unsigned workers, size_t chunkBytes)
+CChunkPool::CChunkPool(EUdifFormat format, int level, unsigned workers, size_t chunkBytes)
 {
     workers = std::max(1u, workers);
     m_slots.resize(workers * kSlotsPerWorker);
@@ -48,11 +37,8 @@ CChunkPool::CChunkPool(int level, unsigned workers, size_t chunkBytes)
     {
         for (unsigned i = 0; i < workers; ++i)
         {
-            libdeflate_compressor* compressor = libdeflate_alloc_compressor(ChooseLibdeflateLevel(level));
-            if (!compressor)
-                throw std::bad_alloc();
-            m_compressors.push_back(compressor);
-            m_threads.emplace_back(&CChunkPool::RunWorker, this, compressor);
+            m_codecs.push_back(std::make_unique<CChunkCodec>(format, level));
+            m_threads.emplace_back(&CChunkPool::RunWorker, this, m_codecs.back().get());
         }
     }
     catch (...)
@@ -77,9 +63,7 @@ void CChunkPool::StopWorkers()
     for (std::thread& thread : m_threads)
         thread.join();
     m_threads.clear();
-    for (libdeflate_compressor* compressor : m_compressors)
-        libdeflate_free_compressor(compressor);
-    m_compressors.clear();
+    m_codecs.clear();
 }
 
 void CChunkPool::SubmitSlot()
@@ -106,7 +90,7 @@ void CChunkPool::ReleaseSlot()
     ++m_taken;
 }
 
-void CChunkPool::RunWorker(libdeflate_compressor* compressor)
+void CChunkPool::RunWorker(CChunkCodec* codec)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;)
@@ -117,14 +101,14 @@ void CChunkPool::RunWorker(libdeflate_compressor* compressor)
         CChunkSlot& slot = m_slots[m_claimed % m_slots.size()];
         ++m_claimed;
         lock.unlock();
-        CompressSlot(compressor, slot);
+        CompressSlot(codec, slot);
         lock.lock();
         slot.done = true;
         m_slotDone.notify_all();
     }
 }
 
-void CChunkPool::CompressSlot(libdeflate_compressor* compressor, CChunkSlot& slot)
+void CChunkPool::CompressSlot(CChunkCodec* codec, CChunkSlot& slot)
 {
     if (slot.kind != EChunkKind::Data)
         return;
@@ -134,7 +118,7 @@ void CChunkPool::CompressSlot(libdeflate_compressor* compressor, CChunkSlot& slo
         return;
     }
     // Room for one byte less than the input: a stream that doesn't fit isn't worth storing.
-    slot.outputSize = libdeflate_zlib_compress(compressor, slot.input.data(), slot.inputSize,
-                                               slot.output.data(), slot.inputSize - 1);
-    slot.kind = slot.outputSize ? EChunkKind::Zlib : EChunkKind::Raw;
+    slot.outputSize =
+        codec->Compress(slot.input.data(), slot.inputSize, slot.output.data(), slot.inputSize - 1);
+    slot.kind = slot.outputSize ? EChunkKind::Compressed : EChunkKind::Raw;
 }

@@ -7,15 +7,17 @@
 #include <thread>
 #include <vector>
 
-struct libdeflate_compressor;
+#include "udif/ChunkCodec.h"
+
+#include <memory>
 
 enum class EChunkKind
 {
-    Unused, // free space: nothing read, nothing stored
-    Zero,   // reads as zeros (holes of the raw disk and all-zero data)
-    Data,   // read into `input`, to be compressed
-    Raw,    // stored as read: compression would not make it smaller
-    Zlib,   // stored as one zlib stream
+    Unused,     // free space: nothing read, nothing stored
+    Zero,       // reads as zeros (holes of the raw disk and all-zero data)
+    Data,       // read into `input`, to be compressed
+    Raw,        // stored as read: compression would not make it smaller (or the format compresses nothing)
+    Compressed, // stored as one stream of the image's format
 };
 
 struct CChunkSlot
@@ -28,7 +30,7 @@ struct CChunkSlot
     std::vector<uint8_t> input;
     size_t inputSize = 0;
     bool keepZeros = false; // compress the data even if it is all zeros
-    // Filled by a worker: Data becomes Zero, Raw or Zlib; `output` holds the zlib stream for Zlib.
+    // Filled by a worker: Data becomes Zero, Raw or Compressed; `output` holds the stream for Compressed.
     std::vector<uint8_t> output;
     size_t outputSize = 0;
     bool done = false;
@@ -40,8 +42,8 @@ struct CChunkSlot
 class CChunkPool
 {
 public:
-    // `level` is a zlib level, 1 to 9.
-    CChunkPool(int level, unsigned workers, size_t chunkBytes);
+    // `level` is a zlib level, 1 to 9, used by UDZO only.
+    CChunkPool(EUdifFormat format, int level, unsigned workers, size_t chunkBytes);
     ~CChunkPool();
     CChunkPool(CChunkPool const&) = delete;
     CChunkPool& operator=(CChunkPool const&) = delete;
@@ -58,11 +60,11 @@ public:
 
 private:
     void StopWorkers();
-    void RunWorker(libdeflate_compressor* compressor);
-    static void CompressSlot(libdeflate_compressor* compressor, CChunkSlot& slot);
+    void RunWorker(CChunkCodec* codec);
+    static void CompressSlot(CChunkCodec* codec, CChunkSlot& slot);
 
     std::vector<CChunkSlot> m_slots;
-    std::vector<libdeflate_compressor*> m_compressors;
+    std::vector<std::unique_ptr<CChunkCodec>> m_codecs;
     std::vector<std::thread> m_threads;
     std::mutex m_mutex;
     std::condition_variable m_workReady;

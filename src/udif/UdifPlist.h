@@ -1,4 +1,5 @@
-// The XML property list of a UDIF image: the resource fork's 'blkx' and 'plst' resources.
+// The XML property list of a UDIF image: the resource fork's 'blkx' and 'plst' resources, and others
+// added to a finished image.
 #pragma once
 
 #include <cstddef>
@@ -13,5 +14,19 @@ struct CBlkxResource
     std::vector<uint8_t> data; // the serialised 'mish' table
 };
 
+// A resource of the image's resource fork, as the property list keeps it under "resource-fork".
+struct CUdifResource
+{
+    std::string type; // four characters, e.g. "LPic", "STR#", "TEXT", "RTF "
+    int32_t id = 0;
+    std::string name;
+    std::vector<uint8_t> data;
+};
+
 // Returns the XML text of the property list; throws std::runtime_error if it can't be built.
 std::string BuildUdifPlist(std::vector<CBlkxResource> const& tables);
+
+// Returns `xml` (a UDIF property list) with `resources` added to its resource fork; a resource of the
+// same type and ID as an added one is replaced. Throws std::runtime_error if `xml` is no UDIF property
+// list or the result can't be built.
+std::string AddResourcesToUdifPlist(std::string const& xml, std::vector<CUdifResource> const& resources);

@@ -141,11 +141,12 @@ private:
     uint64_t m_nextData = 0; // no data lies between the last offset asked about and this one
 };
 
-class CUdzoWriter
+class CUdifWriter
 {
 public:
-    CUdzoWriter(std::vector<CUdifRegion> const& regions, CTempOutputFile& out, CUdifProgress const& progress)
-        : m_regions(regions), m_out(out), m_progress(progress)
+    CUdifWriter(std::vector<CUdifRegion> const& regions, EUdifFormat format, CTempOutputFile& out,
+                CUdifProgress const& progress)
+        : m_regions(regions), m_format(format), m_out(out), m_progress(progress)
     {
         for (CUdifRegion const& region : regions)
         {
@@ -160,7 +161,7 @@ public:
     bool WriteDataFork(CRawDisk& disk, int level, std::string* error)
     {
         unsigned const workers = std::max(1u, std::thread::hardware_concurrency());
-        CChunkPool pool(level, workers, kChunkBytes);
+        CChunkPool pool(m_format, level, workers, kChunkBytes);
         size_t region = 0;
         std::vector<CRegionPiece> pieces;
         size_t piece = 0;
@@ -267,8 +268,8 @@ private:
             if (!WriteData(slot.input.data(), slot.inputSize, error))
                 return false;
             break;
-        case EChunkKind::Zlib:
-            run.type = kBlkxZlib;
+        case EChunkKind::Compressed:
+            run.type = GetCompressedRunType(m_format);
             table.crc32 = libdeflate_crc32(table.crc32, slot.input.data(), slot.inputSize);
             if (!WriteData(slot.output.data(), slot.outputSize, error))
                 return false;
@@ -302,6 +303,7 @@ private:
     }
 
     std::vector<CUdifRegion> const& m_regions;
+    EUdifFormat m_format;
     CTempOutputFile& m_out;
     std::vector<CBlkxTable> m_tables;
     uint64_t m_dataForkLength = 0;
@@ -311,9 +313,10 @@ private:
 };
 
 bool WriteImage(std::string const& rawPath, std::vector<CUdifRegion> const& regions,
-                std::string const& outPath, int level, std::string* error, CUdifProgress const& progress)
+                std::string const& outPath, EUdifFormat format, int level, std::string* error,
+                CUdifProgress const& progress)
 {
-    if (level < 1 || level > 9)
+    if (format == EUdifFormat::Udzo && (level < 1 || level > 9))
     {
         *error = "zlib level " + std::to_string(level) + " is not between 1 and 9";
         return false;
@@ -326,20 +329,21 @@ bool WriteImage(std::string const& rawPath, std::vector<CUdifRegion> const& regi
     CTempOutputFile out;
     if (!out.Open(outPath, error))
         return false;
-    CUdzoWriter writer(regions, out, progress);
+    CUdifWriter writer(regions, format, out, progress);
     return writer.WriteDataFork(disk, level, error) && writer.WriteTrailer(error) && out.Commit(error);
 }
 } // namespace
 
-bool WriteUdzoImage(std::string const& rawPath, std::vector<CUdifRegion> const& regions,
-                    std::string const& outPath, int level, std::string* error, CUdifProgress const& progress)
+bool WriteUdifImage(std::string const& rawPath, std::vector<CUdifRegion> const& regions,
+                    std::string const& outPath, EUdifFormat format, int level, std::string* error,
+                    CUdifProgress const& progress)
 {
     std::string ignored;
     if (!error)
         error = &ignored;
     try
     {
-        return WriteImage(rawPath, regions, outPath, level, error, progress);
+        return WriteImage(rawPath, regions, outPath, format, level, error, progress);
     }
     catch (std::exception const& e)
     {

@@ -1,5 +1,7 @@
-// Writing a raw disk as a compressed, read-only UDIF image (UDZO).
+// Writing a raw disk as a read-only UDIF image (UDZO, UDBZ, ULMO or UDRO).
 #pragma once
+
+#include "udif/ChunkCodec.h"
 
 #include <cstdint>
 #include <functional>
@@ -19,7 +21,8 @@ struct CUdifRegion
     std::vector<std::pair<uint64_t, uint64_t>> unusedSectors;
 };
 
-// Compresses the raw disk image at `rawPath` into `outPath` with zlib level `level` (1..9).
+// Writes the raw disk image at `rawPath` as a `format` image at `outPath`; UDZO is compressed with zlib
+// level `level` (1..9), which the other formats ignore.
 // The regions must cover the disk from sector 0 in order; each becomes one blkx table. Chunks are
 // compressed on every core; unused sectors are never read, and holes of a sparse raw file are not read
 // either. Writes a temporary file beside outPath and renames it into place (replacing a file there):
@@ -29,6 +32,13 @@ struct CUdifRegion
 // the write with the reason "interrupted" (and the temporary file is removed as on any failure).
 // With SOURCE_DATE_EPOCH set the image's identifier is derived from its content, not drawn at random.
 using CUdifProgress = std::function<bool(uint64_t done, uint64_t total)>;
-bool WriteUdzoImage(std::string const& rawPath, std::vector<CUdifRegion> const& regions,
-                    std::string const& outPath, int level, std::string* error,
+bool WriteUdifImage(std::string const& rawPath, std::vector<CUdifRegion> const& regions,
+                    std::string const& outPath, EUdifFormat format, int level, std::string* error,
                     CUdifProgress const& progress = {});
+
+inline bool WriteUdzoImage(std::string const& rawPath, std::vector<CUdifRegion> const& regions,
+                           std::string const& outPath, int level, std::string* error,
+                           CUdifProgress const& progress = {})
+{
+    return WriteUdifImage(rawPath, regions, outPath, EUdifFormat::Udzo, level, error, progress);
+}

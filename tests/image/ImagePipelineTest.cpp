@@ -1,8 +1,10 @@
 #include "image/ImagePipeline.h"
 #include "ImageTestSupport.h"
+#include "udif/LicenseResources.h"
 
 #include <algorithm>
 #include <cctype>
+#include <fstream>
 
 namespace
 {
@@ -196,4 +198,79 @@ TEST_F(ImagePipeline, ValuesGoIntoCommandsQuotedAndUnchanged)
                                   "\"a\\\"\\$b\\`c\\\\.dmg.sparseimage\"");
     EXPECT_EQ(runner.commands[9],
               "hdiutil create -type SPARSE -fs HFS+ -volname \"V\" -size -5m \"o.dmg.sparseimage\"");
+}
+
+TEST_F(ImagePipeline, FormatAndAutomaticSizeShowInTheCommands)
+{
+    std::string const sparse = "\"/out/Disk.dmg.sparseimage\"";
+    for (char const* format : {"UDBZ", "ULMO", "udro"})
+    {
+        SCOPED_TRACE(format);
+        CFakeRunner runner;
+        EXPECT_TRUE(Run(runner, std::string("<image format='") + format + "' template_size='Auto'/>", ""));
+        std::string upper = format;
+        std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+        // A large sparse volume, shrunk to its content before the convert; no zlib level but for UDZO.
+        EXPECT_EQ(
+            runner.commands,
+            Commands({"rm image", "rm sparse",
+                      "hdiutil create -type SPARSE -fs HFS+ -volname \"Kiln Vol\" -size 32768m " + sparse,
+                      "attach", "detach", "hdiutil resize -sectors min " + sparse,
+                      "hdiutil convert " + sparse + " -format " + upper + " -o \"/out/Disk.dmg\"",
+                      "rm sparse"}));
+        EXPECT_EQ(errors, "");
+    }
+    CFakeRunner runner;
+    runner.FailWhen("hdiutil resize");
+    EXPECT_FALSE(Run(runner, "<image template_size='auto'/>", ""));
+    EXPECT_EQ(errors, "Error: Unable to shrink the disk image to its content.\n");
+    EXPECT_EQ(runner.commands.back(), "rm \"/out/Disk.dmg.sparseimage\"");
+    EXPECT_EQ(std::count_if(runner.commands.begin(), runner.commands.end(),
+                            [](std::string const& c) { return c.rfind("hdiutil convert", 0) == 0; }),
+              0);
+}
+
+TEST_F(ImagePipeline, BadFormatsAndLicensesFailBeforeAnyCommand)
+{
+    std::ofstream(temporary.path + "/terms.txt") << "Terms.\n";
+    std::string const terms = temporary.path + "/terms.txt";
+    std::vector<std::pair<std::string, std::string>> const cases = {
+        {"<image format='ULFO'/>",
+         "Error: 'image' tag attribute 'format' value 'ULFO' (LZFSE) is not available: no LZFSE library "
+         "ships "
+         "with Debian, so kilnpack cannot write it on Linux. Use 'ULMO' (LZMA, macOS 10.15 and later) or "
+         "'UDZO' (every macOS).\n"},
+        {"<image format='UDIF'/>",
+         "Error: 'image' tag attribute 'format' value 'UDIF' is unknown; use 'UDZO', 'UDBZ', 'ULMO' or "
+         "'UDRO'.\n"},
+        {"<image><license><text language='en_US' file='" + temporary.path +
+             "/missing.txt'/></license></image>",
+         "Error: Unable to read license file '" + temporary.path +
+             "/missing.txt': No such file or directory.\n"},
+        {"<image><license><text language='xx_XX' file='" + terms + "'/></license></image>",
+         "Error: 'text' tag attribute 'language' value 'xx_XX' is not a known language (" +
+             ListLicenseLanguages() + ").\n"},
+        {"<image><license default_language='de_DE'><text language='en_US' file='" + terms +
+             "'/></license></image>",
+         "Error: 'license' tag attribute 'default_language' value 'de_DE' names no 'text' tag.\n"},
+        {"<image><license/></image>", "Error: 'license' tag holds no 'text' tag.\n"},
+    };
+    for (auto const& [content, error] : cases)
+    {
+        SCOPED_TRACE(content);
+        CFakeRunner runner;
+        EXPECT_FALSE(Run(runner, content));
+        EXPECT_EQ(errors, error);
+        EXPECT_TRUE(runner.commands.empty());
+    }
+
+    // A sound licence whose image can't take it (here: the fake convert wrote nothing) fails the image.
+    CFakeRunner runner;
+    EXPECT_FALSE(
+        Run(runner, "<image><license><text language='en_US' file='" + terms + "'/></license></image>"));
+    EXPECT_EQ(errors,
+              "Error: Unable to add the license agreement to the image: cannot open /out/Disk.dmg: No "
+              "such file or directory.\n");
+    EXPECT_EQ(runner.commands, Commands({"rm image", "rm sparse", "create", "attach", "bless", "detach",
+                                         "convert", "rm sparse"}));
 }

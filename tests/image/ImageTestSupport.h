@@ -156,6 +156,22 @@ inline std::vector<unsigned char> Text(char const* text)
     return std::vector<unsigned char>(text, text + std::char_traits<char>::length(text));
 }
 
+// A whole file's bytes; empty if it can't be read.
+inline std::string ReadWholeFile(std::string const& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+// Runs a shell command line; its exit status, or -1 if it didn't exit.
+inline int RunShell(std::string const& command)
+{
+    int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 // The mount point named by an attach command, or empty text for any other command.
 inline std::string MountPointOf(std::string const& command)
 {

@@ -452,3 +452,44 @@ TEST_F(StandInToolsTest, TiffutilRefusesPicturesThatAreNotAPairAndWritesNothing)
     EXPECT_NE(RunTool({"tiffutil", "-cat", dir + "/one.png", dir + "/one.png", "-out", tiff}).status, 0);
     EXPECT_FALSE(std::filesystem::exists(tiff));
 }
+
+TEST_F(StandInToolsTest, ResizeShrinksADetachedDiskToItsVolumeContent)
+{
+    ASSERT_EQ(Create("64m").status, 0);
+    CToolResult refused = RunTool({"hdiutil", "resize", "-sectors", "4000", image});
+    EXPECT_NE(refused.status, 0);
+    EXPECT_NE(refused.err.find("only -sectors min"), std::string::npos) << refused.err;
+    ASSERT_EQ(Attach().status, 0);
+    refused = RunTool({"hdiutil", "resize", "-sectors", "min", image});
+    EXPECT_NE(refused.err.find("attached"), std::string::npos) << refused.err;
+    std::string const data(2 << 20, 'k');
+    WriteWholeFile(mount + "/data.bin", data);
+    ASSERT_EQ(RunTool({"hdiutil", "detach", mount}).status, 0);
+
+    CToolResult resized = RunTool({"hdiutil", "resize", "-sectors", "min", image});
+    ASSERT_EQ(resized.status, 0) << resized.err;
+    uint64_t const size = std::filesystem::file_size(image);
+    EXPECT_GT(size, data.size());
+    EXPECT_LT(size, data.size() + (1 << 20)); // the bitmap of 64 MB is 2 KB; the catalog and the rest small
+    ExpectDiskVolumeSound(image);
+    std::string output;
+    EXPECT_EQ(RunChecker("sgdisk -v '" + image + "'", &output), 0) << output;
+    EXPECT_NE(output.find("No problems found"), std::string::npos) << output;
+    // Shrinking again changes nothing; the file still converts and reads back.
+    ASSERT_EQ(RunTool({"hdiutil", "resize", "-sectors", "min", image}).status, 0);
+    EXPECT_EQ(std::filesystem::file_size(image), size);
+    std::string const dmg = dir + "/out.dmg";
+    ASSERT_EQ(RunTool({"hdiutil", "convert", image, "-format", "ULMO", "-o", dmg}).status, 0);
+    std::string const extracted = dir + "/x";
+    ASSERT_EQ(RunChecker("7zz x -y -o'" + extracted + "' '" + dmg + "'", &output), 0) << output;
+    EXPECT_TRUE(ReadWholeFile(extracted + "/Kiln Test/data.bin") == data);
+
+    std::filesystem::remove(dmg);
+    CToolResult converted = RunTool({"hdiutil", "convert", image, "-format", "ULFO", "-o", dmg});
+    EXPECT_NE(converted.status, 0);
+    EXPECT_NE(converted.err.find("ULFO (LZFSE) is not supported here"), std::string::npos) << converted.err;
+    converted =
+        RunTool({"hdiutil", "convert", image, "-format", "UDBZ", "-imagekey", "zlib-level=9", "-o", dmg});
+    EXPECT_NE(converted.err.find("applies to UDZO only"), std::string::npos) << converted.err;
+    EXPECT_FALSE(std::filesystem::exists(dmg));
+}

@@ -1,0 +1,35 @@
+// The resources that make macOS show a software licence agreement before it mounts an image.
+#pragma once
+
+#include "udif/UdifPlist.h"
+
+#include <string>
+#include <vector>
+
+// The agreement in one language, as the configuration gives it.
+struct CLicenseText
+{
+    std::string language;   // e.g. "en_US"; see IsKnownLicenseLanguage
+    std::string contents;   // the file's bytes: UTF-8 text, or RTF (begins with "{\rtf")
+    std::string buttons[5]; // agree, disagree, print, save, message; empty: the language's default
+};
+
+enum ELicenseButton
+{
+    kLicenseAgree,
+    kLicenseDisagree,
+    kLicensePrint,
+    kLicenseSave,
+    kLicenseMessage,
+};
+
+bool IsKnownLicenseLanguage(std::string const& language);
+// The known language codes, separated by ", ".
+std::string ListLicenseLanguages();
+
+// Builds the LPic, STR# and TEXT or 'RTF ' resources for `texts` (in the order given), with
+// `defaultLanguage` (one of the texts' languages) shown first. False with a reason when a text or
+// button string can't be written in its language's Mac encoding, a text isn't valid UTF-8, or a
+// string is too long for the resource.
+bool BuildLicenseResources(std::vector<CLicenseText> const& texts, std::string const& defaultLanguage,
+                           std::vector<CUdifResource>* resources, std::string* error);
