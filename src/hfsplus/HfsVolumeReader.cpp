@@ -169,7 +169,7 @@ bool ReadHfsFinderFlags(int fd, uint64_t offset, std::string const& relativePath
 {
     CHfsVolumeHeader header;
     std::string rootName;
-    if (!ReadVolumeHeader(fd, offset, &header, error) || !ReadRootName(fd, offset, header, &rootName, error))
+    if (!ReadHfsVolumeHeader(fd, offset, &header, error) || !ReadRootName(fd, offset, header, &rootName, error))
         return false;
     // Walks down from the root's record (keyed by its parent 1 and the volume name), one name a step.
     uint32_t parentId = kHfsRootParentId;

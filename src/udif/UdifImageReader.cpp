@@ -27,11 +27,8 @@ constexpr uint32_t kKolySignature = 0x6B6F6C79;
 constexpr uint32_t kMishSignature = 0x6D697368;
 constexpr size_t kMishHeaderSize = 204;
 constexpr size_t kMishRunSize = 40;
-// Run types beyond those the writer uses: ADC, bzip2, LZFSE, LZMA (an .xz stream), comments.
+// Run types only ever read here: ADC and comments.
 constexpr uint32_t kBlkxAdc = 0x80000004;
-constexpr uint32_t kBlkxBzip2 = 0x80000006;
-constexpr uint32_t kBlkxLzfse = 0x80000007;
-constexpr uint32_t kBlkxLzma = 0x80000008;
 constexpr uint32_t kBlkxComment = 0x7FFFFFFE;
 // A property list of a valid image takes some 60 bytes per MiB of disk; this allows 250 GiB.
 constexpr uint64_t kMaxPlistBytes = 16u << 20;

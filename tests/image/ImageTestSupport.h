@@ -216,21 +216,6 @@ public:
     bool attached = false;
 };
 
-inline std::string ReadWholeFile(std::string const& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// The shell's exit status, or -1 when the command did not end normally.
-inline int RunShell(std::string const& command)
-{
-    int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // An opaque RGB picture, every sample 0x80.
 inline void WritePng(std::string const& path, unsigned int width, unsigned int height)
 {
