@@ -6,6 +6,7 @@
 #include "hfsplus/HfsVolume.h"
 #include "image/ImagePipeline.h"
 #include "image/ViewSettings.h"
+#include "support/ConfigSchema.h"
 #include "support/FsckHfs.h"
 
 #include <algorithm>
@@ -146,4 +147,17 @@ TEST(InstallerAppearance, IconFlagsColourAndRetinaBackgroundOnTheBuiltVolume)
     EXPECT_EQ(NormalizeReal(colourView["backgroundColorRed"]), Real(1.0));
     EXPECT_EQ(NormalizeReal(colourView["backgroundColorGreen"]), Real(128 / 255.0));
     EXPECT_EQ(NormalizeReal(colourView["backgroundColorBlue"]), Real(0.0));
+
+    // The image dump names the flags each item carries and the picture the background names.
+    ASSERT_EQ(RunShell(std::string(KILNPACK_BINARY) + " --dump " + QuoteArgument(image) + " > " +
+                       QuoteArgument(work.path + "/dump.out")),
+              0);
+    std::string dump = ReadWholeFile(work.path + "/dump.out");
+    for (char const* line : {"Finder flags: \"/\" 0x0400 (custom icon)\n",
+                             "Finder flags: \"/.background\" 0x4000 (invisible)\n",
+                             "Finder flags: \"/App.app\" 0x0010 (extension hidden)\n",
+                             "Background picture: \"/.background/back.tiff\"\n"})
+        EXPECT_NE(dump.find(line), std::string::npos) << line << dump;
+    EXPECT_EQ(dump.find("Plain.txt"), std::string::npos) << dump;
+    ExpectValidConfiguration(work.path + "/config.xml");
 }
