@@ -269,8 +269,7 @@ TEST(ContainerContent, CopiedDesktopDatabaseIsKeptOrReplacedWithAWarning)
     EXPECT_TRUE(HasRecord(*ReadStore(replaced.path), "Apps", kLocation));
 }
 
-// Names the volume takes for one (letter case; composed and decomposed forms, once values may hold
-// them) never merge, and a link followed by an item of the same name never leads a copy onto the
+// Names the volume takes for one (letter case; composed and decomposed forms) never merge, and a link followed by an item of the same name never leads a copy onto the
 // build machine's files.
 TEST(ContainerContent, NamesTheVolumeTakesForOneAreRefused)
 {
@@ -309,6 +308,14 @@ TEST(ContainerContent, NamesTheVolumeTakesForOneAreRefused)
     std::vector<unsigned char> location = BlobOf(*ReadStore(volume.path), "evil", kLocation);
     ASSERT_EQ(location.size(), 16u);
     EXPECT_EQ(location[3], 1);
+
+    // The composed and decomposed forms of one name, as a configuration gives them.
+    CTempFolder accents;
+    CWalk forms = Walk("<image><folder name='Caf\xc3\xa9'/><folder name='CAFE\xcc\x81'/></image>", accents.path);
+    EXPECT_FALSE(forms.result);
+    EXPECT_EQ(forms.errors, "Error: 'folder' tag name 'CAFE\xcc\x81' is the same on the volume as the earlier item "
+                            "'Caf\xc3\xa9' in '" + accents.path + "'; it is not created.\n");
+    EXPECT_EQ(Entries(accents.path), std::set<std::string>{"Caf\xc3\xa9"});
 }
 
 // A value that begins with "-" is a path to every command, never an option; a link keeps its text.
