@@ -138,6 +138,20 @@ bool ConvertNameToHfs(std::string const& utf8, std::u16string* hfsName, std::str
     return true;
 }
 
+std::string ConvertNameToDecomposedUtf8(std::string const& utf8)
+{
+    std::u16string stored;
+    std::string error;
+    if (!ConvertNameToHfs(utf8, &stored, &error))
+        return utf8;
+    for (char16_t& c : stored)
+        c = c == u'/' ? u':' : c;
+    std::string decomposed;
+    icu::UnicodeString(reinterpret_cast<UChar const*>(stored.data()), int32_t(stored.size()))
+        .toUTF8String(decomposed);
+    return decomposed;
+}
+
 std::string ConvertHfsNameToUtf8(std::u16string const& hfsName)
 {
     std::u16string name = hfsName;

@@ -11,6 +11,11 @@ constexpr size_t kHfsMaxNameLength = 255; // UTF-16 units
 // composed), with ':' stored as '/'. Fails on invalid UTF-8 or a name longer than 255 units.
 bool ConvertNameToHfs(std::string const& utf8, std::u16string* hfsName, std::string* error);
 
+// The stored form as a POSIX name: the decomposed units in UTF-8, '/' back to ':'. This is how the
+// Finder spells names outside the catalog (desktop database records, alias paths). A name the volume
+// could not store is given back unchanged.
+std::string ConvertNameToDecomposedUtf8(std::string const& utf8);
+
 // The reverse, for names read back from a volume; the result is composed (NFC) UTF-8.
 std::string ConvertHfsNameToUtf8(std::u16string const& hfsName);
 

@@ -2,8 +2,6 @@
 
 #include "hfsplus/HfsNames.h"
 
-#include <unicode/unistr.h>
-
 bool IsSingleComponentName(std::string const& name)
 {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
@@ -28,15 +26,5 @@ bool IsContainedRelativePath(std::string const& path)
 
 std::string MakeRecordName(std::string const& name)
 {
-    std::u16string stored;
-    std::string error;
-    if (!ConvertNameToHfs(name, &stored, &error))
-        return name;
-    // The volume keeps ':' as '/'; an item name holds no '/', so every '/' here was a ':'.
-    for (char16_t& c : stored)
-        c = c == u'/' ? u':' : c;
-    std::string utf8;
-    icu::UnicodeString(reinterpret_cast<UChar const*>(stored.data()), int32_t(stored.size()))
-        .toUTF8String(utf8);
-    return utf8;
+    return ConvertNameToDecomposedUtf8(name);
 }

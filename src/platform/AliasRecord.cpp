@@ -39,18 +39,6 @@ std::u16string MakeStoredName(std::string const& name)
     return stored;
 }
 
-// The stored name as a POSIX path component: UTF-8 of the stored (decomposed) units, '/' back to ':'.
-std::string MakePosixName(std::string const& name)
-{
-    std::u16string stored = MakeStoredName(name);
-    for (char16_t& c : stored)
-        c = c == u'/' ? u':' : c;
-    std::string utf8;
-    icu::UnicodeString(reinterpret_cast<UChar const*>(stored.data()), int32_t(stored.size()))
-        .toUTF8String(utf8);
-    return utf8;
-}
-
 // A name as Carbon spells it: Mac Roman, composed, with ':' (Carbon's path separator) as '/'.
 // Characters Mac Roman lacks become '?'.
 std::string MakeCarbonName(std::string const& name)
@@ -176,14 +164,14 @@ std::vector<uint8_t> BuildAliasRecord(CAliasFacts const& facts)
     {
         carbonPath += i == 0 ? ":" : std::string(":\0", 2);
         carbonPath += MakeCarbonName(facts.pathNames[i]);
-        posixPath += "/" + MakePosixName(facts.pathNames[i]);
+        posixPath += "/" + ConvertNameToDecomposedUtf8(facts.pathNames[i]);
     }
     AppendExtra(&record, kTagCarbonPath, ToBytes(carbonPath));
     AppendExtra(&record, kTagUnicodeName, MakeUnicodeName(targetName));
     AppendExtra(&record, kTagUnicodeVolumeName, MakeUnicodeName(facts.volumeName));
     AppendExtra(&record, kTagPosixPath, ToBytes(posixPath));
     // The volume mounts under its name; a '/' in the name can't be part of a path there.
-    std::string mountName = MakePosixName(facts.volumeName);
+    std::string mountName = ConvertNameToDecomposedUtf8(facts.volumeName);
     AppendExtra(&record, kTagMountPoint, ToBytes("/Volumes/" + mountName));
     AppendExtra(&record, kTagEnd, {});
 
