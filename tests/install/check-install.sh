@@ -26,11 +26,14 @@ if [ -n "$warnings" ]; then
     printf 'manual page warnings:\n%s\n' "$warnings" >&2
     exit 1
 fi
-# Every option the program knows is documented.
+# Every option the program knows is documented, and every attribute of the schema (which a unit
+# test holds equal to the code's table of known attributes).
 page=$(MANWIDTH=200 man -l "$prefix/share/man/man1/kilnpack.1" 2>/dev/null)
+schema="$(dirname "$0")/../../docs/kilnpack.xsd"
+attributes=$(grep -o 'attribute name="[a-z_]*"' "$schema" | sed 's/.*="\(.*\)"/\1/' | sort -u)
+[ -n "$attributes" ] || { echo "no attributes read from $schema" >&2; exit 1; }
 for word in --help --version --dump SOURCE_DATE_EPOCH TMPDIR KILNPACK_ENGINE "EXIT STATUS" EXAMPLES \
-    open_folder template_size finder_records show_toolbar icon_size text_position toolbar_width \
-    font_size background required preview; do
+    $attributes; do
     grep -q -- "$word" <<<"$page" || { echo "manual page lacks $word" >&2; exit 1; }
 done
 echo "install tree OK"
