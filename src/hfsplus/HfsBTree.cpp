@@ -49,10 +49,13 @@ bool PackHfsBTree(std::vector<std::vector<uint8_t>> const& records, uint16_t nod
     if (records.empty())
         return true;
 
-    std::vector<std::vector<uint8_t>> level = records;
+    // The leaves are packed straight from the caller's records, each index level from the one below.
+    std::vector<std::vector<uint8_t>> const* below = &records;
+    std::vector<std::vector<uint8_t>> upper;
     uint8_t height = 1;
     for (;;)
     {
+        std::vector<std::vector<uint8_t>> const& level = *below;
         // Greedy packing: a node takes records while they and their offsets fit.
         std::vector<std::pair<size_t, size_t>> groups; // first record, count
         size_t used = kDescriptorSize + 2;
@@ -103,7 +106,8 @@ bool PackHfsBTree(std::vector<std::vector<uint8_t>> const& records, uint16_t nod
             tree->depth = height;
             return true;
         }
-        level = std::move(parents);
+        upper = std::move(parents);
+        below = &upper;
         ++height;
     }
 }

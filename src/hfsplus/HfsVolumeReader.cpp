@@ -153,12 +153,13 @@ bool ReadHfsFreeRanges(int fd, uint64_t offset, std::vector<std::pair<uint64_t, 
     CHfsVolumeHeader header;
     if (!ReadHfsVolumeHeader(fd, offset, &header, error))
         return false;
-    std::vector<uint8_t> bitmap((header.totalBlocks + 7) / 8);
-    if (!ReadForkBytes(fd, offset, header, header.allocationFile, 0, bitmap.data(), bitmap.size(),
-                       error))
+    std::vector<CHfsExtent> runs;
+    CHfsBitmapReadAt const read = [&](uint64_t position, uint8_t* data, size_t size, std::string* why)
+    { return ReadForkBytes(fd, offset, header, header.allocationFile, position, data, size, why); };
+    if (!FindHfsFreeRuns(read, header.totalBlocks, &runs, error))
         return false;
     ranges->clear();
-    for (CHfsExtent const& run : FindHfsFreeRuns(bitmap, header.totalBlocks))
+    for (CHfsExtent const& run : runs)
         ranges->push_back(
             {uint64_t(run.startBlock) * header.blockSize, uint64_t(run.blockCount) * header.blockSize});
     return true;

@@ -322,8 +322,11 @@ bool WriteHfsVolume(int fd, uint64_t offset, CHfsVolumeSettings const& settings,
     uint64_t const block = kBlockSize;
     return EnsureFileSize(fd, offset + settings.sizeBytes, error) &&
            ZeroFileRange(fd, offset, settings.sizeBytes, error) &&
-           WriteAllAt(fd, bitmap.GetBytes().data(), bitmap.GetBytes().size(),
-                      offset + layout.bitmapStart * block, error) &&
+           bitmap.WriteUsedBytes(
+               [fd, at = offset + layout.bitmapStart * block](uint64_t position, uint8_t const* data, size_t size,
+                                                              std::string* why)
+               { return WriteAllAt(fd, data, size, at + position, why); },
+               error) &&
            WriteAllAt(fd, extents.nodes.data(), extents.nodes.size(), offset + layout.extentsStart * block,
                       error) &&
            WriteAllAt(fd, attributes.nodes.data(), attributes.nodes.size(),
