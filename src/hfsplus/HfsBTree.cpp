@@ -3,6 +3,7 @@
 #include "bytes/ByteOrder.h"
 
 #include <cstring>
+#include <utility>
 
 namespace
 {
@@ -37,79 +38,152 @@ void LinkNode(uint8_t* node, uint32_t forward, uint32_t backward)
     PutBe32(node + 4, backward);
 }
 
+std::string DescribeTooLarge(size_t size)
+{
+    return "a catalog record of " + std::to_string(size) + " bytes does not fit a node";
+}
+
+// The record that points at a node from the level above: the node's first key, then its number.
+std::vector<uint8_t> MakeParentRecord(std::vector<uint8_t> const& firstRecord, uint32_t number)
+{
+    size_t const keySize = size_t(GetBe16(firstRecord.data())) + 2;
+    std::vector<uint8_t> parent(firstRecord.begin(), firstRecord.begin() + long(keySize));
+    parent.resize(keySize + 4);
+    PutBe32(parent.data() + keySize, number);
+    return parent;
+}
+
+// Packs one index level into nodes numbered from `firstNode`, greedily: a node takes records while they
+// and their offsets fit. The records for the level above go to `parents`.
+bool PackIndexLevel(std::vector<std::vector<uint8_t>> const& level, uint16_t nodeSize, uint8_t height,
+                    uint32_t firstNode, CHfsBTreeNodeSink const& sink,
+                    std::vector<std::vector<uint8_t>>* parents, std::string* error)
+{
+    std::vector<std::pair<size_t, size_t>> groups; // first record, count
+    size_t used = kDescriptorSize + 2;
+    for (size_t i = 0; i < level.size(); ++i)
+    {
+        size_t need = level[i].size() + 2;
+        if (kDescriptorSize + 2 + need > nodeSize)
+        {
+            *error = DescribeTooLarge(level[i].size());
+            return false;
+        }
+        if (groups.empty() || used + need > nodeSize)
+        {
+            groups.push_back({i, 0});
+            used = kDescriptorSize + 2;
+        }
+        ++groups.back().second;
+        used += need;
+    }
+    std::vector<uint8_t> node(nodeSize);
+    parents->clear();
+    for (size_t g = 0; g < groups.size(); ++g)
+    {
+        uint32_t number = firstNode + uint32_t(g);
+        BuildNode(node.data(), nodeSize, kHfsIndexNode, height, level, groups[g].first, groups[g].second);
+        LinkNode(node.data(), g + 1 < groups.size() ? number + 1 : 0, g > 0 ? number - 1 : 0);
+        if (!sink(number, node.data(), error))
+            return false;
+        parents->push_back(MakeParentRecord(level[groups[g].first], number));
+    }
+    return true;
+}
+
 } // namespace
+
+CHfsBTreePacker::CHfsBTreePacker(uint16_t nodeSize, CHfsBTreeNodeSink sink)
+    : m_nodeSize(nodeSize), m_sink(std::move(sink))
+{
+}
+
+bool CHfsBTreePacker::Add(std::vector<uint8_t> const& record, std::string* error)
+{
+    size_t const need = record.size() + 2;
+    if (kDescriptorSize + 2 + need > m_nodeSize)
+    {
+        *error = DescribeTooLarge(record.size());
+        return false;
+    }
+    if (m_leafRecords > 0 && m_leafUsed + need > m_nodeSize && !CloseLeaf(uint32_t(m_parents.size()) + 1, error))
+        return false;
+    if (m_leafCount == 0)
+    {
+        // A new leaf, numbered after the ones before it.
+        uint32_t const number = uint32_t(m_parents.size()) + 1;
+        m_leaf.assign(m_nodeSize, 0);
+        m_leaf[8] = uint8_t(kHfsLeafNode);
+        m_leaf[9] = 1;
+        LinkNode(m_leaf.data(), 0, number > 1 ? number - 1 : 0);
+        m_leafCount = 0;
+        m_leafUsed = kDescriptorSize + 2;
+        m_parents.push_back(MakeParentRecord(record, number));
+    }
+    size_t const offset = m_leafUsed - 2 * (m_leafCount + 1);
+    PutBe16(m_leaf.data() + m_nodeSize - 2 * (m_leafCount + 1), uint16_t(offset));
+    memcpy(m_leaf.data() + offset, record.data(), record.size());
+    ++m_leafCount;
+    m_leafUsed += need;
+    ++m_leafRecords;
+    return true;
+}
+
+bool CHfsBTreePacker::CloseLeaf(uint32_t forward, std::string* error)
+{
+    uint8_t* node = m_leaf.data();
+    PutBe16(node + 10, uint16_t(m_leafCount));
+    PutBe16(node + m_nodeSize - 2 * (m_leafCount + 1), uint16_t(m_leafUsed - 2 * (m_leafCount + 1)));
+    PutBe32(node, forward);
+    m_leafCount = 0;
+    return m_sink(uint32_t(m_parents.size()), node, error);
+}
+
+bool CHfsBTreePacker::Finish(CHfsBTree* tree, std::string* error)
+{
+    tree->nodeSize = m_nodeSize;
+    tree->leafRecords = m_leafRecords;
+    tree->depth = 0;
+    tree->rootNode = tree->firstLeaf = tree->lastLeaf = 0;
+    tree->usedNodes = 1;
+    if (m_leafRecords == 0)
+        return true;
+    if (!CloseLeaf(0, error))
+        return false;
+    uint32_t const leaves = uint32_t(m_parents.size());
+    tree->firstLeaf = 1;
+    tree->lastLeaf = leaves;
+    tree->usedNodes = 1 + leaves;
+    tree->rootNode = 1;
+    tree->depth = 1;
+    std::vector<std::vector<uint8_t>> level = std::move(m_parents), parents;
+    while (level.size() > 1)
+    {
+        ++tree->depth;
+        if (!PackIndexLevel(level, m_nodeSize, uint8_t(tree->depth), tree->usedNodes, m_sink, &parents, error))
+            return false;
+        tree->rootNode = tree->usedNodes;
+        tree->usedNodes += uint32_t(parents.size());
+        level.swap(parents);
+    }
+    return true;
+}
 
 bool PackHfsBTree(std::vector<std::vector<uint8_t>> const& records, uint16_t nodeSize, CHfsBTree* tree,
                   std::string* error)
 {
     *tree = CHfsBTree();
-    tree->nodeSize = nodeSize;
     tree->nodes.assign(nodeSize, 0);
-    tree->leafRecords = uint32_t(records.size());
-    if (records.empty())
-        return true;
-
-    // The leaves are packed straight from the caller's records, each index level from the one below.
-    std::vector<std::vector<uint8_t>> const* below = &records;
-    std::vector<std::vector<uint8_t>> upper;
-    uint8_t height = 1;
-    for (;;)
-    {
-        std::vector<std::vector<uint8_t>> const& level = *below;
-        // Greedy packing: a node takes records while they and their offsets fit.
-        std::vector<std::pair<size_t, size_t>> groups; // first record, count
-        size_t used = kDescriptorSize + 2;
-        for (size_t i = 0; i < level.size(); ++i)
-        {
-            size_t need = level[i].size() + 2;
-            if (kDescriptorSize + 2 + need > nodeSize)
-            {
-                *error =
-                    "a catalog record of " + std::to_string(level[i].size()) + " bytes does not fit a node";
-                return false;
-            }
-            if (groups.empty() || used + need > nodeSize)
-            {
-                groups.push_back({i, 0});
-                used = kDescriptorSize + 2;
-            }
-            ++groups.back().second;
-            used += need;
-        }
-
-        uint32_t firstNode = tree->GetUsedNodes();
-        tree->nodes.resize(tree->nodes.size() + groups.size() * nodeSize);
-        std::vector<std::vector<uint8_t>> parents;
-        for (size_t g = 0; g < groups.size(); ++g)
-        {
-            uint32_t number = firstNode + uint32_t(g);
-            uint8_t* node = tree->nodes.data() + size_t(number) * nodeSize;
-            BuildNode(node, nodeSize, height == 1 ? kHfsLeafNode : kHfsIndexNode, height, level,
-                      groups[g].first, groups[g].second);
-            LinkNode(node, g + 1 < groups.size() ? number + 1 : 0, g > 0 ? number - 1 : 0);
-            // The parent's record: this node's first key, then the node number.
-            std::vector<uint8_t> const& firstRecord = level[groups[g].first];
-            size_t keySize = size_t(GetBe16(firstRecord.data())) + 2;
-            std::vector<uint8_t> parent(firstRecord.begin(), firstRecord.begin() + keySize);
-            parent.resize(keySize + 4);
-            PutBe32(parent.data() + keySize, number);
-            parents.push_back(std::move(parent));
-        }
-        if (height == 1)
-        {
-            tree->firstLeaf = firstNode;
-            tree->lastLeaf = firstNode + uint32_t(groups.size()) - 1;
-        }
-        if (groups.size() == 1)
-        {
-            tree->rootNode = firstNode;
-            tree->depth = height;
-            return true;
-        }
-        upper = std::move(parents);
-        below = &upper;
-        ++height;
-    }
+    CHfsBTreePacker packer(nodeSize,
+                           [tree, nodeSize](uint32_t, uint8_t const* node, std::string*)
+                           {
+                               tree->nodes.insert(tree->nodes.end(), node, node + nodeSize);
+                               return true;
+                           });
+    for (std::vector<uint8_t> const& record : records)
+        if (!packer.Add(record, error))
+            return false;
+    return packer.Finish(tree, error);
 }
 
 uint32_t GetHfsBTreeMapCapacity(uint16_t nodeSize)

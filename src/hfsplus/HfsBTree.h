@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,8 +31,36 @@ struct CHfsBTree
     uint32_t firstLeaf = 0;
     uint32_t lastLeaf = 0;
     uint32_t leafRecords = 0;
+    uint32_t usedNodes = 1; // the header node and the packed ones
 
-    uint32_t GetUsedNodes() const { return uint32_t(nodes.size() / nodeSize); }
+    uint32_t GetUsedNodes() const { return usedNodes; }
+};
+
+// Receives one finished node of `nodeSize` bytes and its number; false with a reason stops the packing.
+using CHfsBTreeNodeSink = std::function<bool(uint32_t number, uint8_t const* node, std::string* error)>;
+
+// Packs leaf records given one at a time in key order, handing each node on as soon as it is full: only
+// one leaf and the index records above the leaves are held. The nodes come out numbered from 1 (node 0
+// is left for the header), the leaves first, then each index level.
+class CHfsBTreePacker
+{
+public:
+    CHfsBTreePacker(uint16_t nodeSize, CHfsBTreeNodeSink sink);
+
+    bool Add(std::vector<uint8_t> const& record, std::string* error);
+    // Packs the index levels and fills the tree's summary; its `nodes` hold only the (blank) header node.
+    bool Finish(CHfsBTree* tree, std::string* error);
+
+private:
+    bool CloseLeaf(uint32_t forward, std::string* error);
+
+    uint16_t m_nodeSize;
+    CHfsBTreeNodeSink m_sink;
+    std::vector<uint8_t> m_leaf;  // the open leaf
+    size_t m_leafCount = 0;       // its records
+    size_t m_leafUsed = 0;        // its bytes, with the offsets table
+    uint32_t m_leafRecords = 0;
+    std::vector<std::vector<uint8_t>> m_parents; // each closed leaf's first key and number
 };
 
 // Packs records (each a key with its 16-bit length prefix, then the data) into full leaf nodes and

@@ -105,8 +105,9 @@ std::vector<uint8_t> MakeHfsCatalogKey(uint32_t parentId, std::u16string const& 
     return key;
 }
 
-bool BuildHfsCatalogRecords(std::vector<CHfsItem> const& items, std::vector<std::vector<uint8_t>>* records,
-                            std::string* error)
+bool ForEachHfsCatalogRecord(std::vector<CHfsItem> const& items,
+                             std::function<bool(std::vector<uint8_t> const& record)> const& visit,
+                             std::string* error)
 {
     std::vector<CEntry> entries;
     entries.reserve(items.size() * 2);
@@ -138,9 +139,8 @@ bool BuildHfsCatalogRecords(std::vector<CHfsItem> const& items, std::vector<std:
         return false;
     }
 
-    records->clear();
-    records->reserve(entries.size());
     for (CEntry const& entry : entries)
-        records->push_back(MakeRecord(items, entry));
+        if (!visit(MakeRecord(items, entry)))
+            return false;
     return true;
 }

@@ -4,6 +4,7 @@
 #include "hfsplus/HfsSourceTree.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,9 @@ constexpr size_t kHfsFinderFlagsOffset = 56;
 // Serialized catalog key: key length, parent ID, name length and name.
 std::vector<uint8_t> MakeHfsCatalogKey(uint32_t parentId, std::u16string const& name);
 
-// All catalog records of the items (IDs, names and fork extents assigned), in key order. Fails
-// when two names of one folder are the same to the case-insensitive volume.
-bool BuildHfsCatalogRecords(std::vector<CHfsItem> const& items, std::vector<std::vector<uint8_t>>* records,
-                            std::string* error);
+// Hands every catalog record of the items (IDs, names and fork extents assigned) to `visit`, in key
+// order, one at a time; stops when it gives false. Fails before the first record when two names of one
+// folder are the same to the case-insensitive volume.
+bool ForEachHfsCatalogRecord(std::vector<CHfsItem> const& items,
+                             std::function<bool(std::vector<uint8_t> const& record)> const& visit,
+                             std::string* error);

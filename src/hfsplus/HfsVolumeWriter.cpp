@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <utility>
 
 namespace
 {
@@ -151,11 +152,34 @@ bool PlanLayout(uint64_t sizeBytes, uint32_t usedCatalogNodes, std::vector<CHfsI
     return true;
 }
 
-bool BuildCatalog(std::vector<CHfsItem> const& items, CHfsBTree* tree, std::string* error)
+// Packs the catalog from the items, handing each node but the header to `sink`; without one the
+// nodes are only counted. Records are made one at a time: a large tree is never held twice over.
+bool PackCatalog(std::vector<CHfsItem> const& items, CHfsBTreeNodeSink sink, CHfsBTree* tree, std::string* error)
 {
-    std::vector<std::vector<uint8_t>> records;
-    return BuildHfsCatalogRecords(items, &records, error) &&
-           PackHfsBTree(records, kCatalogNodeSize, tree, error);
+    if (!sink)
+        sink = [](uint32_t, uint8_t const*, std::string*) { return true; };
+    CHfsBTreePacker packer(kCatalogNodeSize, std::move(sink));
+    auto const add = [&packer, error](std::vector<uint8_t> const& record) { return packer.Add(record, error); };
+    return ForEachHfsCatalogRecord(items, add, error) && packer.Finish(tree, error);
+}
+
+// Packs the catalog again, now that every fork has its place, straight into the volume; its shape
+// must be the one `planned` was laid out with.
+bool WriteCatalog(int fd, uint64_t at, std::vector<CHfsItem> const& items, CHfsBTree const& planned,
+                  std::string* error)
+{
+    CHfsBTree written;
+    CHfsBTreeNodeSink const sink = [fd, at](uint32_t number, uint8_t const* node, std::string* why)
+    { return WriteAllAt(fd, node, kCatalogNodeSize, at + uint64_t(number) * kCatalogNodeSize, why); };
+    if (!PackCatalog(items, sink, &written, error))
+        return false;
+    if (written.GetUsedNodes() != planned.GetUsedNodes() || written.rootNode != planned.rootNode ||
+        written.depth != planned.depth)
+    {
+        *error = "internal error: the catalog changed size while the volume was laid out";
+        return false;
+    }
+    return WriteAllAt(fd, planned.nodes.data(), kCatalogNodeSize, at, error);
 }
 
 bool WriteFileData(int fd, uint64_t offset, std::vector<CHfsItem> const& items, std::string const& sourceRoot,
@@ -241,20 +265,13 @@ bool WriteHfsVolume(int fd, uint64_t offset, CHfsVolumeSettings const& settings,
     }
 
     // The catalog's size doesn't depend on where the data goes, so it is packed once to learn its
-    // size, and again once every fork has its place.
+    // size (and to check every name), and again, into the volume, once every fork has its place.
     CHfsBTree catalog;
     CLayout layout;
-    if (!BuildCatalog(items, &catalog, error) ||
+    if (!PackCatalog(items, {}, &catalog, error) ||
         !PlanLayout(settings.sizeBytes, catalog.GetUsedNodes(), &items, &layout, error))
         return false;
-    uint32_t const usedCatalogNodes = catalog.GetUsedNodes();
-    if (!BuildCatalog(items, &catalog, error))
-        return false;
-    if (catalog.GetUsedNodes() != usedCatalogNodes)
-    {
-        *error = "internal error: the catalog changed size while the volume was laid out";
-        return false;
-    }
+    catalog.nodes.assign(kCatalogNodeSize, 0); // the header node alone
     CHfsBTreeParams catalogParams;
     catalogParams.nodeSize = kCatalogNodeSize;
     catalogParams.maxKeyLength = kHfsCatalogMaxKeyLength;
@@ -331,8 +348,7 @@ bool WriteHfsVolume(int fd, uint64_t offset, CHfsVolumeSettings const& settings,
                       error) &&
            WriteAllAt(fd, attributes.nodes.data(), attributes.nodes.size(),
                       offset + layout.attributesStart * block, error) &&
-           WriteAllAt(fd, catalog.nodes.data(), catalog.nodes.size(), offset + layout.catalogStart * block,
-                      error) &&
+           WriteCatalog(fd, offset + layout.catalogStart * block, items, catalog, error) &&
            WriteFileData(fd, offset, items, sourceRoot, settings.progress, error) &&
            WriteAllAt(fd, headerBytes, sizeof headerBytes, offset + kHfsVolumeHeaderOffset, error) &&
            WriteAllAt(fd, headerBytes, sizeof headerBytes, offset + settings.sizeBytes - 1024, error);
