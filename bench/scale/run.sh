@@ -5,6 +5,8 @@
 # the seconds of each step (the time between two "Running Command:" lines).
 #
 #   bash bench/scale/run.sh [BUILD_DIR] [FILES]
+# With KILNPACK=/path/to/kilnpack that binary is measured instead of a fresh Release build (to
+# compare with an older build).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-"$root/build-bench"}
@@ -13,9 +15,12 @@ files=${2:-100000}
 work=$(mktemp -d "${TMPDIR:-/tmp}/kilnpack-scale-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-cmake -S "$root" -B "$build/release" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKILNPACK_TESTS=OFF >/dev/null
-cmake --build "$build/release" --target kilnpack >/dev/null
-kilnpack="$build/release/kilnpack"
+kilnpack=${KILNPACK:-}
+if [ -z "$kilnpack" ]; then
+    cmake -S "$root" -B "$build/release" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKILNPACK_TESTS=OFF >/dev/null
+    cmake --build "$build/release" --target kilnpack >/dev/null
+    kilnpack="$build/release/kilnpack"
+fi
 
 mkdir -p "$work/many"
 (cd "$work/many" && seq -f "file%06g.txt" 1 "$files" | xargs -n 1000 sh -c 'for f; do printf x >"$f"; done' sh)

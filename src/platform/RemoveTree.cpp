@@ -14,8 +14,9 @@ void MakeFoldersWritable(std::filesystem::path const& root)
     fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, failure);
     for (; !failure && it != fs::recursive_directory_iterator(); it.increment(failure))
     {
+        // The entry's type as the folder listing gave it: no lstat for each of many files.
         std::error_code ignored;
-        if (fs::is_directory(it->symlink_status(ignored)))
+        if (!it->is_symlink(ignored) && it->is_directory(ignored))
             fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
     }
 }
