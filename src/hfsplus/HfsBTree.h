@@ -25,7 +25,8 @@ struct CHfsBTreeParams
 struct CHfsBTree
 {
     uint16_t nodeSize = 0;
-    std::vector<uint8_t> nodes; // the used nodes, node 0 (the header) first
+    std::vector<uint8_t> nodes; // the used nodes, node 0 (the header) first; the header alone when
+                                // the others went straight to a sink
     uint16_t depth = 0;
     uint32_t rootNode = 0;
     uint32_t firstLeaf = 0;

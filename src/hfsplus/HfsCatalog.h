@@ -29,8 +29,8 @@ constexpr size_t kHfsFinderFlagsOffset = 56;
 std::vector<uint8_t> MakeHfsCatalogKey(uint32_t parentId, std::u16string const& name);
 
 // Hands every catalog record of the items (IDs, names and fork extents assigned) to `visit`, in key
-// order, one at a time; stops when it gives false. Fails before the first record when two names of one
-// folder are the same to the case-insensitive volume.
+// order, one at a time; stops when it gives false (having set `error`). Fails before the first record
+// when two names of one folder are the same to the case-insensitive volume.
 bool ForEachHfsCatalogRecord(std::vector<CHfsItem> const& items,
                              std::function<bool(std::vector<uint8_t> const& record)> const& visit,
                              std::string* error);
