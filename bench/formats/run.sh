@@ -18,7 +18,7 @@ trap 'rm -rf "$work"' EXIT
 
 mkdir -p "$build"
 g++ -std=c++17 -O2 -DNDEBUG -Wall -Wextra -I"$root/src" "$root/bench/dmg/DmgBench.cpp" "$root"/src/udif/*.cpp \
-    "$root/src/hfsplus/HfsFileIo.cpp" -o "$build/DmgBench" -ldeflate -lplist-2.0 -lbz2 -llzma -pthread
+    "$root/src/hfsplus/HfsFileIo.cpp" "$root/src/io/PortableFile.cpp" -o "$build/DmgBench" -ldeflate -lplist-2.0 -lbz2 -llzma -pthread
 cmake -S "$root" -B "$build/release" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKILNPACK_TESTS=OFF >/dev/null
 cmake --build "$build/release" --target kilnpack >/dev/null
 

@@ -30,7 +30,7 @@ image_binary="$build/image_fuzz"
 clang++ "${flags[@]}" $(pkg-config --cflags libplist-2.0 libdeflate liblzma icu-uc) \
     "$root/tests/fuzz/DumpImageFuzz.cpp" "$root/src/main/DumpImage.cpp" "$root"/src/desktopdb/*.cpp \
     "$root"/src/udif/{UdifImageReader,BlkxTable,KolyTrailer,UdifPlist}.cpp \
-    "$root"/src/hfsplus/{HfsCatalogListing,HfsNames,HfsVolumeHeader,HfsFileIo}.cpp \
+    "$root"/src/hfsplus/{HfsCatalogListing,HfsNames,HfsVolumeHeader,HfsFileIo}.cpp "$root/src/io/PortableFile.cpp" \
     $(pkg-config --libs libplist-2.0 libdeflate liblzma icu-uc) -lbz2 -o "$image_binary"
 
 rm -rf "$build/seeds" "$build/image-seeds"
