@@ -1,8 +1,8 @@
 // hdiutil create -type SPARSE -fs HFS+ -volname V -size Nm P: a sparse raw disk file with a GUID
 // partition map and an empty HFS+ volume, written under a temporary name and then moved into place.
+#include "gpt/GuidPartitionMap.h"
 #include "hfsplus/HfsVolume.h"
 #include "io/PortableFile.h"
-#include "platform/GuidPartitionMap.h"
 #include "platform/MacTime.h"
 #include "platform/StandInVerbs.h"
 #include "platform/ToolArguments.h"
