@@ -16,18 +16,17 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/kilnpack-dmg-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 mkdir -p "$build"
-g++ -std=c++17 -O2 -DNDEBUG -Wall -Wextra -I"$root/src" "$root/bench/dmg/DmgBench.cpp" "$root"/src/udif/*.cpp \
-    "$root/src/hfsplus/HfsFileIo.cpp" -o "$build/DmgBench" -ldeflate -lplist-2.0 -lbz2 -llzma -pthread
+cmake -S "$root" -B "$build/release" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKILNPACK_TESTS=OFF >/dev/null
+cmake --build "$build/release" --target DmgBench >/dev/null
 kilnpack=""
-if cmake -S "$root" -B "$build/release" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKILNPACK_TESTS=OFF >/dev/null &&
-    cmake --build "$build/release" --target kilnpack >/dev/null; then
+if cmake --build "$build/release" --target kilnpack >/dev/null; then
     kilnpack="$build/release/kilnpack"
 else
     echo "run.sh: kilnpack does not build; timing the UDZO writer alone" >&2
 fi
 
 echo "Generating the tree..."
-payload=$("$build/DmgBench" generate "$work/tree")
+payload=$("$build/release/DmgBench" generate "$work/tree")
 files=$(find "$work/tree" -type f | wc -l)
 awk -v f="$files" -v p="$payload" -v m="$image_mb" \
     'BEGIN { printf "Tree: %d files, %.1f MB; disk image of %d MB\n\n", f, p / 1e6, m }'
@@ -100,7 +99,7 @@ fi
 
 # The same raw disk through our writer (which here knows nothing of free space) and through pigz.
 for level in 9 1; do
-    /usr/bin/time -f "%e %M %U %S" -o "$work/writer.time" "$build/DmgBench" convert "$raw" "$work/writer.dmg" \
+    /usr/bin/time -f "%e %M %U %S" -o "$work/writer.time" "$build/release/DmgBench" convert "$raw" "$work/writer.dmg" \
         "$level" >/dev/null
     read -r secs peak user sys <"$work/writer.time"
     row "UDZO writer level $level (raw disk)" "$secs" "$raw_size" "$peak" "$(stat -c %s "$work/writer.dmg")" \

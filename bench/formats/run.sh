@@ -16,11 +16,8 @@ done
 work=$(mktemp -d "${TMPDIR:-/tmp}/kilnpack-formats-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-mkdir -p "$build"
-g++ -std=c++17 -O2 -DNDEBUG -Wall -Wextra -I"$root/src" "$root/bench/dmg/DmgBench.cpp" "$root"/src/udif/*.cpp \
-    "$root/src/hfsplus/HfsFileIo.cpp" -o "$build/DmgBench" -ldeflate -lplist-2.0 -lbz2 -llzma -pthread
 cmake -S "$root" -B "$build/release" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKILNPACK_TESTS=OFF >/dev/null
-cmake --build "$build/release" --target kilnpack >/dev/null
+cmake --build "$build/release" --target kilnpack DmgBench >/dev/null
 
 # App-like payload: the first PAYLOAD_MB of regular files under these folders, in a stable order.
 mkdir -p "$work/payload"
@@ -66,17 +63,17 @@ timed_pipe() { # name output shell-command
     row "$1" "$secs" "$(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }')" "$(stat -c %s "$2")"
 }
 
-timed "UDZO (our writer)" "$work/o.dmg" "$build/DmgBench" convert "$raw" "$work/o.dmg" 9 UDZO
+timed "UDZO (our writer)" "$work/o.dmg" "$build/release/DmgBench" convert "$raw" "$work/o.dmg" 9 UDZO
 timed_pipe "pigz -9 -p 2" "$work/o.gz" "pigz -9 -p 2 -c '$raw' > '$work/o.gz'"
-timed "UDBZ (our writer)" "$work/o.dmg" "$build/DmgBench" convert "$raw" "$work/o.dmg" 9 UDBZ
+timed "UDBZ (our writer)" "$work/o.dmg" "$build/release/DmgBench" convert "$raw" "$work/o.dmg" 9 UDBZ
 timed_pipe "pbzip2 -9 -p2" "$work/o.bz2" "pbzip2 -9 -p2 -c '$raw' > '$work/o.bz2'"
-timed "ULMO (our writer)" "$work/o.dmg" "$build/DmgBench" convert "$raw" "$work/o.dmg" 9 ULMO
+timed "ULMO (our writer)" "$work/o.dmg" "$build/release/DmgBench" convert "$raw" "$work/o.dmg" 9 ULMO
 timed_pipe "xz -T2 -6" "$work/o.xz" "xz -T2 -6 -c '$raw' > '$work/o.xz'"
 timed_pipe "xz -6 (whole stream, 1 thread)" "$work/o1.xz" "xz -T1 -6 -c '$raw' > '$work/o1.xz'"
 mkdir "$work/chunks"
 split -b 1M -a 4 "$raw" "$work/chunks/c"
 timed_pipe "xz -6 of each 1 MiB chunk, 2 jobs" "$work/chunks.size" \
     "ls '$work/chunks'/c* | xargs -P 2 -n 16 xz -6 -k && cat '$work/chunks'/*.xz > '$work/chunks.size'"
-timed "UDRO (our writer)" "$work/o.dmg" "$build/DmgBench" convert "$raw" "$work/o.dmg" 9 UDRO
+timed "UDRO (our writer)" "$work/o.dmg" "$build/release/DmgBench" convert "$raw" "$work/o.dmg" 9 UDRO
 echo
 echo "ratio: output size over UDZO's. CPU s is user + system time, steadier on a busy machine."

@@ -1,4 +1,5 @@
 #include "hfsplus/HfsFileIo.h"
+#include "io/PortableFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -84,11 +85,12 @@ bool ZeroFileRange(int fd, uint64_t offset, uint64_t size, std::string* error)
 {
     if (size == 0)
         return true;
-    if (fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, off_t(offset), off_t(size)) == 0)
+    int punched = PunchFileHole(fd, offset, size);
+    if (punched == 0)
         return true;
-    if (errno != EOPNOTSUPP && errno != ENOSYS)
+    if (punched != EOPNOTSUPP)
     {
-        *error = std::string("cannot clear the volume's space in the disk image: ") + strerror(errno);
+        *error = std::string("cannot clear the volume's space in the disk image: ") + strerror(punched);
         return false;
     }
     std::vector<uint8_t> zeros(std::min<uint64_t>(size, kCopyChunk));

@@ -1,6 +1,7 @@
 #include "hfsplus/HfsSourceTree.h"
 
 #include "hfsplus/HfsNames.h"
+#include "io/PortableFile.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -67,7 +68,7 @@ bool ListFolder(std::string const& fullPath, std::vector<std::string>* names, st
 // Fills an item from lstat; a symlink's target is read here.
 bool DescribeItem(std::string const& fullPath, struct stat const& st, CHfsItem* item, std::string* error)
 {
-    item->date = ConvertUnixTimeToHfs(st.st_mtim.tv_sec);
+    item->date = ConvertUnixTimeToHfs(GetModificationTime(st));
     if (S_ISDIR(st.st_mode))
     {
         item->kind = EHfsItemKind::Folder;

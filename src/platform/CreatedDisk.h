@@ -1,8 +1,8 @@
 // Opening a disk file that the stand-in hdiutil create made, and checking that it is one.
 #pragma once
 
+#include "gpt/GuidPartitionMap.h"
 #include "hfsplus/HfsVolume.h"
-#include "platform/GuidPartitionMap.h"
 
 #include <string>
 

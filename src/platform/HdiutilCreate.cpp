@@ -1,7 +1,8 @@
 // hdiutil create -type SPARSE -fs HFS+ -volname V -size Nm P: a sparse raw disk file with a GUID
 // partition map and an empty HFS+ volume, written under a temporary name and then moved into place.
+#include "gpt/GuidPartitionMap.h"
 #include "hfsplus/HfsVolume.h"
-#include "platform/GuidPartitionMap.h"
+#include "io/PortableFile.h"
 #include "platform/MacTime.h"
 #include "platform/StandInVerbs.h"
 #include "platform/ToolArguments.h"
@@ -17,20 +18,6 @@ namespace
 {
 constexpr uint64_t kBlockBytes = 4096;
 constexpr uint64_t kLargestPartition = 0xFFFFFFFFull * kBlockBytes; // HFS+ counts blocks in 32 bits
-
-// Moves the finished file into place unless something appeared at `path` meanwhile.
-int MoveIntoPlace(std::string const& from, std::string const& to)
-{
-    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS)
-        return errno;
-    // The file system can't refuse to replace; check and rename instead.
-    struct stat info;
-    if (lstat(to.c_str(), &info) == 0)
-        return EEXIST;
-    return rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
-}
 
 // Builds the disk in the open temporary file; false with a reason.
 bool WriteFreshDisk(int fd, CPartitionLayout const& layout, std::string const& volumeName, std::string* error)
@@ -104,7 +91,7 @@ int RunHdiutilCreate(std::vector<std::string> const& argv)
         error = std::strerror(errno);
         written = false;
     }
-    int moveError = written ? MoveIntoPlace(temporary, path) : 0;
+    int moveError = written ? RenameWithoutReplacing(temporary, path) : 0;
     if (!written || moveError != 0)
     {
         unlink(temporary.c_str());

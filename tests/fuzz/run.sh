@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds the fuzzers with clang, seeds them, and fuzzes for the given number of seconds in all,
-# split between the desktop database reader and "--dump" of disk images. Any crash, leak, timeout
-# or oversized allocation makes the script fail; the offending input is kept in BUILD_DIR.
+# Builds the fuzzers (CMake targets, with clang), seeds them, and fuzzes for the given number of
+# seconds in all, split between the desktop database reader and "--dump" of disk images. Any crash,
+# leak, timeout or oversized allocation makes the script fail; the offending input is kept in BUILD_DIR.
 # Disk image seeds come from an image built by the kilnpack program named by KILNPACK_BINARY
 # (default build-test/kilnpack); without it the image fuzzer starts from an empty corpus.
 #
@@ -19,19 +19,12 @@ seconds=$2
 image_seconds=$((seconds / 2))
 database_seconds=$((seconds - image_seconds))
 
-flags=(-std=c++17 -g -O1 -fno-omit-frame-pointer -fsanitize=fuzzer,address,undefined
-       -fno-sanitize-recover=all -Wall -Wextra -I"$root/src")
+# Built by CMake with clang; every library instrumented for coverage and sanitized (KILNPACK_FUZZ).
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang \
+    -DCMAKE_CXX_COMPILER=clang++ -DKILNPACK_TESTS=OFF -DKILNPACK_FUZZ=ON >/dev/null
+cmake --build "$build" --target desktopdb_fuzz image_fuzz
 binary="$build/desktopdb_fuzz"
-clang++ "${flags[@]}" "$root/tests/fuzz/ReadFromDiskFuzz.cpp" "$root"/src/desktopdb/*.cpp \
-    "$root/src/hfsplus/HfsNames.cpp" $(pkg-config --cflags --libs icu-uc) -o "$binary"
-
 image_binary="$build/image_fuzz"
-# shellcheck disable=SC2046
-clang++ "${flags[@]}" $(pkg-config --cflags libplist-2.0 libdeflate liblzma icu-uc) \
-    "$root/tests/fuzz/DumpImageFuzz.cpp" "$root/src/main/DumpImage.cpp" "$root"/src/desktopdb/*.cpp \
-    "$root"/src/udif/{UdifImageReader,BlkxTable,KolyTrailer,UdifPlist}.cpp \
-    "$root"/src/hfsplus/{HfsCatalogListing,HfsNames,HfsVolumeHeader,HfsFileIo}.cpp \
-    $(pkg-config --libs libplist-2.0 libdeflate liblzma icu-uc) -lbz2 -o "$image_binary"
 
 rm -rf "$build/seeds" "$build/image-seeds"
 mkdir -p "$build/seeds" "$build/corpus" "$build/image-seeds" "$build/image-corpus"

@@ -1,4 +1,4 @@
-#include "platform/GuidPartitionMap.h"
+#include "gpt/GuidPartitionMap.h"
 
 #include "bytes/SourceDateEpoch.h"
 

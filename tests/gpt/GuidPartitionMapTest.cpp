@@ -1,6 +1,6 @@
-#include "platform/GuidPartitionMap.h"
+#include "gpt/GuidPartitionMap.h"
 
-#include "PlatformTestSupport.h"
+#include "platform/PlatformTestSupport.h"
 
 #include <cstdlib>
 #include <fcntl.h>
