@@ -1,4 +1,4 @@
-// Linux's hole punching and no-replace rename, with the POSIX calls that stand in for them elsewhere.
+// Linux-only file calls (hole punch, no-replace rename, modification time) and their POSIX stand-ins.
 #include "io/PortableFile.h"
 
 #include <fcntl.h>
