@@ -85,9 +85,9 @@ TEST(GuidPartitionMapTest, SgdiskFindsTheWrittenMapSound)
     std::string error;
     ASSERT_TRUE(WritePartitionMap(file.fd, file.layout, &error)) << error;
     std::string output;
-    EXPECT_EQ(RunChecker("sgdisk -v " + file.path, &output), 0) << output;
+    EXPECT_EQ(RunCapturing("sgdisk -v " + file.path, &output), 0) << output;
     EXPECT_NE(output.find("No problems found"), std::string::npos) << output;
-    EXPECT_EQ(RunChecker("sgdisk -i 1 " + file.path, &output), 0) << output;
+    EXPECT_EQ(RunCapturing("sgdisk -i 1 " + file.path, &output), 0) << output;
     EXPECT_NE(output.find("48465300-0000-11AA-AA11-00306543ECAC"), std::string::npos) << output;
     EXPECT_NE(output.find("First sector: 40 "), std::string::npos) << output;
     EXPECT_NE(output.find("Last sector: 204759 "), std::string::npos) << output;

@@ -3,6 +3,7 @@
 
 #include "hfsplus/HfsVolume.h"
 #include "support/FsckHfs.h"
+#include "support/ShellCommand.h"
 
 #include <gtest/gtest.h>
 
@@ -53,30 +54,6 @@ inline std::string ReadTextFile(std::string const& path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// Quotes a word for /bin/sh.
-inline std::string QuoteForShell(std::string const& word)
-{
-    std::string quoted = "'";
-    for (char c : word)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-// Runs a shell command; returns its exit status and puts its standard output and error in `output`.
-inline int RunCommand(std::string const& command, std::string* output)
-{
-    output->clear();
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (!pipe)
-        return -1;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        output->append(buffer, n);
-    int status = pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 inline CHfsVolumeSettings MakeSettings(std::string const& name, uint64_t size)

@@ -30,7 +30,7 @@ std::string MakePattern(size_t size, uint32_t seed)
 std::string Fshfsinfo(std::string const& image, uint64_t offset, std::string const& arguments)
 {
     std::string output;
-    RunCommand("fshfsinfo -o " + std::to_string(offset) + " " + arguments + " " + QuoteForShell(image),
+    RunCapturing("fshfsinfo -o " + std::to_string(offset) + " " + arguments + " " + QuoteForShell(image),
                &output);
     return output;
 }
@@ -76,7 +76,7 @@ std::string ExtractWith7zip(std::string const& image, std::string const& target)
 {
     std::string output;
     int status =
-        RunCommand("7zz x -y -snld -o" + QuoteForShell(target) + " " + QuoteForShell(image), &output);
+        RunCapturing("7zz x -y -snld -o" + QuoteForShell(target) + " " + QuoteForShell(image), &output);
     EXPECT_EQ(status, 0) << output;
     return output;
 }
@@ -113,7 +113,7 @@ TEST_P(HfsVolumeWriter, TreeComesBackWhole)
     ASSERT_TRUE(WriteVolumeFile(image, offset, MakeSettings("Kiln Test", size), tree, &error)) << error;
 
     std::string output;
-    EXPECT_EQ(RunCommand("7zz t " + QuoteForShell(image), &output), 0) << output;
+    EXPECT_EQ(RunCapturing("7zz t " + QuoteForShell(image), &output), 0) << output;
     EXPECT_NE(output.find("Everything is Ok"), std::string::npos) << output;
     EXPECT_EQ(output.find("WARNING"), std::string::npos) << output;
 
@@ -233,7 +233,7 @@ TEST(HfsVolumeWriterScale, ThousandsOfFilesAndADeepTree)
     ASSERT_TRUE(WriteVolumeFile(image, 0, MakeSettings("Many", 48 << 20), tree, &error)) << error;
 
     std::string output;
-    EXPECT_EQ(RunCommand("7zz t " + QuoteForShell(image), &output), 0) << output;
+    EXPECT_EQ(RunCapturing("7zz t " + QuoteForShell(image), &output), 0) << output;
     EXPECT_NE(output.find("Files: 3001"), std::string::npos) << output;
     EXPECT_NE(output.find("Folders: 42"), std::string::npos) << output; // root, many, 40 levels
     std::string const out = dir.Join("out");

@@ -1,6 +1,8 @@
 // Helpers shared by the stand-in tests: hex byte strings and running the independent checkers.
 #pragma once
 
+#include "support/ShellCommand.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -25,16 +27,3 @@ inline std::vector<uint8_t> ParseHex(std::string const& text)
     return bytes;
 }
 
-// Runs a shell command, giving its standard output and error together and its exit status.
-inline int RunChecker(std::string const& command, std::string* output)
-{
-    output->clear();
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr)
-        return -1;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        output->append(buffer, n);
-    return pclose(pipe);
-}

@@ -76,7 +76,7 @@ uint32_t ReadBigEndian32(std::string const& bytes, size_t at)
 uint32_t LookUpCatalogId(std::string const& image, std::string const& path)
 {
     std::string output;
-    if (RunChecker(std::string("fshfsinfo -o ") + kVolumeOffset + " -F '" + path + "' '" + image + "'",
+    if (RunCapturing(std::string("fshfsinfo -o ") + kVolumeOffset + " -F '" + path + "' '" + image + "'",
                    &output) != 0)
         return 0;
     size_t at = output.find("Identifier");
@@ -135,9 +135,9 @@ TEST_F(StandInToolsTest, CreateWritesASparseDiskWithTheNamedVolume)
     EXPECT_EQ(ListFolder(dir), std::vector<std::string>{"work.sparseimage"});
 
     std::string output;
-    EXPECT_EQ(RunChecker("sgdisk -v " + image, &output), 0) << output;
+    EXPECT_EQ(RunCapturing("sgdisk -v " + image, &output), 0) << output;
     EXPECT_NE(output.find("No problems found"), std::string::npos) << output;
-    EXPECT_EQ(RunChecker(std::string("fshfsinfo -o ") + kVolumeOffset + " " + image, &output), 0) << output;
+    EXPECT_EQ(RunCapturing(std::string("fshfsinfo -o ") + kVolumeOffset + " " + image, &output), 0) << output;
     EXPECT_NE(output.find("Kiln Test"), std::string::npos) << output;
     ExpectDiskVolumeSound(image);
 }
@@ -276,11 +276,11 @@ TEST_F(StandInToolsTest, FilledVolumeSurvivesDetachAndConvert)
     EXPECT_EQ(converted.out, "created: " + dmg + "\n");
 
     std::string output;
-    EXPECT_EQ(RunChecker("7zz t -tdmg " + dmg, &output), 0) << output;
+    EXPECT_EQ(RunCapturing("7zz t -tdmg " + dmg, &output), 0) << output;
     EXPECT_EQ(output.find("WARNING"), std::string::npos) << output;
     EXPECT_EQ(output.find("Warning"), std::string::npos) << output;
     std::string extracted = dir + "/x";
-    ASSERT_EQ(RunChecker("7zz x -snl -o" + extracted + " " + dmg, &output), 0) << output;
+    ASSERT_EQ(RunCapturing("7zz x -snl -o" + extracted + " " + dmg, &output), 0) << output;
     std::string root = extracted + "/Kiln Test";
     if (!std::filesystem::exists(root))
         root = extracted;
@@ -291,8 +291,8 @@ TEST_F(StandInToolsTest, FilledVolumeSurvivesDetachAndConvert)
     EXPECT_EQ(std::filesystem::read_symlink(root + "/link"), "Folder/Inner/read me.txt");
 
     std::string raw = dir + "/raw.img";
-    EXPECT_EQ(RunChecker("dmg2img " + dmg + " " + raw, &output), 0) << output;
-    EXPECT_EQ(RunChecker("sgdisk -v " + raw, &output), 0) << output;
+    EXPECT_EQ(RunCapturing("dmg2img " + dmg + " " + raw, &output), 0) << output;
+    EXPECT_EQ(RunCapturing("sgdisk -v " + raw, &output), 0) << output;
     EXPECT_NE(output.find("No problems found"), std::string::npos) << output;
     ExpectDiskVolumeSound(raw);
 }
@@ -314,7 +314,7 @@ TEST_F(StandInToolsTest, DetachOfAnUnstorableTreeKeepsTheFolderUntilForced)
     EXPECT_FALSE(std::filesystem::exists(mount));
     // The disk still holds a sound, empty volume that can be attached again.
     std::string output;
-    EXPECT_EQ(RunChecker("sgdisk -v " + image, &output), 0) << output;
+    EXPECT_EQ(RunCapturing("sgdisk -v " + image, &output), 0) << output;
     ExpectDiskVolumeSound(image);
     EXPECT_EQ(Attach().status, 0);
 }
@@ -473,7 +473,7 @@ TEST_F(StandInToolsTest, ResizeShrinksADetachedDiskToItsVolumeContent)
     EXPECT_LT(size, data.size() + (1 << 20)); // the bitmap of 64 MB is 2 KB; the catalog and the rest small
     ExpectDiskVolumeSound(image);
     std::string output;
-    EXPECT_EQ(RunChecker("sgdisk -v '" + image + "'", &output), 0) << output;
+    EXPECT_EQ(RunCapturing("sgdisk -v '" + image + "'", &output), 0) << output;
     EXPECT_NE(output.find("No problems found"), std::string::npos) << output;
     // Shrinking again changes nothing; the file still converts and reads back.
     ASSERT_EQ(RunTool({"hdiutil", "resize", "-sectors", "min", image}).status, 0);
@@ -481,7 +481,7 @@ TEST_F(StandInToolsTest, ResizeShrinksADetachedDiskToItsVolumeContent)
     std::string const dmg = dir + "/out.dmg";
     ASSERT_EQ(RunTool({"hdiutil", "convert", image, "-format", "ULMO", "-o", dmg}).status, 0);
     std::string const extracted = dir + "/x";
-    ASSERT_EQ(RunChecker("7zz x -y -o'" + extracted + "' '" + dmg + "'", &output), 0) << output;
+    ASSERT_EQ(RunCapturing("7zz x -y -o'" + extracted + "' '" + dmg + "'", &output), 0) << output;
     EXPECT_TRUE(ReadWholeFile(extracted + "/Kiln Test/data.bin") == data);
 
     std::filesystem::remove(dmg);

@@ -2,9 +2,10 @@
 // volumes the tests write. Where the checker isn't available the check is skipped with a message.
 #pragma once
 
+#include "support/ShellCommand.h"
+
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,32 +17,6 @@
 
 namespace fsck_hfs_detail
 {
-inline std::string RunAndCapture(std::string const& command, int* status)
-{
-    std::string output;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (!pipe)
-    {
-        *status = -1;
-        return output;
-    }
-    std::array<char, 4096> buffer;
-    size_t count;
-    while ((count = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-        output.append(buffer.data(), count);
-    int raw = pclose(pipe);
-    *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return output;
-}
-
-inline std::string Quote(std::string const& text)
-{
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
 inline uint64_t ReadLittle64(unsigned char const* p)
 {
     uint64_t value = 0;
@@ -89,10 +64,8 @@ inline void ExpectHfsVolumeSound(std::string const& file, uint64_t offset = 0, u
         }
         volume = copy;
     }
-    int status = 0;
-    std::string output = fsck_hfs_detail::RunAndCapture(fsck_hfs_detail::Quote(fsck) + " -fn " +
-                                                            fsck_hfs_detail::Quote(volume),
-                                                        &status);
+    std::string output;
+    int const status = RunCapturing(QuoteForShell(fsck) + " -fn " + QuoteForShell(volume), &output);
     EXPECT_EQ(status, 0) << output;
     EXPECT_NE(output.find("appears to be OK"), std::string::npos) << output;
     if (!copy.empty())
@@ -120,9 +93,8 @@ inline void ExpectDmgVolumeSound(std::string const& dmg)
         return;
     std::string raw = (std::filesystem::temp_directory_path() /
                        ("kiln-fsck-" + std::to_string(getpid()) + ".raw")).string();
-    int status = 0;
-    std::string output = fsck_hfs_detail::RunAndCapture(
-        "dmg2img -i " + fsck_hfs_detail::Quote(dmg) + " -o " + fsck_hfs_detail::Quote(raw), &status);
+    std::string output;
+    int const status = RunCapturing("dmg2img -i " + QuoteForShell(dmg) + " -o " + QuoteForShell(raw), &output);
     ASSERT_EQ(status, 0) << output;
     ExpectDiskVolumeSound(raw);
     std::remove(raw.c_str());

@@ -1,6 +1,8 @@
 // Writes UDZO images from raw disks built here and reads them back with independent tools.
 #include "udif/UdifWriter.h"
 
+#include "support/ShellCommand.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -27,15 +29,7 @@ struct CCommandResult
 CCommandResult RunCommand(std::string const& command)
 {
     CCommandResult result;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (!pipe)
-        return result;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        result.output.append(buffer, n);
-    int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.status = RunCapturing(command, &result.output);
     return result;
 }
 
