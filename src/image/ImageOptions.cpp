@@ -151,6 +151,10 @@ bool ReadImageOptions(CXmlTree const* imageTree, CImageOptions* options)
     if (!ReadFormat(node, &options->format))
         return false;
     options->autoSize = IsAutoTemplateSize(node);
+    std::string icon;
+    if (GetNodeAttribute(node, "icon", &icon))
+        options->icon = icon;
+    GetNodeAttribute(node, "preview", &options->preview);
     CXmlTree const* license = nullptr;
     for (auto const& child : imageTree->children)
     {

@@ -51,9 +51,8 @@ void WritePreview(CXmlTree const* imageTree, std::string const& mountPoint, std:
 
 // Attach, fill, bless, detach and convert; the caller removes the sparse image afterwards.
 bool BuildFromSparseImage(CXmlTree* imageTree, std::string const& file, std::string const& sparseImage,
-                          char const* volumeName, std::string const& openFolder, std::string const& icon,
-                          EFinderRecordSet recordSet, CImageOptions const& options, std::string const& preview,
-                          CBuildLock* lock)
+                          char const* volumeName, std::string const& openFolder, EFinderRecordSet recordSet,
+                          CImageOptions const& options, CBuildLock* lock)
 {
     std::string mountPoint;
     if (!MakeMountPoint(&mountPoint))
@@ -74,10 +73,10 @@ bool BuildFromSparseImage(CXmlTree* imageTree, std::string const& file, std::str
     }
 
     ok = FillVolume(imageTree, mountPoint, recordSet);
-    if (!icon.empty() && !ProcessVolumeIcon(icon, mountPoint))
+    if (options.icon && !ProcessVolumeIcon(*options.icon, mountPoint))
         ok = false;
-    if (ok && !preview.empty())
-        WritePreview(imageTree, mountPoint, preview);
+    if (ok && !options.preview.empty())
+        WritePreview(imageTree, mountPoint, options.preview);
     if (ok && !openFolder.empty() &&
         !RunCommand("bless --openfolder " + QuoteArgument(mountPoint + "/" + openFolder)))
     {
@@ -145,8 +144,6 @@ bool ProcessImage(CXmlTree* imageTree, char const* file, char const* volumeName,
     if (!ReadImageOptions(imageTree, &options))
         return false;
     std::string openFolderText = openFolder ? openFolder : "";
-    std::string preview;
-    GetNodeAttribute(GetTreeNode(imageTree), "preview", &preview);
     if (!IsContainedRelativePath(openFolderText))
     {
         std::fprintf(
@@ -158,8 +155,7 @@ bool ProcessImage(CXmlTree* imageTree, char const* file, char const* volumeName,
     }
 
     // The volume icon is looked for first: a missing icon is a mistake to mend before building.
-    std::string icon;
-    if (GetNodeAttribute(GetTreeNode(imageTree), "icon", &icon) && !CheckVolumeIcon(icon))
+    if (options.icon && !CheckVolumeIcon(*options.icon))
         return false;
 
     // A path that begins with "-" must reach every command as a path, never as an option.
@@ -182,8 +178,8 @@ bool ProcessImage(CXmlTree* imageTree, char const* file, char const* volumeName,
         return false;
     }
 
-    bool ok = BuildFromSparseImage(imageTree, fileText, sparseImage, volumeName, openFolderText, icon, recordSet,
-                                   options, preview, &lock);
+    bool ok =
+        BuildFromSparseImage(imageTree, fileText, sparseImage, volumeName, openFolderText, recordSet, options, &lock);
 
     if (!RunCommand("rm " + QuoteArgument(sparseImage)))
     {
