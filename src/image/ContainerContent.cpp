@@ -118,8 +118,8 @@ bool ProcessContainer(CXmlTree* containerTree, char const* containerPath, char c
         ownDatabase.SetLong(".", MakeFourCharCode("QRVL"), 1);
         std::string databasePath = std::string(containerPath) + "/.DS_Store";
         // A desktop database copied in by a file item is about to be replaced: say so rather than
-        // lose it silently.
-        // A link of that name is replaced too, never written through: it may lead out of the volume.
+        // lose it silently. A link of that name is replaced too, never written through: it may lead
+        // out of the volume.
         struct stat existing;
         if (lstat(databasePath.c_str(), &existing) == 0 && (S_ISREG(existing.st_mode) || S_ISLNK(existing.st_mode)))
         {
