@@ -25,6 +25,3 @@ bool IsAutoTemplateSize(CXmlNode const* imageNode);
 // the licence texts, so that every problem shows before the first command runs. Prints its errors.
 bool ReadImageOptions(CXmlTree const* imageTree, CImageOptions* options);
 
-// The convert command's text for the options' format.
-std::string MakeConvertCommand(std::string const& sparseImage, std::string const& file,
-                               CImageOptions const& options);

@@ -194,10 +194,8 @@ public:
         mountPoint = folder.path + "/volume";
         std::filesystem::create_directory(mountPoint);
         testing::internal::CaptureStdout();
-        attached = RunCommand("hdiutil create -type SPARSE -fs HFS+ -volname \"Test\" -size 4m " +
-                              QuoteArgument(image)) &&
-                   RunCommand("hdiutil attach " + QuoteArgument(image) +
-                              " -noverify -noautoopen -mountpoint " + QuoteArgument(mountPoint));
+        attached = RunToolCommand(MakeCreateCommand("Test", 4, image)) &&
+                   RunToolCommand(MakeAttachCommand(image, mountPoint));
         testing::internal::GetCapturedStdout();
     }
     ~CStandInVolume()
@@ -205,7 +203,7 @@ public:
         if (!attached)
             return;
         testing::internal::CaptureStdout();
-        RunCommand("hdiutil detach " + QuoteArgument(mountPoint) + " -force");
+        RunToolCommand(MakeDetachCommand(mountPoint, true));
         testing::internal::GetCapturedStdout();
     }
     CStandInVolume(CStandInVolume const&) = delete;
