@@ -5,6 +5,7 @@
 #include "config/XmlAccess.h"
 #include "desktopdb/DesktopDatabase.h"
 #include "image/CommandRunner.h"
+#include "support/EnvironmentSetting.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -93,28 +94,10 @@ public:
 class CTemporaryDirectoryScope
 {
 public:
-    CTemporaryDirectoryScope()
-    {
-        char const* previous = std::getenv("TMPDIR");
-        hadPrevious = previous != nullptr;
-        previousValue = previous ? previous : "";
-        setenv("TMPDIR", folder.path.c_str(), 1);
-    }
-    ~CTemporaryDirectoryScope()
-    {
-        if (hadPrevious)
-            setenv("TMPDIR", previousValue.c_str(), 1);
-        else
-            unsetenv("TMPDIR");
-    }
-    CTemporaryDirectoryScope(CTemporaryDirectoryScope const&) = delete;
-    CTemporaryDirectoryScope& operator=(CTemporaryDirectoryScope const&) = delete;
-
     CTempFolder folder;
 
 private:
-    bool hadPrevious = false;
-    std::string previousValue;
+    CEnvironmentSetting setting{"TMPDIR", folder.path.c_str()};
 };
 
 // The bytes of a blob record, or an empty vector with a test failure when there is none.

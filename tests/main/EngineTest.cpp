@@ -3,42 +3,12 @@
 #include "RunKilnpack.h"
 
 #include "config/TempDirectory.h"
+#include "support/EnvironmentSetting.h"
 
-#include <cstdlib>
 #include <gtest/gtest.h>
 
 namespace
 {
-// Sets KILNPACK_ENGINE (or unsets it for null) while it lives; the run's setting comes back after.
-class CEngineSetting
-{
-public:
-    explicit CEngineSetting(char const* value)
-    {
-        char const* before = std::getenv("KILNPACK_ENGINE");
-        hadBefore = before != nullptr;
-        if (hadBefore)
-            previous = before;
-        if (value != nullptr)
-            setenv("KILNPACK_ENGINE", value, 1);
-        else
-            unsetenv("KILNPACK_ENGINE");
-    }
-    ~CEngineSetting()
-    {
-        if (hadBefore)
-            setenv("KILNPACK_ENGINE", previous.c_str(), 1);
-        else
-            unsetenv("KILNPACK_ENGINE");
-    }
-    CEngineSetting(CEngineSetting const&) = delete;
-    CEngineSetting& operator=(CEngineSetting const&) = delete;
-
-private:
-    bool hadBefore = false;
-    std::string previous;
-};
-
 constexpr char const kConfig[] = "<kilnpack><image file='e.dmg' name='E' template_size='8'/></kilnpack>";
 } // namespace
 
@@ -46,7 +16,7 @@ TEST(Engine, BuiltinAndTheDefaultBuildTheImage)
 {
     for (char const* engine : {static_cast<char const*>(nullptr), "", "builtin"})
     {
-        CEngineSetting setting(engine);
+        CEnvironmentSetting setting("KILNPACK_ENGINE", engine);
         CTempDirectory directory;
         directory.WriteFile("config.xml", kConfig);
         CRunResult result = RunKilnpack({"config.xml"}, directory.path);
@@ -64,7 +34,7 @@ TEST(Engine, OtherValuesStopTheRunBeforeAnything)
     // "hdiutil" names the system's own tools, which only macOS has.
     for (char const* engine : {"hdiutil", "fast", "Builtin", "builtin "})
     {
-        CEngineSetting setting(engine);
+        CEnvironmentSetting setting("KILNPACK_ENGINE", engine);
         CTempDirectory directory;
         directory.WriteFile("config.xml", kConfig);
         CRunResult result = RunKilnpack({"config.xml", "--help"}, directory.path);
