@@ -51,8 +51,9 @@ void WritePreview(CXmlTree const* imageTree, std::string const& mountPoint, std:
 
 // Attach, fill, bless, detach and convert; the caller removes the sparse image afterwards.
 bool BuildFromSparseImage(CDiskImageTools& tools, CXmlTree* imageTree, std::string const& file,
-                          std::string const& sparseImage, char const* volumeName, std::string const& openFolder,
-                          EFinderRecordSet recordSet, CImageOptions const& options, CBuildLock* lock)
+                          std::string const& sparseImage, char const* volumeName,
+                          std::string const& openFolder, EFinderRecordSet recordSet,
+                          CImageOptions const& options, CBuildLock* lock)
 {
     std::string mountPoint, error;
     if (!tools.MakeMountPoint(&mountPoint, &error))
@@ -175,8 +176,8 @@ bool ProcessImage(CXmlTree* imageTree, char const* file, char const* volumeName,
         return false;
     }
 
-    bool ok = BuildFromSparseImage(tools.Tools(), imageTree, fileText, sparseImage, volumeName, openFolderText,
-                                   recordSet, options, &lock);
+    bool ok = BuildFromSparseImage(tools.Tools(), imageTree, fileText, sparseImage, volumeName,
+                                   openFolderText, recordSet, options, &lock);
 
     if (!RunCommand("rm " + QuoteArgument(sparseImage)))
     {

@@ -32,8 +32,8 @@ bool SelectEngineFromEnvironment()
     std::string accepted;
     for (size_t i = 0; i < engines.size(); ++i)
         accepted += (i == 0 ? "'" : i + 1 == engines.size() ? " or '" : ", '") + engines[i] + "'";
-    fprintf(stderr, "Error: KILNPACK_ENGINE value '%s' is not accepted here; use %s or leave it unset.\n", engine,
-            accepted.c_str());
+    fprintf(stderr, "Error: KILNPACK_ENGINE value '%s' is not accepted here; use %s or leave it unset.\n",
+            engine, accepted.c_str());
     return false;
 }
 } // namespace

@@ -31,7 +31,8 @@ bool MakeStandInAlias(CAttachedVolumes* volumes, CFileRef const* fromFile, CFile
     std::string fromPath;
     if (fromFile != nullptr && volumes->FindHolding(fromFile->path, &fromPath) != volume)
     {
-        *error = fromFile->path + " is not on the volume of " + target.path; // a relative path needs one volume
+        // A relative path only exists between items of one volume.
+        *error = fromFile->path + " is not on the volume of " + target.path;
         return false;
     }
 

@@ -25,7 +25,8 @@ std::string FormatHex(CFinderInfo const& info)
 }
 } // namespace
 
-CToolCommand MakeCreateCommand(std::string const& volumeName, int sizeMegabytes, std::string const& sparseImage)
+CToolCommand MakeCreateCommand(std::string const& volumeName, int sizeMegabytes,
+                               std::string const& sparseImage)
 {
     return {EToolOperation::CreateSparseImage,
             {Literal("hdiutil"), Literal("create"), Literal("-type"), Literal("SPARSE"), Literal("-fs"),
@@ -42,7 +43,8 @@ CToolCommand MakeAttachCommand(std::string const& sparseImage, std::string const
 
 CToolCommand MakeDetachCommand(std::string const& mountPoint, bool force)
 {
-    CToolCommand command{EToolOperation::DetachImage, {Literal("hdiutil"), Literal("detach"), Quoted(mountPoint)}};
+    CToolCommand command{EToolOperation::DetachImage,
+                         {Literal("hdiutil"), Literal("detach"), Quoted(mountPoint)}};
     if (force)
         command.words.push_back(Literal("-force"));
     return command;
@@ -50,15 +52,17 @@ CToolCommand MakeDetachCommand(std::string const& mountPoint, bool force)
 
 CToolCommand MakeResizeCommand(std::string const& sparseImage)
 {
-    return {EToolOperation::ResizeImage,
-            {Literal("hdiutil"), Literal("resize"), Literal("-sectors"), Literal("min"), Quoted(sparseImage)}};
+    return {
+        EToolOperation::ResizeImage,
+        {Literal("hdiutil"), Literal("resize"), Literal("-sectors"), Literal("min"), Quoted(sparseImage)}};
 }
 
-CToolCommand MakeConvertCommand(std::string const& sparseImage, std::string const& format, std::string const& file)
+CToolCommand MakeConvertCommand(std::string const& sparseImage, std::string const& format,
+                                std::string const& file)
 {
-    CToolCommand command{EToolOperation::ConvertImage,
-                         {Literal("hdiutil"), Literal("convert"), Quoted(sparseImage), Literal("-format"),
-                          Literal(format)}};
+    CToolCommand command{
+        EToolOperation::ConvertImage,
+        {Literal("hdiutil"), Literal("convert"), Quoted(sparseImage), Literal("-format"), Literal(format)}};
     // Only UDZO takes a compression level; the other formats have no such key.
     if (format == "UDZO")
     {

@@ -35,7 +35,8 @@ struct CToolCommand
 using CFinderInfo = std::array<uint8_t, 32>;
 
 // hdiutil create -type SPARSE -fs HFS+ -volname "V" -size Nm "P"
-CToolCommand MakeCreateCommand(std::string const& volumeName, int sizeMegabytes, std::string const& sparseImage);
+CToolCommand MakeCreateCommand(std::string const& volumeName, int sizeMegabytes,
+                               std::string const& sparseImage);
 // hdiutil attach "P" -noverify -noautoopen -mountpoint "M"
 CToolCommand MakeAttachCommand(std::string const& sparseImage, std::string const& mountPoint);
 // hdiutil detach "M" [-force]
@@ -43,7 +44,8 @@ CToolCommand MakeDetachCommand(std::string const& mountPoint, bool force);
 // hdiutil resize -sectors min "P"
 CToolCommand MakeResizeCommand(std::string const& sparseImage);
 // hdiutil convert "P" -format F [-imagekey zlib-level=9] -o "F": only UDZO takes a compression level.
-CToolCommand MakeConvertCommand(std::string const& sparseImage, std::string const& format, std::string const& file);
+CToolCommand MakeConvertCommand(std::string const& sparseImage, std::string const& format,
+                                std::string const& file);
 // bless --openfolder "F"
 CToolCommand MakeBlessCommand(std::string const& folder);
 // xattr -s -x -w com.apple.FinderInfo HEX "P" (-s: a symbolic link itself, not its target)

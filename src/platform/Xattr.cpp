@@ -46,7 +46,8 @@ bool DecodeHex(std::string const& text, std::vector<uint8_t>* bytes)
 
 // The volume holding `path` itself (a symbolic link is not followed, as with -s), with the path
 // relative to its root.
-CAttachedVolume* FindVolumeOfItem(CAttachedVolumes* volumes, std::string const& path, std::string* relativePath)
+CAttachedVolume* FindVolumeOfItem(CAttachedVolumes* volumes, std::string const& path,
+                                  std::string* relativePath)
 {
     struct stat info;
     if (lstat(path.c_str(), &info) == 0 && !S_ISLNK(info.st_mode))

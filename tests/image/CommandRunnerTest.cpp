@@ -21,7 +21,8 @@ TEST(ToolCommands, FormatTheTextsOfEveryOperation)
         char const* text;
     } const cases[] = {
         {MakeCreateCommand("Kiln Vol", 20, "/out/Disk.dmg.sparseimage"),
-         "hdiutil create -type SPARSE -fs HFS+ -volname \"Kiln Vol\" -size 20m \"/out/Disk.dmg.sparseimage\""},
+         "hdiutil create -type SPARSE -fs HFS+ -volname \"Kiln Vol\" -size 20m "
+         "\"/out/Disk.dmg.sparseimage\""},
         {MakeCreateCommand("a\"$", -5, "./-x.sparseimage"),
          "hdiutil create -type SPARSE -fs HFS+ -volname \"a\\\"\\$\" -size -5m \"./-x.sparseimage\""},
         {MakeAttachCommand("d.sparseimage", "/tmp/mnt.AbCd1234"),
@@ -79,8 +80,9 @@ TEST(RunCommand, EchoesAndReportsTheExitStatus)
     testing::internal::CaptureStdout();
     EXPECT_TRUE(RunToolCommand(MakeResizeCommand("a b")));
     EXPECT_FALSE(RunToolCommand(MakeDetachCommand("/m", false)));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Running Command: hdiutil resize -sectors min \"a b\"\nRunning Command: hdiutil detach \"/m\"\n");
+    EXPECT_EQ(
+        testing::internal::GetCapturedStdout(),
+        "Running Command: hdiutil resize -sectors min \"a b\"\nRunning Command: hdiutil detach \"/m\"\n");
     EXPECT_EQ(runner.commands.back(), "hdiutil detach \"/m\"");
 }
 

@@ -24,7 +24,8 @@ TEST(Engine, BuiltinAndTheDefaultBuildTheImage)
         EXPECT_EQ(result.status, 0) << shown << "\n" << result.errors;
         EXPECT_NE(result.output.find("Running Command: hdiutil convert \"e.dmg.sparseimage\" -format UDZO"),
                   std::string::npos)
-            << shown << "\n" << result.output;
+            << shown << "\n"
+            << result.output;
         EXPECT_TRUE(std::filesystem::is_regular_file(directory.path / "e.dmg")) << shown;
     }
 }

@@ -98,7 +98,7 @@ uint32_t LookUpCatalogId(std::string const& image, std::string const& path)
 {
     std::string output;
     if (RunCapturing(std::string("fshfsinfo -o ") + kVolumeOffset + " -F '" + path + "' '" + image + "'",
-                   &output) != 0)
+                     &output) != 0)
         return 0;
     size_t at = output.find("Identifier");
     if (at == std::string::npos)
@@ -258,7 +258,8 @@ TEST_F(StandInToolsTest, FilledVolumeSurvivesDetachAndConvert)
     bool isDirectory = false;
     ASSERT_TRUE(FSPathMakeRef(mount.c_str(), &folderRef, &isDirectory, &reason)) << reason;
     EXPECT_TRUE(isDirectory);
-    ASSERT_TRUE(FSPathMakeRef((mount + "/.background/bg.png").c_str(), &pictureRef, nullptr, &reason)) << reason;
+    ASSERT_TRUE(FSPathMakeRef((mount + "/.background/bg.png").c_str(), &pictureRef, nullptr, &reason))
+        << reason;
     CAliasHandle alias;
     ASSERT_TRUE(tools.FSNewAlias(&folderRef, pictureRef, &alias, &reason)) << reason;
     std::string record(alias->bytes.begin(), alias->bytes.end());
