@@ -1,7 +1,6 @@
 #include "image/ImageOptions.h"
 
 #include "config/XmlAccess.h"
-#include "image/CommandRunner.h"
 #include "udif/LicenseResources.h"
 
 #include <cstdio>
@@ -169,12 +168,4 @@ bool ReadImageOptions(CXmlTree const* imageTree, CImageOptions* options)
         license = child.get();
     }
     return !license || ReadLicense(license, &options->licenseResources);
-}
-
-std::string MakeConvertCommand(std::string const& sparseImage, std::string const& file,
-                               CImageOptions const& options)
-{
-    // Only UDZO takes a compression level; the other formats have no such key.
-    return "hdiutil convert " + QuoteArgument(sparseImage) + " -format " + options.format +
-           (options.format == "UDZO" ? " -imagekey zlib-level=9" : "") + " -o " + QuoteArgument(file);
 }

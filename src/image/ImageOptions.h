@@ -24,7 +24,3 @@ bool IsAutoTemplateSize(CXmlNode const* imageNode);
 // Reads format, template_size="auto", icon, preview and the license element, and reads and encodes
 // the licence texts, so that every problem shows before the first command runs. Prints its errors.
 bool ReadImageOptions(CXmlTree const* imageTree, CImageOptions* options);
-
-// The convert command's text for the options' format.
-std::string MakeConvertCommand(std::string const& sparseImage, std::string const& file,
-                               CImageOptions const& options);

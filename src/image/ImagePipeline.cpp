@@ -6,10 +6,10 @@
 #include "image/ContainerContent.h"
 #include "image/FinderRecordSet.h"
 #include "image/ImageOptions.h"
-#include "image/MountPoint.h"
 #include "image/PathRules.h"
 #include "image/PreviewPicture.h"
 #include "image/VolumeIcon.h"
+#include "platform/DiskImageTools.h"
 #include "platform/Interruption.h"
 #include "udif/UdifResourceEditor.h"
 
@@ -50,25 +50,25 @@ void WritePreview(CXmlTree const* imageTree, std::string const& mountPoint, std:
 }
 
 // Attach, fill, bless, detach and convert; the caller removes the sparse image afterwards.
-bool BuildFromSparseImage(CXmlTree* imageTree, std::string const& file, std::string const& sparseImage,
-                          char const* volumeName, std::string const& openFolder, EFinderRecordSet recordSet,
+bool BuildFromSparseImage(CDiskImageTools& tools, CXmlTree* imageTree, std::string const& file,
+                          std::string const& sparseImage, char const* volumeName,
+                          std::string const& openFolder, EFinderRecordSet recordSet,
                           CImageOptions const& options, CBuildLock* lock)
 {
-    std::string mountPoint;
-    if (!MakeMountPoint(&mountPoint))
+    std::string mountPoint, error;
+    if (!tools.MakeMountPoint(&mountPoint, &error))
+    {
+        std::fprintf(stderr, "Error: %s.\n", error.c_str());
         return false;
-#ifndef __APPLE__
-    lock->RecordStagingFolder(mountPoint);
-#else
-    (void)lock;
-#endif
+    }
+    if (tools.IsMountPointStagingFolder())
+        lock->RecordStagingFolder(mountPoint);
 
     bool ok = true;
-    if (!RunCommand("hdiutil attach " + QuoteArgument(sparseImage) + " -noverify -noautoopen -mountpoint " +
-                    QuoteArgument(mountPoint)))
+    if (!RunToolCommand(MakeAttachCommand(sparseImage, mountPoint)))
     {
         std::fprintf(stderr, "Error: Unable to mount disk image \"%s\".\n", volumeName);
-        RemoveMountPoint(mountPoint);
+        tools.RemoveMountPoint(mountPoint);
         return false;
     }
 
@@ -77,37 +77,34 @@ bool BuildFromSparseImage(CXmlTree* imageTree, std::string const& file, std::str
         ok = false;
     if (ok && !options.preview.empty())
         WritePreview(imageTree, mountPoint, options.preview);
-    if (ok && !openFolder.empty() &&
-        !RunCommand("bless --openfolder " + QuoteArgument(mountPoint + "/" + openFolder)))
+    if (ok && !openFolder.empty() && !RunToolCommand(MakeBlessCommand(mountPoint + "/" + openFolder)))
     {
         std::fprintf(stderr, "Error: Unable to set '%s/%s' as the mount folder.\n", mountPoint.c_str(),
                      openFolder.c_str());
         ok = false;
     }
 
-    std::string detach = "hdiutil detach " + QuoteArgument(mountPoint);
-    if (!RunCommand(detach))
+    if (!RunToolCommand(MakeDetachCommand(mountPoint, false)))
     {
         std::fprintf(stderr, "Error: Unable to detach disk image.\n");
-        RunCommand(detach + " -force");
-        RemoveMountPoint(mountPoint);
+        RunToolCommand(MakeDetachCommand(mountPoint, true));
+        tools.RemoveMountPoint(mountPoint);
         return false;
     }
-    RemoveMountPoint(mountPoint);
+    tools.RemoveMountPoint(mountPoint);
 
     if (GetPendingInterrupt() != 0)
         ok = false;
-    if (ok && options.autoSize && !RunCommand("hdiutil resize -sectors min " + QuoteArgument(sparseImage)))
+    if (ok && options.autoSize && !RunToolCommand(MakeResizeCommand(sparseImage)))
     {
         std::fprintf(stderr, "Error: Unable to shrink the disk image to its content.\n");
         ok = false;
     }
-    if (ok && !RunCommand(MakeConvertCommand(sparseImage, file, options)))
+    if (ok && !RunToolCommand(MakeConvertCommand(sparseImage, options.format, file)))
     {
         std::fprintf(stderr, "Error: Error converting disk image to read only.\n");
         ok = false;
     }
-    std::string error;
     if (ok && !options.licenseResources.empty() &&
         !AddResourcesToUdifImage(file, options.licenseResources, &error))
     {
@@ -170,16 +167,17 @@ bool ProcessImage(CXmlTree* imageTree, char const* file, char const* volumeName,
     RunCommand("rm " + QuoteArgument(fileText));
     RunCommand("rm " + QuoteArgument(sparseImage));
 
-    if (!RunCommand("hdiutil create -type SPARSE -fs HFS+ -volname " + QuoteArgument(volumeName) + " -size " +
-                    std::to_string(options.autoSize ? kAutoSizeMegabytes : size) + "m " +
-                    QuoteArgument(sparseImage)))
+    // Fresh tools for each image: nothing one build attached is seen by the next.
+    CDiskImageToolsScope tools;
+    if (!RunToolCommand(
+            MakeCreateCommand(volumeName, options.autoSize ? kAutoSizeMegabytes : size, sparseImage)))
     {
         std::fprintf(stderr, "Error: Unable to create temporary sparse disk image '%s.sparseimage'.\n", file);
         return false;
     }
 
-    bool ok =
-        BuildFromSparseImage(imageTree, fileText, sparseImage, volumeName, openFolderText, recordSet, options, &lock);
+    bool ok = BuildFromSparseImage(tools.Tools(), imageTree, fileText, sparseImage, volumeName,
+                                   openFolderText, recordSet, options, &lock);
 
     if (!RunCommand("rm " + QuoteArgument(sparseImage)))
     {

@@ -61,8 +61,7 @@ bool ChooseBackgroundPicture(std::string const& background, char const* containe
     if (lstat((folder + tiff).c_str(), &existing) == 0)
         std::fprintf(stderr, "Warning: The retina background replaces the existing file '%s'.\n",
                      (folder + tiff).c_str());
-    if (!RunCommand("tiffutil -cathidpicheck " + QuoteArgument(single) + " " + QuoteArgument(twice) +
-                    " -out " + QuoteArgument(folder + tiff)))
+    if (!RunToolCommand(MakeJoinRetinaPicturesCommand(single, twice, folder + tiff)))
     {
         std::fprintf(stderr, "Error: Unable to make the retina background '%s%s'.\n", folder.c_str(),
                      tiff.c_str());

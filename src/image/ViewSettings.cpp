@@ -5,7 +5,7 @@
 #include "image/PathRules.h"
 #include "image/RetinaBackground.h"
 #include "image/ViewAttributes.h"
-#include "platform/AliasManager.h"
+#include "platform/DiskImageTools.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -96,8 +96,10 @@ bool MakeBackgroundAlias(std::string const& background, char const* containerPat
 {
     std::string picturePath = std::string(containerPath) + "/" + background;
 
+    // The reasons are not shown: the messages below say what to mend in the configuration.
+    std::string reason;
     CFileRef folderRef;
-    if (FSPathMakeRef(containerPath, &folderRef, nullptr) != 0)
+    if (!FSPathMakeRef(containerPath, &folderRef, nullptr, &reason))
     {
         std::fprintf(stderr, "Error: Unable to link to current path '%s'. This is odd.\n", containerPath);
         return false;
@@ -106,7 +108,7 @@ bool MakeBackgroundAlias(std::string const& background, char const* containerPat
     struct stat pictureStatus;
     bool const isFolder = stat(picturePath.c_str(), &pictureStatus) == 0 && S_ISDIR(pictureStatus.st_mode);
     CFileRef pictureRef;
-    if (isFolder || FSPathMakeRef(picturePath.c_str(), &pictureRef, nullptr) != 0)
+    if (isFolder || !FSPathMakeRef(picturePath.c_str(), &pictureRef, nullptr, &reason))
     {
         std::fprintf(stderr,
                      "Error: Unable to link to image '%s'. Make sure the view line appears after the file "
@@ -115,7 +117,7 @@ bool MakeBackgroundAlias(std::string const& background, char const* containerPat
         return false;
     }
     CAliasHandle alias;
-    if (FSNewAlias(&folderRef, pictureRef, &alias) != 0 || !alias)
+    if (!GetDiskImageTools().FSNewAlias(&folderRef, pictureRef, &alias, &reason) || !alias)
     {
         std::fprintf(stderr,
                      "Error: Unable to create alias to image '%s'. Make sure the view line appears after the "

@@ -6,12 +6,6 @@
 
 namespace
 {
-std::vector<CAttachedVolume>& Volumes()
-{
-    static std::vector<CAttachedVolume> volumes;
-    return volumes;
-}
-
 // A path without repeated or trailing slashes and without "." parts, for folders that are gone.
 std::string TidyPath(std::string const& path)
 {
@@ -41,14 +35,13 @@ std::string CanonicalPath(std::string const& path)
     return resolved;
 }
 
-void AddAttachedVolume(CAttachedVolume const& volume)
+void CAttachedVolumes::Add(CAttachedVolume const& volume)
 {
-    Volumes().push_back(volume);
+    volumes.push_back(volume);
 }
 
-void RemoveAttachedVolume(std::string const& mountPoint)
+void CAttachedVolumes::Remove(std::string const& mountPoint)
 {
-    std::vector<CAttachedVolume>& volumes = Volumes();
     for (auto it = volumes.begin(); it != volumes.end(); ++it)
     {
         if (it->mountPoint == mountPoint)
@@ -59,12 +52,12 @@ void RemoveAttachedVolume(std::string const& mountPoint)
     }
 }
 
-CAttachedVolume* FindVolumeByMountPoint(std::string const& path)
+CAttachedVolume* CAttachedVolumes::FindByMountPoint(std::string const& path)
 {
     // The live folder may already be gone (removed by hand); then its spelling must match.
     std::string canonical = CanonicalPath(path);
     std::string tidy = TidyPath(path);
-    for (CAttachedVolume& volume : Volumes())
+    for (CAttachedVolume& volume : volumes)
     {
         if (volume.mountPoint == canonical || volume.mountPoint == tidy)
             return &volume;
@@ -72,10 +65,10 @@ CAttachedVolume* FindVolumeByMountPoint(std::string const& path)
     return nullptr;
 }
 
-CAttachedVolume* FindVolumeByImage(std::string const& path)
+CAttachedVolume* CAttachedVolumes::FindByImage(std::string const& path)
 {
     std::string canonical = CanonicalPath(path);
-    for (CAttachedVolume& volume : Volumes())
+    for (CAttachedVolume& volume : volumes)
     {
         if (!canonical.empty() && volume.imagePath == canonical)
             return &volume;
@@ -83,12 +76,12 @@ CAttachedVolume* FindVolumeByImage(std::string const& path)
     return nullptr;
 }
 
-CAttachedVolume* FindVolumeHolding(std::string const& path, std::string* relativePath)
+CAttachedVolume* CAttachedVolumes::FindHolding(std::string const& path, std::string* relativePath)
 {
     std::string canonical = CanonicalPath(path);
     if (canonical.empty())
         return nullptr;
-    for (CAttachedVolume& volume : Volumes())
+    for (CAttachedVolume& volume : volumes)
     {
         std::string const& root = volume.mountPoint;
         if (canonical == root)

@@ -1,10 +1,12 @@
-// The volumes the stand-in hdiutil has attached in this process: which disk file each live folder
-// belongs to, and the catalog node IDs promised for items on it before the volume is written.
+// The volumes the stand-in hdiutil has attached: which disk file each live folder belongs to, and
+// the catalog node IDs promised for items on it before the volume is written. One table per
+// in-process tool set, so that separate builds never see each other's volumes.
 #pragma once
 
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 struct CAttachedVolume
 {
@@ -26,16 +28,23 @@ struct CAttachedVolume
 // The root folder's catalog node ID on every HFS+ volume.
 constexpr uint32_t kRootFolderId = 2;
 
-void AddAttachedVolume(CAttachedVolume const& volume);
-void RemoveAttachedVolume(std::string const& mountPoint);
+class CAttachedVolumes
+{
+public:
+    void Add(CAttachedVolume const& volume);
+    void Remove(std::string const& mountPoint);
 
-// Null when nothing is attached there. `path` may be given in any spelling that names the folder.
-CAttachedVolume* FindVolumeByMountPoint(std::string const& path);
-CAttachedVolume* FindVolumeByImage(std::string const& path);
+    // Null when nothing is attached there. `path` may be given in any spelling that names the folder.
+    CAttachedVolume* FindByMountPoint(std::string const& path);
+    CAttachedVolume* FindByImage(std::string const& path);
 
-// The volume whose live folder holds the existing `path` (or is it), with the path relative to the
-// volume root in `relativePath` ("" for the root). Symbolic links on the way are resolved.
-CAttachedVolume* FindVolumeHolding(std::string const& path, std::string* relativePath);
+    // The volume whose live folder holds the existing `path` (or is it), with the path relative to
+    // the volume root in `relativePath` ("" for the root). Symbolic links on the way are resolved.
+    CAttachedVolume* FindHolding(std::string const& path, std::string* relativePath);
+
+private:
+    std::vector<CAttachedVolume> volumes;
+};
 
 // The ID promised for the item at `relativePath`, handing out the next free one the first time.
 uint32_t PromiseCatalogId(CAttachedVolume* volume, std::string const& relativePath);

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <sys/stat.h>
 
-int RunBless(std::vector<std::string> const& argv)
+int RunBless(CAttachedVolumes* volumes, std::vector<std::string> const& argv)
 {
     CToolArguments arguments;
     std::string error;
@@ -34,7 +34,7 @@ int RunBless(std::vector<std::string> const& argv)
         return 1;
     }
     std::string relativePath;
-    CAttachedVolume* volume = FindVolumeHolding(folder, &relativePath);
+    CAttachedVolume* volume = volumes->FindHolding(folder, &relativePath);
     if (volume == nullptr)
     {
         std::fprintf(stderr, "bless: can't use '%s' as the open folder: it is not on an attached volume\n",

@@ -62,7 +62,7 @@ bool PrepareMountPoint(std::string const& path, bool* created, std::string* erro
 }
 } // namespace
 
-int RunHdiutilAttach(std::vector<std::string> const& argv)
+int RunHdiutilAttach(CAttachedVolumes* volumes, std::vector<std::string> const& argv)
 {
     CToolArguments arguments;
     std::string error;
@@ -76,7 +76,7 @@ int RunHdiutilAttach(std::vector<std::string> const& argv)
     std::string const& imagePath = arguments.operands[0];
     std::string mountPoint = arguments.Value("-mountpoint");
 
-    if (FindVolumeByImage(imagePath) != nullptr)
+    if (volumes->FindByImage(imagePath) != nullptr)
         return ReportHdiutilFailure("attach", imagePath + " is already attached");
     CCreatedDisk disk;
     if (!OpenCreatedDisk(imagePath, O_RDONLY, &disk, &error))
@@ -92,7 +92,7 @@ int RunHdiutilAttach(std::vector<std::string> const& argv)
         return ReportHdiutilFailure("attach", error);
     // A volume inside another one's live folder would end up written into both.
     std::string insidePath;
-    if (FindVolumeHolding(mountPoint, &insidePath) != nullptr)
+    if (volumes->FindHolding(mountPoint, &insidePath) != nullptr)
     {
         if (created)
             rmdir(mountPoint.c_str());
@@ -107,7 +107,7 @@ int RunHdiutilAttach(std::vector<std::string> const& argv)
     volume.createDate = disk.volume.createDate;
     volume.partitionOffset = disk.PartitionOffset();
     volume.partitionSize = disk.PartitionSize();
-    AddAttachedVolume(volume);
+    volumes->Add(volume);
     std::printf("attached: %s at %s\n", imagePath.c_str(), mountPoint.c_str());
     return 0;
 }

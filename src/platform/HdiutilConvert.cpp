@@ -75,7 +75,7 @@ bool ListUnusedSectors(CCreatedDisk const& disk, std::vector<std::pair<uint64_t,
 }
 } // namespace
 
-int RunHdiutilConvert(std::vector<std::string> const& argv)
+int RunHdiutilConvert(CAttachedVolumes* volumes, std::vector<std::string> const& argv)
 {
     CToolArguments arguments;
     std::string error;
@@ -100,7 +100,7 @@ int RunHdiutilConvert(std::vector<std::string> const& argv)
 
     std::string const& imagePath = arguments.operands[0];
     std::string const& outPath = arguments.Value("-o");
-    if (FindVolumeByImage(imagePath) != nullptr)
+    if (volumes->FindByImage(imagePath) != nullptr)
         return ReportHdiutilFailure("convert", imagePath + " is attached; detach it first");
     struct stat existing;
     if (lstat(outPath.c_str(), &existing) == 0)

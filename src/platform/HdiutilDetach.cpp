@@ -76,7 +76,7 @@ bool WriteVolume(CAttachedVolume const& volume, std::string* error)
 
 } // namespace
 
-int RunHdiutilDetach(std::vector<std::string> const& argv)
+int RunHdiutilDetach(CAttachedVolumes* volumes, std::vector<std::string> const& argv)
 {
     CToolArguments arguments;
     std::string error;
@@ -86,7 +86,7 @@ int RunHdiutilDetach(std::vector<std::string> const& argv)
         return ReportHdiutilFailure("detach", "expected one mount point, got " +
                                                   std::to_string(arguments.operands.size()));
     std::string const& mountPoint = arguments.operands[0];
-    CAttachedVolume* volume = FindVolumeByMountPoint(mountPoint);
+    CAttachedVolume* volume = volumes->FindByMountPoint(mountPoint);
     if (volume == nullptr)
         return ReportHdiutilFailure("detach", mountPoint + ": no volume is attached there");
 
@@ -95,6 +95,6 @@ int RunHdiutilDetach(std::vector<std::string> const& argv)
     if (!RemoveTreeForced(volume->mountPoint, &error))
         return ReportHdiutilFailure("detach", error);
     std::printf("\"%s\" ejected.\n", mountPoint.c_str());
-    RemoveAttachedVolume(volume->mountPoint);
+    volumes->Remove(volume->mountPoint);
     return 0;
 }

@@ -30,7 +30,7 @@ bool ShrinkDisk(CCreatedDisk const& disk, std::string* error)
 }
 } // namespace
 
-int RunHdiutilResize(std::vector<std::string> const& argv)
+int RunHdiutilResize(CAttachedVolumes* volumes, std::vector<std::string> const& argv)
 {
     CToolArguments arguments;
     std::string error;
@@ -42,7 +42,7 @@ int RunHdiutilResize(std::vector<std::string> const& argv)
     if (arguments.Value("-sectors") != "min")
         return ReportHdiutilFailure("resize", "only -sectors min is supported here");
     std::string const& imagePath = arguments.operands[0];
-    if (FindVolumeByImage(imagePath) != nullptr)
+    if (volumes->FindByImage(imagePath) != nullptr)
         return ReportHdiutilFailure("resize", imagePath + " is attached; detach it first");
 
     CCreatedDisk disk;

@@ -46,22 +46,23 @@ bool DecodeHex(std::string const& text, std::vector<uint8_t>* bytes)
 
 // The volume holding `path` itself (a symbolic link is not followed, as with -s), with the path
 // relative to its root.
-CAttachedVolume* FindVolumeOfItem(std::string const& path, std::string* relativePath)
+CAttachedVolume* FindVolumeOfItem(CAttachedVolumes* volumes, std::string const& path,
+                                  std::string* relativePath)
 {
     struct stat info;
     if (lstat(path.c_str(), &info) == 0 && !S_ISLNK(info.st_mode))
-        return FindVolumeHolding(path, relativePath);
+        return volumes->FindHolding(path, relativePath);
     size_t const slash = path.find_last_of('/');
     std::string const parent = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
     std::string const name = slash == std::string::npos ? path : path.substr(slash + 1);
-    CAttachedVolume* volume = FindVolumeHolding(parent, relativePath);
+    CAttachedVolume* volume = volumes->FindHolding(parent, relativePath);
     if (volume != nullptr)
         *relativePath = relativePath->empty() ? name : *relativePath + "/" + name;
     return volume;
 }
 } // namespace
 
-int RunXattr(std::vector<std::string> const& argv)
+int RunXattr(CAttachedVolumes* volumes, std::vector<std::string> const& argv)
 {
     CToolArguments arguments;
     std::string error;
@@ -82,7 +83,7 @@ int RunXattr(std::vector<std::string> const& argv)
     if (lstat(path.c_str(), &info) != 0)
         return ReportXattrFailure(path + ": " + std::strerror(errno));
     std::string relativePath;
-    CAttachedVolume* volume = FindVolumeOfItem(path, &relativePath);
+    CAttachedVolume* volume = FindVolumeOfItem(volumes, path, &relativePath);
     if (volume == nullptr)
         return ReportXattrFailure(path + ": not on an attached volume");
     volume->finderFlags[relativePath] = uint16_t(value[8] << 8 | value[9]);

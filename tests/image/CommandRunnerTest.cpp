@@ -1,5 +1,4 @@
 #include "ImageTestSupport.h"
-#include "image/CommandWords.h"
 #include "image/PathRules.h"
 
 TEST(QuoteArgument, EscapesExactlyTheFourSpecialCharacters)
@@ -10,18 +9,59 @@ TEST(QuoteArgument, EscapesExactlyTheFourSpecialCharacters)
     EXPECT_EQ(QuoteArgument("'!*?~ &;|<>"), "\"'!*?~ &;|<>\"");
 }
 
-TEST(SplitCommandWords, UndoesTheQuoting)
+// The text of each disk-image tool operation, as the pipeline has always echoed it.
+TEST(ToolCommands, FormatTheTextsOfEveryOperation)
+{
+    CFinderInfo info{};
+    info[8] = 0x40;
+    info[31] = 0xAB;
+    struct
+    {
+        CToolCommand command;
+        char const* text;
+    } const cases[] = {
+        {MakeCreateCommand("Kiln Vol", 20, "/out/Disk.dmg.sparseimage"),
+         "hdiutil create -type SPARSE -fs HFS+ -volname \"Kiln Vol\" -size 20m "
+         "\"/out/Disk.dmg.sparseimage\""},
+        {MakeCreateCommand("a\"$", -5, "./-x.sparseimage"),
+         "hdiutil create -type SPARSE -fs HFS+ -volname \"a\\\"\\$\" -size -5m \"./-x.sparseimage\""},
+        {MakeAttachCommand("d.sparseimage", "/tmp/mnt.AbCd1234"),
+         "hdiutil attach \"d.sparseimage\" -noverify -noautoopen -mountpoint \"/tmp/mnt.AbCd1234\""},
+        {MakeDetachCommand("/tmp/mnt.AbCd1234", false), "hdiutil detach \"/tmp/mnt.AbCd1234\""},
+        {MakeDetachCommand("/tmp/mnt.AbCd1234", true), "hdiutil detach \"/tmp/mnt.AbCd1234\" -force"},
+        {MakeResizeCommand("d.sparseimage"), "hdiutil resize -sectors min \"d.sparseimage\""},
+        {MakeConvertCommand("d.sparseimage", "UDZO", "d.dmg"),
+         "hdiutil convert \"d.sparseimage\" -format UDZO -imagekey zlib-level=9 -o \"d.dmg\""},
+        {MakeConvertCommand("d.sparseimage", "ULMO", "d.dmg"),
+         "hdiutil convert \"d.sparseimage\" -format ULMO -o \"d.dmg\""},
+        {MakeBlessCommand("/tmp/mnt.AbCd1234/Apps"), "bless --openfolder \"/tmp/mnt.AbCd1234/Apps\""},
+        {MakeSetFinderInfoCommand(info, "/m/Read `Me`"),
+         "xattr -s -x -w com.apple.FinderInfo 0000000000000000400000000000000000000000000000000000000000000"
+         "0AB \"/m/Read \\`Me\\`\""},
+        {MakeJoinRetinaPicturesCommand("/m/bg.png", "/m/bg@2x.png", "/m/bg.tiff"),
+         "tiffutil -cathidpicheck \"/m/bg.png\" \"/m/bg@2x.png\" -out \"/m/bg.tiff\""},
+    };
+    for (auto const& each : cases)
+        EXPECT_EQ(each.command.FormatText(), each.text);
+}
+
+// The in-process tools get each value as it is, where the shell gets it quoted.
+TEST(ToolCommands, ArgumentsAreTheValuesTheShellWouldSee)
 {
     for (std::string value : {"plain", "with blank", "a\"b`c$d\\e", "\\", "", "x\\y\\\"", "'single'"})
     {
-        std::vector<std::string> words =
-            SplitCommandWords("hdiutil attach " + QuoteArgument(value) + " -force");
-        std::vector<std::string> expected = {"hdiutil", "attach", value, "-force"};
-        EXPECT_EQ(words, expected) << value;
+        CToolCommand command = MakeDetachCommand(value, true);
+        EXPECT_EQ(ListCommandArguments(command.words),
+                  (std::vector<std::string>{"hdiutil", "detach", value, "-force"}))
+            << value;
+        CTempFolder folder;
+        std::string const out = folder.path + "/out";
+        ASSERT_EQ(RunShell("printf '%s' " + command.words[2].FormatText() + " > " + QuoteArgument(out)), 0);
+        EXPECT_EQ(ReadWholeFile(out), value);
     }
-    EXPECT_EQ(SplitCommandWords("  bless  --openfolder\t\"/a b/c\"  "),
-              (std::vector<std::string>{"bless", "--openfolder", "/a b/c"}));
-    EXPECT_EQ(SplitCommandWords("a\\ b \"x\\ny\""), (std::vector<std::string>{"a b", "x\\ny"}));
+    CCommandWord path{CCommandWord::EForm::QuotedPath, "-name"};
+    EXPECT_EQ(path.FormatText(), "\"./-name\"");
+    EXPECT_EQ(path.GetArgument(), "./-name");
 }
 
 TEST(RunCommand, EchoesAndReportsTheExitStatus)
@@ -34,6 +74,16 @@ TEST(RunCommand, EchoesAndReportsTheExitStatus)
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "Running Command: true \"x\"\nRunning Command: false\n");
     EXPECT_EQ(runner.commands, (std::vector<std::string>{"true \"x\"", "false"}));
+
+    // Tool operations reach the handler as their text, and it can fail them.
+    runner.FailWhen("hdiutil detach");
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(RunToolCommand(MakeResizeCommand("a b")));
+    EXPECT_FALSE(RunToolCommand(MakeDetachCommand("/m", false)));
+    EXPECT_EQ(
+        testing::internal::GetCapturedStdout(),
+        "Running Command: hdiutil resize -sectors min \"a b\"\nRunning Command: hdiutil detach \"/m\"\n");
+    EXPECT_EQ(runner.commands.back(), "hdiutil detach \"/m\"");
 }
 
 TEST(RunCommand, RealShellStatuses)

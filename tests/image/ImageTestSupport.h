@@ -5,6 +5,7 @@
 #include "config/XmlAccess.h"
 #include "desktopdb/DesktopDatabase.h"
 #include "image/CommandRunner.h"
+#include "support/EnvironmentSetting.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -93,28 +94,10 @@ public:
 class CTemporaryDirectoryScope
 {
 public:
-    CTemporaryDirectoryScope()
-    {
-        char const* previous = std::getenv("TMPDIR");
-        hadPrevious = previous != nullptr;
-        previousValue = previous ? previous : "";
-        setenv("TMPDIR", folder.path.c_str(), 1);
-    }
-    ~CTemporaryDirectoryScope()
-    {
-        if (hadPrevious)
-            setenv("TMPDIR", previousValue.c_str(), 1);
-        else
-            unsetenv("TMPDIR");
-    }
-    CTemporaryDirectoryScope(CTemporaryDirectoryScope const&) = delete;
-    CTemporaryDirectoryScope& operator=(CTemporaryDirectoryScope const&) = delete;
-
     CTempFolder folder;
 
 private:
-    bool hadPrevious = false;
-    std::string previousValue;
+    CEnvironmentSetting setting{"TMPDIR", folder.path.c_str()};
 };
 
 // The bytes of a blob record, or an empty vector with a test failure when there is none.
@@ -194,10 +177,8 @@ public:
         mountPoint = folder.path + "/volume";
         std::filesystem::create_directory(mountPoint);
         testing::internal::CaptureStdout();
-        attached = RunCommand("hdiutil create -type SPARSE -fs HFS+ -volname \"Test\" -size 4m " +
-                              QuoteArgument(image)) &&
-                   RunCommand("hdiutil attach " + QuoteArgument(image) +
-                              " -noverify -noautoopen -mountpoint " + QuoteArgument(mountPoint));
+        attached = RunToolCommand(MakeCreateCommand("Test", 4, image)) &&
+                   RunToolCommand(MakeAttachCommand(image, mountPoint));
         testing::internal::GetCapturedStdout();
     }
     ~CStandInVolume()
@@ -205,7 +186,7 @@ public:
         if (!attached)
             return;
         testing::internal::CaptureStdout();
-        RunCommand("hdiutil detach " + QuoteArgument(mountPoint) + " -force");
+        RunToolCommand(MakeDetachCommand(mountPoint, true));
         testing::internal::GetCapturedStdout();
     }
     CStandInVolume(CStandInVolume const&) = delete;

@@ -1,6 +1,6 @@
 #include "image/ViewSettings.h"
 #include "ImageTestSupport.h"
-#include "platform/AliasManager.h"
+#include "platform/DiskImageTools.h"
 
 #include <fstream>
 
@@ -171,10 +171,11 @@ TEST(ViewSettings, BackgroundPictureGivesAliasAndDescriptor)
     ASSERT_TRUE(run.result) << run.errors;
 
     CFileRef folderRef, pictureRef;
-    ASSERT_EQ(FSPathMakeRef(folder.c_str(), &folderRef, nullptr), 0);
-    ASSERT_EQ(FSPathMakeRef((folder + "/back.png").c_str(), &pictureRef, nullptr), 0);
+    std::string reason;
+    ASSERT_TRUE(FSPathMakeRef(folder.c_str(), &folderRef, nullptr, &reason)) << reason;
+    ASSERT_TRUE(FSPathMakeRef((folder + "/back.png").c_str(), &pictureRef, nullptr, &reason)) << reason;
     CAliasHandle alias;
-    ASSERT_EQ(FSNewAlias(&folderRef, pictureRef, &alias), 0);
+    ASSERT_TRUE(GetDiskImageTools().FSNewAlias(&folderRef, pictureRef, &alias, &reason)) << reason;
     unsigned int size = GetAliasSize(alias);
     ASSERT_GT(size, 0u);
 

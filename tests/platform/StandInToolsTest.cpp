@@ -1,8 +1,7 @@
 // The stand-in hdiutil, bless, xattr, tiffutil and alias manager end to end, with the results read by
 // independent tools: sgdisk, fshfsinfo, 7-Zip and dmg2img.
-#include "platform/StandInTools.h"
 #include "hfsplus/HfsVolume.h"
-#include "platform/AliasManager.h"
+#include "platform/BuiltinDiskImageTools.h"
 #include "platform/MacTime.h"
 
 #include "PlatformTestSupport.h"
@@ -29,13 +28,35 @@ struct CToolResult
     std::string err;
 };
 
-// Runs a stand-in with the words given, capturing what it prints.
-CToolResult RunTool(std::vector<std::string> const& argv)
+// The operation a tool's words name, as the image builder names it.
+EToolOperation FindOperation(std::vector<std::string> const& argv)
+{
+    std::string const tool = argv.empty() ? std::string() : argv[0];
+    std::string const verb = argv.size() > 1 ? argv[1] : std::string();
+    if (tool == "bless")
+        return EToolOperation::BlessOpenFolder;
+    if (tool == "xattr")
+        return EToolOperation::SetFinderInfo;
+    if (tool == "tiffutil")
+        return EToolOperation::JoinRetinaPictures;
+    if (verb == "attach")
+        return EToolOperation::AttachImage;
+    if (verb == "detach")
+        return EToolOperation::DetachImage;
+    if (verb == "convert")
+        return EToolOperation::ConvertImage;
+    if (verb == "resize")
+        return EToolOperation::ResizeImage;
+    return EToolOperation::CreateSparseImage; // also a bare "hdiutil", which create refuses
+}
+
+// Runs a stand-in of `tools` with the words given, capturing what it prints.
+CToolResult RunTool(CBuiltinDiskImageTools* tools, std::vector<std::string> const& argv)
 {
     CToolResult result;
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    result.status = RunStandInTool(argv);
+    result.status = tools->RunStandIn(FindOperation(argv), argv);
     std::fflush(stdout);
     std::fflush(stderr);
     result.out = testing::internal::GetCapturedStdout();
@@ -77,7 +98,7 @@ uint32_t LookUpCatalogId(std::string const& image, std::string const& path)
 {
     std::string output;
     if (RunCapturing(std::string("fshfsinfo -o ") + kVolumeOffset + " -F '" + path + "' '" + image + "'",
-                   &output) != 0)
+                     &output) != 0)
         return 0;
     size_t at = output.find("Identifier");
     if (at == std::string::npos)
@@ -107,6 +128,8 @@ protected:
         std::filesystem::remove_all(dir);
     }
 
+    CToolResult RunTool(std::vector<std::string> const& argv) { return ::RunTool(&tools, argv); }
+
     CToolResult Create(std::string const& size, std::string const& name = "Kiln Test")
     {
         return RunTool(
@@ -117,6 +140,7 @@ protected:
         return RunTool({"hdiutil", "attach", image, "-noverify", "-noautoopen", "-mountpoint", mount});
     }
 
+    CBuiltinDiskImageTools tools;
     std::string dir;
     std::string image;
     std::string mount;
@@ -230,12 +254,14 @@ TEST_F(StandInToolsTest, FilledVolumeSurvivesDetachAndConvert)
     std::filesystem::create_symlink("Folder/Inner/read me.txt", mount + "/link");
 
     CFileRef folderRef, pictureRef;
+    std::string reason;
     bool isDirectory = false;
-    ASSERT_EQ(FSPathMakeRef(mount.c_str(), &folderRef, &isDirectory), 0);
+    ASSERT_TRUE(FSPathMakeRef(mount.c_str(), &folderRef, &isDirectory, &reason)) << reason;
     EXPECT_TRUE(isDirectory);
-    ASSERT_EQ(FSPathMakeRef((mount + "/.background/bg.png").c_str(), &pictureRef, nullptr), 0);
+    ASSERT_TRUE(FSPathMakeRef((mount + "/.background/bg.png").c_str(), &pictureRef, nullptr, &reason))
+        << reason;
     CAliasHandle alias;
-    ASSERT_EQ(FSNewAlias(&folderRef, pictureRef, &alias), 0);
+    ASSERT_TRUE(tools.FSNewAlias(&folderRef, pictureRef, &alias, &reason)) << reason;
     std::string record(alias->bytes.begin(), alias->bytes.end());
     ASSERT_EQ(GetAliasSize(alias), record.size());
     EXPECT_EQ((uint8_t(record[4]) << 8) | uint8_t(record[5]), int(record.size()));
@@ -377,27 +403,29 @@ TEST_F(StandInToolsTest, BlessWantsAFolderOnAnAttachedVolume)
 TEST_F(StandInToolsTest, AliasManagerFindsOnlyWhatExistsOnAnAttachedVolume)
 {
     CFileRef ref;
-    EXPECT_EQ(FSPathMakeRef((dir + "/missing").c_str(), &ref, nullptr), -43);
+    std::string reason;
+    EXPECT_FALSE(FSPathMakeRef((dir + "/missing").c_str(), &ref, nullptr, &reason));
+    EXPECT_NE(reason.find("No such file"), std::string::npos) << reason;
     WriteWholeFile(dir + "/outside.png", "x");
-    ASSERT_EQ(FSPathMakeRef((dir + "/outside.png").c_str(), &ref, nullptr), 0);
+    ASSERT_TRUE(FSPathMakeRef((dir + "/outside.png").c_str(), &ref, nullptr, &reason)) << reason;
     CAliasHandle alias;
-    EXPECT_NE(FSNewAlias(nullptr, ref, &alias), 0);
+    EXPECT_FALSE(tools.FSNewAlias(nullptr, ref, &alias, &reason));
     EXPECT_EQ(GetAliasSize(alias), 0u);
 
     ASSERT_EQ(Create("10m").status, 0);
     ASSERT_EQ(Attach().status, 0);
     WriteWholeFile(mount + "/p.png", "x");
-    ASSERT_EQ(FSPathMakeRef((mount + "/p.png").c_str(), &ref, nullptr), 0);
-    ASSERT_EQ(FSNewAlias(nullptr, ref, &alias), 0);
+    ASSERT_TRUE(FSPathMakeRef((mount + "/p.png").c_str(), &ref, nullptr, &reason)) << reason;
+    ASSERT_TRUE(tools.FSNewAlias(nullptr, ref, &alias, &reason)) << reason;
     CAliasHandle again;
-    ASSERT_EQ(FSNewAlias(nullptr, ref, &again), 0);
+    ASSERT_TRUE(tools.FSNewAlias(nullptr, ref, &again, &reason)) << reason;
     EXPECT_EQ(alias->bytes, again->bytes); // the same item keeps its ID
 
     // The file a relative path starts from must be on the same volume.
     CFileRef outside;
-    ASSERT_EQ(FSPathMakeRef(dir.c_str(), &outside, nullptr), 0);
+    ASSERT_TRUE(FSPathMakeRef(dir.c_str(), &outside, nullptr, &reason)) << reason;
     CAliasHandle relative;
-    EXPECT_NE(FSNewAlias(&outside, ref, &relative), 0);
+    EXPECT_FALSE(tools.FSNewAlias(&outside, ref, &relative, &reason));
     EXPECT_EQ(GetAliasSize(relative), 0u);
 }
 
@@ -492,4 +520,21 @@ TEST_F(StandInToolsTest, ResizeShrinksADetachedDiskToItsVolumeContent)
         RunTool({"hdiutil", "convert", image, "-format", "UDBZ", "-imagekey", "zlib-level=9", "-o", dmg});
     EXPECT_NE(converted.err.find("applies to UDZO only"), std::string::npos) << converted.err;
     EXPECT_FALSE(std::filesystem::exists(dmg));
+}
+
+TEST_F(StandInToolsTest, SeparateToolSetsDoNotShareAttachedVolumes)
+{
+    ASSERT_EQ(Create("10m").status, 0);
+    ASSERT_EQ(Attach().status, 0);
+    WriteWholeFile(mount + "/kept.txt", "data");
+    CBuiltinDiskImageTools other;
+    CToolResult detached = ::RunTool(&other, {"hdiutil", "detach", mount});
+    EXPECT_NE(detached.status, 0);
+    EXPECT_EQ(detached.err, "hdiutil: detach failed - " + mount + ": no volume is attached there\n");
+    EXPECT_NE(::RunTool(&other, {"bless", "--openfolder", mount}).status, 0);
+    EXPECT_EQ(ReadWholeFile(mount + "/kept.txt"), "data");
+    // The set that attached the volume still writes it.
+    ASSERT_EQ(RunTool({"hdiutil", "detach", mount}).status, 0);
+    EXPECT_FALSE(std::filesystem::exists(mount));
+    ExpectDiskVolumeSound(image);
 }

@@ -1,31 +1,15 @@
-#include "image/MountPoint.h"
+#include "platform/TemporaryMountPoint.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#ifdef __APPLE__
-
-bool MakeMountPoint(std::string* mountPoint)
-{
-    char buffer[64];
-    std::strcpy(buffer, "/Volumes/mnt.XXXXXXXX");
-    mktemp(buffer);
-    *mountPoint = buffer;
-    return true;
-}
-
-void RemoveMountPoint(std::string const&) {}
-
-#else
-
 namespace
 {
-std::string TemporaryDirectory()
+std::string GetTemporaryDirectory()
 {
     char const* fromEnvironment = std::getenv("TMPDIR");
     std::string directory = fromEnvironment && *fromEnvironment ? fromEnvironment : "/tmp";
@@ -35,22 +19,26 @@ std::string TemporaryDirectory()
 }
 } // namespace
 
-bool MakeMountPoint(std::string* mountPoint)
+std::string DrawMountPointName(std::string const& directory)
+{
+    static char const kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static std::mt19937 generator{std::random_device{}()};
+    std::uniform_int_distribution<int> pick(0, static_cast<int>(sizeof(kLetters)) - 2);
+    std::string name = directory + (directory == "/" ? "" : "/") + "mnt.";
+    for (int i = 0; i < 8; ++i)
+        name += kLetters[pick(generator)];
+    return name;
+}
+
+bool MakeTemporaryMountPoint(std::string* mountPoint, std::string* error)
 {
     // mkdtemp fills in only six characters; the name has eight, so draw them here and let mkdir
     // decide atomically whether the name is still free.
-    static char const kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    std::random_device seed;
-    std::mt19937 generator(seed());
-    std::uniform_int_distribution<int> pick(0, static_cast<int>(sizeof(kLetters)) - 2);
-
-    std::string directory = TemporaryDirectory();
+    std::string directory = GetTemporaryDirectory();
     int lastError = EEXIST;
     for (int attempt = 0; attempt < 100 && lastError == EEXIST; ++attempt)
     {
-        std::string candidate = directory + (directory == "/" ? "" : "/") + "mnt.";
-        for (int i = 0; i < 8; ++i)
-            candidate += kLetters[pick(generator)];
+        std::string candidate = DrawMountPointName(directory);
         if (mkdir(candidate.c_str(), 0700) == 0)
         {
             *mountPoint = candidate;
@@ -58,15 +46,12 @@ bool MakeMountPoint(std::string* mountPoint)
         }
         lastError = errno;
     }
-    std::fprintf(stderr, "Error: Unable to create a mount point in '%s' (%s).\n", directory.c_str(),
-                 std::strerror(lastError));
+    *error = "Unable to create a mount point in '" + directory + "' (" + std::strerror(lastError) + ")";
     return false;
 }
 
-void RemoveMountPoint(std::string const& mountPoint)
+void RemoveTemporaryMountPoint(std::string const& mountPoint)
 {
     // rmdir refuses a folder that still holds anything, so a volume's contents are never touched.
     rmdir(mountPoint.c_str());
 }
-
-#endif
