@@ -1,6 +1,7 @@
 // Text form of a database for "--dump": one line per record, blobs with a hex dump, strings as
 // escaped UTF-8 and dates in UTC.
 #include "desktopdb/DesktopDatabase.h"
+#include "io/MacTime.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -130,7 +131,7 @@ std::string FormatDate(uint64_t ticks)
 {
     uint64_t const seconds = ticks >> 16;
     unsigned int const fraction = static_cast<unsigned int>(ticks & 0xFFFF);
-    int64_t const days = static_cast<int64_t>(seconds / 86400) - 24107 + 719468; // from 0000-03-01
+    int64_t const days = static_cast<int64_t>(seconds / 86400) - kSecondsFrom1904To1970 / 86400 + 719468; // from 0000-03-01
     unsigned int const secondOfDay = static_cast<unsigned int>(seconds % 86400);
     int64_t const era = days / 146097;
     unsigned int const dayOfEra = static_cast<unsigned int>(days - era * 146097);

@@ -10,7 +10,7 @@
 // Objects refer to each other by number, so objects may move as long as the table follows them.
 #include "image/BinaryPlistReals.h"
 
-#include "bytes/ByteOrder.h"
+#include "io/ByteOrder.h"
 
 #include <algorithm>
 #include <cstring>

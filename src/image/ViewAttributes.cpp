@@ -1,6 +1,6 @@
 #include "image/ViewAttributes.h"
 
-#include "bytes/HexDigits.h"
+#include "io/HexDigits.h"
 #include "config/XmlAccess.h"
 
 #include <strings.h>

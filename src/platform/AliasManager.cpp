@@ -4,7 +4,7 @@
 
 #include "platform/AliasRecord.h"
 #include "platform/AttachedVolumes.h"
-#include "platform/MacTime.h"
+#include "io/MacTime.h"
 
 #include <sys/stat.h>
 

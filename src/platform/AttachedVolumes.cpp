@@ -109,7 +109,7 @@ CAttachedVolume* FindVolumeHolding(std::string const& path, std::string* relativ
 uint32_t PromiseCatalogId(CAttachedVolume* volume, std::string const& relativePath)
 {
     if (relativePath.empty())
-        return kRootFolderId;
+        return kHfsRootFolderId;
     auto found = volume->promisedIds.find(relativePath);
     if (found != volume->promisedIds.end())
         return found->second;

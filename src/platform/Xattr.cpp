@@ -1,7 +1,7 @@
 // xattr -s -x -w com.apple.FinderInfo HEX PATH: sets the Finder info of an item on an attached
 // volume. The volume writer keeps its Finder flags word (bytes 8-9 of the 32) for the item's catalog
 // record; type, creator and dates are the writer's own, so the value's other bytes are not kept.
-#include "bytes/HexDigits.h"
+#include "io/HexDigits.h"
 #include "platform/AttachedVolumes.h"
 #include "platform/StandInVerbs.h"
 #include "platform/ToolArguments.h"

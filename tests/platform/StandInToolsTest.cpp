@@ -3,7 +3,7 @@
 #include "platform/StandInTools.h"
 #include "hfsplus/HfsVolume.h"
 #include "platform/AliasManager.h"
-#include "platform/MacTime.h"
+#include "io/MacTime.h"
 
 #include "PlatformTestSupport.h"
 #include "support/FsckHfs.h"
