@@ -113,9 +113,10 @@ void CDesktopDatabase::CDatabaseKey::Read(std::istream& in)
     name.assign(static_cast<size_t>(length), L'\0');
     for (int i = 0; i < length; ++i)
     {
-        unsigned int const high = static_cast<unsigned char>(StreamReadChar(in));
-        unsigned int const low = static_cast<unsigned char>(StreamReadChar(in));
-        name[i] = static_cast<wchar_t>(static_cast<short>((high << 8) | low));
+        uint8_t bytes[2];
+        bytes[0] = static_cast<uint8_t>(StreamReadChar(in));
+        bytes[1] = static_cast<uint8_t>(StreamReadChar(in));
+        name[i] = static_cast<wchar_t>(static_cast<short>(GetBe16(bytes)));
     }
     code = static_cast<unsigned int>(StreamReadInt(in));
 }

@@ -1,9 +1,8 @@
 #include "gpt/GuidPartitionMap.h"
 
-#include "io/SourceDateEpoch.h"
-
 #include "io/ByteOrder.h"
 #include "io/FullTransfer.h"
+#include "io/SourceDateEpoch.h"
 
 #include <cerrno>
 #include <cstring>

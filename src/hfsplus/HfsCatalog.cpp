@@ -1,8 +1,8 @@
 #include "hfsplus/HfsCatalog.h"
 
-#include "io/ByteOrder.h"
 #include "hfsplus/HfsNames.h"
 #include "hfsplus/HfsVolumeHeader.h"
+#include "io/ByteOrder.h"
 #include "io/MacTime.h"
 
 #include <algorithm>

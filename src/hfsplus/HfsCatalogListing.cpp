@@ -8,9 +8,9 @@
 //   files: 88 data fork (80 bytes).
 #include "hfsplus/HfsCatalogListing.h"
 
-#include "io/ByteOrder.h"
 #include "hfsplus/HfsCatalog.h"
 #include "hfsplus/HfsNames.h"
+#include "io/ByteOrder.h"
 
 #include <algorithm>
 #include <unordered_set>

@@ -2,6 +2,7 @@
 
 #include "config/XmlAccess.h"
 #include "image/CommandRunner.h"
+#include "io/ByteOrder.h"
 
 #include <array>
 #include <cstdio>
@@ -46,8 +47,7 @@ std::string FormatHex(CFinderInfo const& info)
 bool AddFinderFlags(std::string const& path, uint16_t flags)
 {
     CFinderInfo info = ReadFinderInfo(path);
-    info[kFinderFlagsAt] |= static_cast<unsigned char>(flags >> 8);
-    info[kFinderFlagsAt + 1] |= static_cast<unsigned char>(flags);
+    PutBe16(&info[kFinderFlagsAt], uint16_t(GetBe16(&info[kFinderFlagsAt]) | flags));
     if (RunCommand("xattr -s -x -w com.apple.FinderInfo " + FormatHex(info) + " " + QuoteArgument(path)))
         return true;
     std::fprintf(stderr, "Error: Unable to set the Finder flags of '%s'.\n", path.c_str());

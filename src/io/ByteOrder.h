@@ -40,6 +40,22 @@ inline uint64_t GetBe64(uint8_t const* p)
     return (uint64_t(GetBe32(p)) << 32) | GetBe32(p + 4);
 }
 
+// Big-endian fields whose width is only known at run time (1 to 8 bytes), as binary property
+// lists size their offsets.
+inline void PutBe(uint8_t* p, uint64_t v, int byteCount)
+{
+    for (int i = byteCount - 1; i >= 0; --i, v >>= 8)
+        p[i] = uint8_t(v);
+}
+
+inline uint64_t GetBe(uint8_t const* p, int byteCount)
+{
+    uint64_t v = 0;
+    for (int i = 0; i < byteCount; ++i)
+        v = (v << 8) | p[i];
+    return v;
+}
+
 inline void PutLe16(uint8_t* p, uint16_t v)
 {
     p[0] = uint8_t(v);

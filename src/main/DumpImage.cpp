@@ -7,11 +7,11 @@
 // Alias record (version 2, big-endian): 4 record size, 114 the target's catalog node ID.
 #include "main/DumpImage.h"
 
-#include "io/ByteOrder.h"
 #include "desktopdb/DesktopDatabase.h"
 #include "hfsplus/HfsCatalog.h"
 #include "hfsplus/HfsCatalogListing.h"
 #include "hfsplus/HfsFileIo.h"
+#include "io/ByteOrder.h"
 #include "io/FileDescriptor.h"
 
 #include <algorithm>

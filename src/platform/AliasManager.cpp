@@ -2,9 +2,9 @@
 // item on an attached volume, naming the catalog node IDs the volume will give it when written.
 #include "platform/AliasManager.h"
 
+#include "io/MacTime.h"
 #include "platform/AliasRecord.h"
 #include "platform/AttachedVolumes.h"
-#include "io/MacTime.h"
 
 #include <sys/stat.h>
 

@@ -1,7 +1,7 @@
 #include "platform/AliasRecord.h"
 
-#include "io/ByteOrder.h"
 #include "hfsplus/HfsNames.h"
+#include "io/ByteOrder.h"
 #include "io/HfsConstants.h"
 
 #include <unicode/normalizer2.h>

@@ -2,9 +2,9 @@
 // partition map and an empty HFS+ volume, written under a temporary name and then moved into place.
 #include "gpt/GuidPartitionMap.h"
 #include "hfsplus/HfsVolume.h"
-#include "io/TempOutputFile.h"
 #include "io/HfsConstants.h"
 #include "io/MacTime.h"
+#include "io/TempOutputFile.h"
 #include "platform/StandInVerbs.h"
 #include "platform/ToolArguments.h"
 

@@ -3,9 +3,9 @@
 // volume; -force then drops the folder without writing.
 #include "hfsplus/HfsVolume.h"
 #include "io/FileDescriptor.h"
+#include "io/MacTime.h"
 #include "platform/AttachedVolumes.h"
 #include "platform/Interruption.h"
-#include "io/MacTime.h"
 #include "platform/ProgressLine.h"
 #include "platform/RemoveTree.h"
 #include "platform/StandInVerbs.h"

@@ -1,7 +1,7 @@
 #include "udif/UdifResourceEditor.h"
 
-#include "io/ByteOrder.h"
 #include "hfsplus/HfsFileIo.h"
+#include "io/ByteOrder.h"
 #include "io/FileDescriptor.h"
 #include "io/TempOutputFile.h"
 #include "udif/KolyTrailer.h"

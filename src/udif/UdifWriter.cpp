@@ -1,9 +1,9 @@
 #include "udif/UdifWriter.h"
 
 #include "io/ByteOrder.h"
-#include "io/SourceDateEpoch.h"
 #include "io/FileDescriptor.h"
 #include "io/FullTransfer.h"
+#include "io/SourceDateEpoch.h"
 #include "io/TempOutputFile.h"
 #include "udif/BlkxTable.h"
 #include "udif/ChunkPool.h"
