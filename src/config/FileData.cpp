@@ -1,6 +1,9 @@
 // Reading a configuration file whole into memory.
 #include "config/XmlAccess.h"
 
+#include "io/FileDescriptor.h"
+#include "io/FullTransfer.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -14,38 +17,22 @@ namespace
 // The parser takes at most this many bytes; a larger file is refused before it is read.
 constexpr off_t kMaximumFileSize = INT_MAX;
 
-// Fills the buffer from the descriptor; true only when exactly its size was read.
-bool ReadExactly(int descriptor, CFileData& buffer)
-{
-    size_t done = 0;
-    while (done < buffer.size())
-    {
-        ssize_t count = read(descriptor, buffer.data() + done, buffer.size() - done);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            return false;
-        done += static_cast<size_t>(count);
-    }
-    return true;
-}
-
 // Only a regular file is a configuration file. The open does not block, so a FIFO without a
 // writer is refused at once instead of hanging the run; directories and devices are refused too.
 std::unique_ptr<CFileData> ReadRegularFile(char const* path)
 {
-    int descriptor = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (descriptor < 0)
+    CFileDescriptor const descriptor(open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!descriptor.IsOpen())
         return nullptr;
     std::unique_ptr<CFileData> data;
     struct stat status;
-    if (fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) && status.st_size >= 0 &&
+    if (fstat(descriptor.Get(), &status) == 0 && S_ISREG(status.st_mode) && status.st_size >= 0 &&
         status.st_size <= kMaximumFileSize)
     {
         try
         {
             data = std::make_unique<CFileData>(static_cast<size_t>(status.st_size));
-            if (!ReadExactly(descriptor, *data))
+            if (!ReadFully(descriptor.Get(), data->data(), data->size()))
                 data.reset();
         }
         catch (std::bad_alloc const&)
@@ -53,7 +40,6 @@ std::unique_ptr<CFileData> ReadRegularFile(char const* path)
             data.reset();
         }
     }
-    close(descriptor);
     return data;
 }
 } // namespace

@@ -1,6 +1,8 @@
 // Text form of a database for "--dump": one line per record, blobs with a hex dump, strings as
 // escaped UTF-8 and dates in UTC.
 #include "desktopdb/DesktopDatabase.h"
+#include "io/ByteOrder.h"
+#include "io/MacTime.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -92,10 +94,10 @@ std::string QuoteUnicodeString(unsigned int byteCount, unsigned char const* byte
     unsigned int const count = byteCount / 2;
     for (unsigned int i = 0; i < count; ++i)
     {
-        uint32_t const unit = (static_cast<uint32_t>(bytes[2 * i]) << 8) | bytes[2 * i + 1];
+        uint32_t const unit = GetBe16(bytes + 2 * i);
         if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < count)
         {
-            uint32_t const next = (static_cast<uint32_t>(bytes[2 * i + 2]) << 8) | bytes[2 * i + 3];
+            uint32_t const next = GetBe16(bytes + 2 * i + 2);
             if (next >= 0xDC00 && next <= 0xDFFF)
             {
                 AppendUtf8(text, 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00));
@@ -130,7 +132,7 @@ std::string FormatDate(uint64_t ticks)
 {
     uint64_t const seconds = ticks >> 16;
     unsigned int const fraction = static_cast<unsigned int>(ticks & 0xFFFF);
-    int64_t const days = static_cast<int64_t>(seconds / 86400) - 24107 + 719468; // from 0000-03-01
+    int64_t const days = static_cast<int64_t>(seconds / 86400) - kSecondsFrom1904To1970 / 86400 + 719468; // from 0000-03-01
     unsigned int const secondOfDay = static_cast<unsigned int>(seconds % 86400);
     int64_t const era = days / 146097;
     unsigned int const dayOfEra = static_cast<unsigned int>(days - era * 146097);

@@ -2,6 +2,7 @@
 #include "desktopdb/DesktopDatabase.h"
 
 #include "hfsplus/HfsNames.h"
+#include "io/ByteOrder.h"
 
 #include <cstring>
 #include <unicode/ustring.h>
@@ -168,10 +169,7 @@ void CDesktopDatabase::CDatabaseValue::SetUnicodeStringValue(std::u16string cons
     unsigned int const byteCount = static_cast<unsigned int>(units.size() * 2);
     unsigned char* copy = new unsigned char[byteCount];
     for (size_t i = 0; i < units.size(); ++i)
-    {
-        copy[2 * i] = static_cast<unsigned char>(units[i] >> 8);
-        copy[2 * i + 1] = static_cast<unsigned char>(units[i] & 0xFF);
-    }
+        PutBe16(copy + 2 * i, units[i]);
     FreeValue();
     type = MakeFourCharCode("ustr");
     size = byteCount;

@@ -2,12 +2,10 @@
 // block, assembled in memory and stored in one piece.
 #include "desktopdb/DesktopDatabase.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <fcntl.h>
+#include "io/ByteOrder.h"
+#include "io/TempOutputFile.h"
+
 #include <sstream>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace
 {
@@ -22,33 +20,12 @@ unsigned int const kLeafBudget = 4083;
 
 void PutWord(std::string& image, unsigned int position, unsigned int word)
 {
-    image[position] = static_cast<char>(word >> 24);
-    image[position + 1] = static_cast<char>(word >> 16);
-    image[position + 2] = static_cast<char>(word >> 8);
-    image[position + 3] = static_cast<char>(word);
+    PutBe32(reinterpret_cast<uint8_t*>(&image[position]), word);
 }
 
 void PutBytes(std::string& image, unsigned int position, std::string const& bytes)
 {
     image.replace(position, bytes.size(), bytes);
-}
-
-// Writes all bytes to the descriptor, resuming after partial writes and signals.
-bool WriteAll(int descriptor, char const* bytes, size_t count)
-{
-    while (count > 0)
-    {
-        ssize_t const written = ::write(descriptor, bytes, count);
-        if (written < 0)
-        {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        bytes += written;
-        count -= static_cast<size_t>(written);
-    }
-    return true;
 }
 } // namespace
 
@@ -177,19 +154,12 @@ void CDesktopDatabase::WriteToDisk(char const* path) const
 {
     std::string const image = BuildFileImage();
 
-    // Write beside the target and rename over it, so a failed write leaves any earlier file whole.
-    std::string temporary = std::string(path) + ".XXXXXX";
-    int const descriptor = ::mkstemp(&temporary[0]);
-    if (descriptor < 0)
+    // Written beside the target and renamed over it, so a failed write leaves any earlier file whole;
+    // the temporary file goes with `out` when an error is thrown.
+    CTempOutputFile out;
+    std::string reason;
+    if (!out.Open(path, &reason))
         throw "Unable to create desktop database file.";
-    mode_t const mask = ::umask(0);
-    ::umask(mask);
-    bool written = ::fchmod(descriptor, 0666 & ~mask) == 0;
-    written = written && WriteAll(descriptor, image.data(), image.size());
-    written = (::close(descriptor) == 0) && written;
-    if (!written || std::rename(temporary.c_str(), path) != 0)
-    {
-        ::unlink(temporary.c_str());
+    if (!out.Write(image.data(), image.size(), &reason) || !out.Commit(&reason))
         throw "Unable to write desktop database file.";
-    }
 }

@@ -1,5 +1,6 @@
 // Byte form of one record (key, then value) and the big-endian integer helpers.
 #include "desktopdb/DesktopDatabase.h"
+#include "io/ByteOrder.h"
 
 #include <algorithm>
 #include <istream>
@@ -63,10 +64,9 @@ unsigned char* ReadBlobBytes(std::istream& in, unsigned int count)
 
 void StreamWriteInt(std::ostream& out, int number)
 {
-    unsigned int const bits = static_cast<unsigned int>(number);
-    char const bytes[4] = {static_cast<char>(bits >> 24), static_cast<char>(bits >> 16),
-                           static_cast<char>(bits >> 8), static_cast<char>(bits)};
-    out.write(bytes, 4);
+    uint8_t bytes[4];
+    PutBe32(bytes, static_cast<uint32_t>(number));
+    out.write(reinterpret_cast<char const*>(bytes), 4);
 }
 
 char StreamReadChar(std::istream& in)
@@ -86,10 +86,10 @@ char StreamReadChar(std::istream& in)
 
 int StreamReadInt(std::istream& in)
 {
-    unsigned int bits = 0;
-    for (int i = 0; i < 4; ++i)
-        bits = (bits << 8) | static_cast<unsigned char>(StreamReadChar(in));
-    return static_cast<int>(bits);
+    uint8_t bytes[4];
+    for (uint8_t& byte : bytes)
+        byte = static_cast<uint8_t>(StreamReadChar(in));
+    return static_cast<int>(GetBe32(bytes));
 }
 
 void CDesktopDatabase::CDatabaseKey::Write(std::ostream& out) const
@@ -97,8 +97,9 @@ void CDesktopDatabase::CDatabaseKey::Write(std::ostream& out) const
     StreamWriteInt(out, static_cast<int>(name.size()));
     for (wchar_t unit : name)
     {
-        out.put(static_cast<char>((unit >> 8) & 0xFF));
-        out.put(static_cast<char>(unit & 0xFF));
+        uint8_t bytes[2];
+        PutBe16(bytes, static_cast<uint16_t>(unit));
+        out.write(reinterpret_cast<char const*>(bytes), 2);
     }
     StreamWriteInt(out, static_cast<int>(code));
 }
@@ -112,9 +113,10 @@ void CDesktopDatabase::CDatabaseKey::Read(std::istream& in)
     name.assign(static_cast<size_t>(length), L'\0');
     for (int i = 0; i < length; ++i)
     {
-        unsigned int const high = static_cast<unsigned char>(StreamReadChar(in));
-        unsigned int const low = static_cast<unsigned char>(StreamReadChar(in));
-        name[i] = static_cast<wchar_t>(static_cast<short>((high << 8) | low));
+        uint8_t bytes[2];
+        bytes[0] = static_cast<uint8_t>(StreamReadChar(in));
+        bytes[1] = static_cast<uint8_t>(StreamReadChar(in));
+        name[i] = static_cast<wchar_t>(static_cast<short>(GetBe16(bytes)));
     }
     code = static_cast<unsigned int>(StreamReadInt(in));
 }

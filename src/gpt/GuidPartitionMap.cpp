@@ -1,8 +1,8 @@
 #include "gpt/GuidPartitionMap.h"
 
-#include "bytes/SourceDateEpoch.h"
-
-#include "bytes/ByteOrder.h"
+#include "io/ByteOrder.h"
+#include "io/FullTransfer.h"
+#include "io/SourceDateEpoch.h"
 
 #include <cerrno>
 #include <cstring>
@@ -32,41 +32,21 @@ uint32_t Crc32(uint8_t const* bytes, size_t count)
 
 bool WriteAt(int fd, std::vector<uint8_t> const& bytes, uint64_t sector, std::string* error)
 {
-    size_t done = 0;
-    while (done < bytes.size())
-    {
-        ssize_t n = pwrite(fd, bytes.data() + done, bytes.size() - done,
-                           static_cast<off_t>(sector * kSectorBytes + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-        {
-            *error = std::string("can't write the partition map: ") + std::strerror(n < 0 ? errno : EIO);
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
+    if (WriteFullyAt(fd, bytes.data(), bytes.size(), sector * kSectorBytes))
+        return true;
+    int const why = errno ? errno : EIO;
+    *error = std::string("can't write the partition map: ") + std::strerror(why);
+    return false;
 }
 
 bool ReadAt(int fd, std::vector<uint8_t>* bytes, uint64_t sector, std::string* error)
 {
-    size_t done = 0;
-    while (done < bytes->size())
-    {
-        ssize_t n = pread(fd, bytes->data() + done, bytes->size() - done,
-                          static_cast<off_t>(sector * kSectorBytes + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-        {
-            *error = n < 0 ? std::string("can't read the disk: ") + std::strerror(errno)
-                           : std::string("the disk is shorter than its partition map says");
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
+    if (ReadFullyAt(fd, bytes->data(), bytes->size(), sector * kSectorBytes))
+        return true;
+    int const why = errno;
+    *error = why ? std::string("can't read the disk: ") + std::strerror(why)
+                 : std::string("the disk is shorter than its partition map says");
+    return false;
 }
 
 // Checks one header sector against the layout implied by the disk size; gives the entries' CRC.
@@ -82,8 +62,8 @@ bool CheckHeader(std::vector<uint8_t> const& sector, bool primary, uint64_t tota
     }
     std::vector<uint8_t> copy(h, h + kHeaderBytes);
     std::memset(copy.data() + 16, 0, 4);
-    if (GetLittleEndian(h + 12, 4) != kHeaderBytes ||
-        GetLittleEndian(h + 16, 4) != Crc32(copy.data(), kHeaderBytes))
+    if (GetLe32(h + 12) != kHeaderBytes ||
+        GetLe32(h + 16) != Crc32(copy.data(), kHeaderBytes))
     {
         *error = std::string("the ") + which + " GUID partition table header is damaged";
         return false;
@@ -92,15 +72,15 @@ bool CheckHeader(std::vector<uint8_t> const& sector, bool primary, uint64_t tota
     uint64_t myLba = primary ? 1 : last;
     uint64_t otherLba = primary ? last : 1;
     uint64_t entriesLba = primary ? 2 : last - kTableSectors;
-    if (GetLittleEndian(h + 24, 8) != myLba || GetLittleEndian(h + 32, 8) != otherLba ||
-        GetLittleEndian(h + 72, 8) != entriesLba || GetLittleEndian(h + 80, 4) != kEntryCount ||
-        GetLittleEndian(h + 84, 4) != kEntryBytes)
+    if (GetLe64(h + 24) != myLba || GetLe64(h + 32) != otherLba ||
+        GetLe64(h + 72) != entriesLba || GetLe32(h + 80) != kEntryCount ||
+        GetLe32(h + 84) != kEntryBytes)
     {
         *error = std::string("the ") + which +
                  " GUID partition table does not have the layout hdiutil create makes";
         return false;
     }
-    *entriesCrc = static_cast<uint32_t>(GetLittleEndian(h + 88, 4));
+    *entriesCrc = GetLe32(h + 88);
     return true;
 }
 } // namespace
@@ -124,9 +104,9 @@ std::vector<uint8_t> BuildProtectiveMbr(uint64_t totalSectors)
     entry[3] = 0x00;
     entry[4] = 0xEE;
     entry[5] = entry[6] = entry[7] = 0xFF;
-    PutLittleEndian(entry + 8, 1, 4);
+    PutLe32(entry + 8, 1);
     uint64_t covered = totalSectors - 1;
-    PutLittleEndian(entry + 12, covered > 0xFFFFFFFFu ? 0xFFFFFFFFu : covered, 4);
+    PutLe32(entry + 12, covered > 0xFFFFFFFFu ? 0xFFFFFFFFu : covered);
     mbr[510] = 0x55;
     mbr[511] = 0xAA;
     return mbr;
@@ -138,11 +118,11 @@ std::vector<uint8_t> BuildPartitionEntries(CPartitionLayout const& layout, CGuid
     uint8_t* e = entries.data();
     std::memcpy(e, kAppleHfsType.data(), 16);
     std::memcpy(e + 16, partitionGuid.data(), 16);
-    PutLittleEndian(e + 32, layout.partitionStart, 8);
-    PutLittleEndian(e + 40, layout.partitionStart + layout.partitionSectors - 1, 8);
+    PutLe64(e + 32, layout.partitionStart);
+    PutLe64(e + 40, layout.partitionStart + layout.partitionSectors - 1);
     char const name[] = "disk image";
     for (size_t i = 0; name[i] != '\0'; ++i)
-        PutLittleEndian(e + 56 + 2 * i, static_cast<uint8_t>(name[i]), 2);
+        PutLe16(e + 56 + 2 * i, static_cast<uint8_t>(name[i]));
     return entries;
 }
 
@@ -153,18 +133,18 @@ std::vector<uint8_t> BuildGptHeader(CPartitionLayout const& layout, bool primary
     std::vector<uint8_t> sector(kSectorBytes, 0);
     uint8_t* h = sector.data();
     std::memcpy(h, "EFI PART", 8);
-    PutLittleEndian(h + 8, 0x00010000, 4);
-    PutLittleEndian(h + 12, kHeaderBytes, 4);
-    PutLittleEndian(h + 24, primary ? 1 : last, 8);
-    PutLittleEndian(h + 32, primary ? last : 1, 8);
-    PutLittleEndian(h + 40, 2 + kTableSectors, 8);
-    PutLittleEndian(h + 48, last - kTableSectors - 1, 8);
+    PutLe32(h + 8, 0x00010000);
+    PutLe32(h + 12, kHeaderBytes);
+    PutLe64(h + 24, primary ? 1 : last);
+    PutLe64(h + 32, primary ? last : 1);
+    PutLe64(h + 40, 2 + kTableSectors);
+    PutLe64(h + 48, last - kTableSectors - 1);
     std::memcpy(h + 56, diskGuid.data(), 16);
-    PutLittleEndian(h + 72, primary ? 2 : last - kTableSectors, 8);
-    PutLittleEndian(h + 80, kEntryCount, 4);
-    PutLittleEndian(h + 84, kEntryBytes, 4);
-    PutLittleEndian(h + 88, entriesCrc, 4);
-    PutLittleEndian(h + 16, Crc32(h, kHeaderBytes), 4);
+    PutLe64(h + 72, primary ? 2 : last - kTableSectors);
+    PutLe32(h + 80, kEntryCount);
+    PutLe32(h + 84, kEntryBytes);
+    PutLe32(h + 88, entriesCrc);
+    PutLe32(h + 16, Crc32(h, kHeaderBytes));
     return sector;
 }
 
@@ -173,7 +153,7 @@ CGuid MakeRandomGuid()
     std::random_device source;
     CGuid guid;
     for (size_t i = 0; i < guid.size(); i += 4)
-        PutLittleEndian(guid.data() + i, source(), 4);
+        PutLe32(guid.data() + i, source());
     guid[7] = static_cast<uint8_t>((guid[7] & 0x0F) | 0x40); // version 4, in the little-endian third field
     guid[8] = static_cast<uint8_t>((guid[8] & 0x3F) | 0x80); // RFC 4122 variant
     return guid;
@@ -184,8 +164,8 @@ CGuid DeriveGuid(std::string const& seed, char const* salt)
     uint64_t const first = MixFnv1a(MixFnv1a(kFnv1aStart, salt, std::strlen(salt)), seed.data(), seed.size());
     uint64_t const second = MixFnv1a(first, salt, std::strlen(salt));
     CGuid guid;
-    PutLittleEndian(guid.data(), first, 8);
-    PutLittleEndian(guid.data() + 8, second, 8);
+    PutLe64(guid.data(), first);
+    PutLe64(guid.data() + 8, second);
     guid[7] = static_cast<uint8_t>((guid[7] & 0x0F) | 0x50); // version 5, in the little-endian third field
     guid[8] = static_cast<uint8_t>((guid[8] & 0x3F) | 0x80); // RFC 4122 variant
     return guid;
@@ -246,8 +226,8 @@ bool ReadPartitionMap(int fd, CPartitionLayout* layout, std::string* error)
     CPartitionLayout expected = ComputePartitionLayout(totalSectors);
     uint8_t const* e = entries.data();
     if (std::memcmp(e, kAppleHfsType.data(), 16) != 0 ||
-        GetLittleEndian(e + 32, 8) != expected.partitionStart ||
-        GetLittleEndian(e + 40, 8) != expected.partitionStart + expected.partitionSectors - 1)
+        GetLe64(e + 32) != expected.partitionStart ||
+        GetLe64(e + 40) != expected.partitionStart + expected.partitionSectors - 1)
     {
         *error = "the disk does not hold the single Apple_HFS partition hdiutil create makes";
         return false;

@@ -1,6 +1,6 @@
 #include "hfsplus/HfsBTree.h"
 
-#include "bytes/ByteOrder.h"
+#include "io/ByteOrder.h"
 
 #include <cstring>
 #include <utility>

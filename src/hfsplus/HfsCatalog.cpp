@@ -1,8 +1,9 @@
 #include "hfsplus/HfsCatalog.h"
 
-#include "bytes/ByteOrder.h"
 #include "hfsplus/HfsNames.h"
 #include "hfsplus/HfsVolumeHeader.h"
+#include "io/ByteOrder.h"
+#include "io/MacTime.h"
 
 #include <algorithm>
 #include <cstring>
@@ -14,7 +15,6 @@ constexpr size_t kFolderRecordSize = 88;
 constexpr size_t kFileRecordSize = 248;
 constexpr uint16_t kThreadExists = 0x0002;
 constexpr uint16_t kHasDateAdded = 0x0080;
-constexpr int64_t kHfsEpochOffset = 2082844800;
 constexpr uint32_t kSymlinkType = 0x736C6E6B;    // 'slnk'
 constexpr uint32_t kSymlinkCreator = 0x72686170; // 'rhap'
 
@@ -46,7 +46,7 @@ void PutDatesAndOwner(uint8_t* p, CHfsItem const& item)
     //   64  16  ExtendedFileInfo / ExtendedFolderInfo ("Date Added" in the reserved word at +4)
     PutBe16(p + kHfsFinderFlagsOffset, item.finderFlags);
     // The Finder's "Date Added", kept in the extended Finder info as Unix time.
-    PutBe32(p + 68, uint32_t(std::max<int64_t>(0, int64_t(item.date) - kHfsEpochOffset)));
+    PutBe32(p + 68, uint32_t(std::max<int64_t>(0, int64_t(item.date) - kSecondsFrom1904To1970)));
 }
 
 std::vector<uint8_t> MakeRecord(std::vector<CHfsItem> const& items, CEntry const& entry)

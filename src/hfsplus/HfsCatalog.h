@@ -2,14 +2,13 @@
 #pragma once
 
 #include "hfsplus/HfsSourceTree.h"
+#include "io/HfsConstants.h"
 
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
-constexpr uint32_t kHfsRootParentId = 1;
-constexpr uint32_t kHfsRootFolderId = 2;
 constexpr uint16_t kHfsCatalogMaxKeyLength = 516;
 
 // Owner and group of every item: the "unknown" user and group, as on disk images, whose owners

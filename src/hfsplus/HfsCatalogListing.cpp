@@ -8,16 +8,15 @@
 //   files: 88 data fork (80 bytes).
 #include "hfsplus/HfsCatalogListing.h"
 
-#include "bytes/ByteOrder.h"
 #include "hfsplus/HfsCatalog.h"
 #include "hfsplus/HfsNames.h"
+#include "io/ByteOrder.h"
 
 #include <algorithm>
 #include <unordered_set>
 
 namespace
 {
-constexpr uint16_t kHfsxSignature = 0x4858;
 constexpr uint8_t kLeafKind = 0xFF;
 constexpr size_t kFolderRecordSize = 88;
 constexpr size_t kFileRecordSize = 248;

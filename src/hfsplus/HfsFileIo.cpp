@@ -1,4 +1,7 @@
 #include "hfsplus/HfsFileIo.h"
+
+#include "io/FileDescriptor.h"
+#include "io/FullTransfer.h"
 #include "io/PortableFile.h"
 
 #include <fcntl.h>
@@ -22,63 +25,24 @@ bool IsAllZero(uint8_t const* p, size_t size)
     return size == 0 || (p[0] == 0 && memcmp(p, p + 1, size - 1) == 0);
 }
 
-class CFileCloser
-{
-public:
-    explicit CFileCloser(int fd) : m_fd(fd) {}
-    ~CFileCloser()
-    {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
-    CFileCloser(CFileCloser const&) = delete;
-    CFileCloser& operator=(CFileCloser const&) = delete;
-
-private:
-    int m_fd;
-};
-
 } // namespace
 
 bool WriteAllAt(int fd, void const* data, size_t size, uint64_t offset, std::string* error)
 {
-    auto const* p = static_cast<uint8_t const*>(data);
-    while (size > 0)
-    {
-        ssize_t n = pwrite(fd, p, size, off_t(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-        {
-            *error = std::string("cannot write the disk image: ") + (n < 0 ? strerror(errno) : "no progress");
-            return false;
-        }
-        p += n;
-        size -= size_t(n);
-        offset += uint64_t(n);
-    }
-    return true;
+    if (WriteFullyAt(fd, data, size, offset))
+        return true;
+    int const why = errno;
+    *error = std::string("cannot write the disk image: ") + (why ? strerror(why) : "no progress");
+    return false;
 }
 
 bool ReadAllAt(int fd, void* data, size_t size, uint64_t offset, std::string* error)
 {
-    auto* p = static_cast<uint8_t*>(data);
-    while (size > 0)
-    {
-        ssize_t n = pread(fd, p, size, off_t(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-        {
-            *error =
-                std::string("cannot read the disk image: ") + (n < 0 ? strerror(errno) : "it ends too soon");
-            return false;
-        }
-        p += n;
-        size -= size_t(n);
-        offset += uint64_t(n);
-    }
-    return true;
+    if (ReadFullyAt(fd, data, size, offset))
+        return true;
+    int const why = errno;
+    *error = std::string("cannot read the disk image: ") + (why ? strerror(why) : "it ends too soon");
+    return false;
 }
 
 bool ZeroFileRange(int fd, uint64_t offset, uint64_t size, std::string* error)
@@ -124,15 +88,14 @@ bool EnsureFileSize(int fd, uint64_t size, std::string* error)
 bool CopyFileDataAt(int fd, uint64_t offset, std::string const& path, uint64_t size, std::string* error,
                     std::function<bool(uint64_t bytes)> const& copied)
 {
-    int source = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (source < 0)
+    CFileDescriptor const source(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!source.IsOpen())
     {
         *error = "cannot read " + path + ": " + strerror(errno);
         return false;
     }
-    CFileCloser closer(source);
     struct stat st;
-    if (fstat(source, &st) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_size) != size)
+    if (fstat(source.Get(), &st) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_size) != size)
     {
         *error = path + " changed while the volume was being written";
         return false;
@@ -142,30 +105,24 @@ bool CopyFileDataAt(int fd, uint64_t offset, std::string const& path, uint64_t s
     uint64_t done = 0;
     while (done < size)
     {
-        size_t want = size_t(std::min<uint64_t>(size - done, kCopyChunk));
-        ssize_t n = pread(source, buffer.get(), want, off_t(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
+        size_t const n = size_t(std::min<uint64_t>(size - done, kCopyChunk));
+        if (!ReadFullyAt(source.Get(), buffer.get(), n, done))
         {
-            *error = "cannot read " + path + ": " + strerror(errno);
-            return false;
-        }
-        if (n == 0)
-        {
-            *error = path + " changed while the volume was being written";
+            int const why = errno;
+            *error = why ? "cannot read " + path + ": " + strerror(why)
+                         : path + " changed while the volume was being written";
             return false;
         }
         // Write only the 4 KiB pieces that hold data, so zeros stay holes in the image.
-        for (size_t at = 0; at < size_t(n); at += kZeroCheckBlock)
+        for (size_t at = 0; at < n; at += kZeroCheckBlock)
         {
-            size_t piece = std::min(kZeroCheckBlock, size_t(n) - at);
+            size_t piece = std::min(kZeroCheckBlock, n - at);
             size_t run = piece;
             if (IsAllZero(buffer.get() + at, piece))
                 continue;
-            while (at + run < size_t(n))
+            while (at + run < n)
             {
-                size_t next = std::min(kZeroCheckBlock, size_t(n) - at - run);
+                size_t next = std::min(kZeroCheckBlock, n - at - run);
                 if (IsAllZero(buffer.get() + at + run, next))
                     break;
                 run += next;

@@ -1,6 +1,9 @@
 #include "hfsplus/HfsSourceTree.h"
 
 #include "hfsplus/HfsNames.h"
+#include "io/FileDescriptor.h"
+#include "io/HfsConstants.h"
+#include "io/MacTime.h"
 #include "io/PortableFile.h"
 
 #include <dirent.h>
@@ -16,10 +19,6 @@
 
 namespace
 {
-
-constexpr int64_t kHfsEpochOffset = 2082844800; // seconds from 1904-01-01 to 1970-01-01
-constexpr uint32_t kRootFolderId = 2;
-constexpr uint32_t kFirstUserId = 16;
 
 char const* DescribeUnsupportedType(mode_t mode)
 {
@@ -68,7 +67,7 @@ bool ListFolder(std::string const& fullPath, std::vector<std::string>* names, st
 // Fills an item from lstat; a symlink's target is read here.
 bool DescribeItem(std::string const& fullPath, struct stat const& st, CHfsItem* item, std::string* error)
 {
-    item->date = ConvertUnixTimeToHfs(GetModificationTime(st));
+    item->date = ConvertToMacTime(GetModificationTime(st));
     if (S_ISDIR(st.st_mode))
     {
         item->kind = EHfsItemKind::Folder;
@@ -77,13 +76,11 @@ bool DescribeItem(std::string const& fullPath, struct stat const& st, CHfsItem* 
     else if (S_ISREG(st.st_mode))
     {
         // Found unreadable now rather than halfway through writing the volume.
-        int fd = open(fullPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
+        if (!CFileDescriptor(open(fullPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)).IsOpen())
         {
             *error = "cannot read " + fullPath + ": " + strerror(errno);
             return false;
         }
-        close(fd);
         item->kind = EHfsItemKind::File;
         item->mode = uint16_t(S_IFREG | (st.st_mode & 07777));
         item->size = uint64_t(st.st_size);
@@ -122,12 +119,6 @@ bool DescribeItem(std::string const& fullPath, struct stat const& st, CHfsItem* 
 
 } // namespace
 
-uint32_t ConvertUnixTimeToHfs(int64_t unixTime)
-{
-    int64_t t = unixTime + kHfsEpochOffset;
-    return t < 0 ? 0 : t > int64_t(UINT32_MAX) ? UINT32_MAX : uint32_t(t);
-}
-
 bool ScanHfsSourceTree(std::string const& root, std::vector<CHfsItem>* items, std::string* error)
 {
     items->clear();
@@ -136,7 +127,7 @@ bool ScanHfsSourceTree(std::string const& root, std::vector<CHfsItem>* items, st
     if (root.empty())
     {
         rootItem.mode = uint16_t(S_IFDIR | 0755);
-        rootItem.date = ConvertUnixTimeToHfs(time(nullptr));
+        rootItem.date = ConvertToMacTime(time(nullptr));
         items->push_back(rootItem);
         return true;
     }
@@ -202,19 +193,19 @@ bool AssignHfsCatalogIds(std::vector<CHfsItem>* items, std::map<std::string, uin
     // Every promised ID stays reserved, even for a path that is gone, so that no other item takes it
     // and an alias to the missing item doesn't lead to a stranger.
     std::set<uint32_t> reserved;
-    uint32_t highest = kFirstUserId - 1;
+    uint32_t highest = kHfsFirstUserId - 1;
     for (auto const& [path, id] : fixedIds)
     {
         if (path.empty())
         {
-            if (id != kRootFolderId)
+            if (id != kHfsRootFolderId)
             {
                 *error = "the root folder's ID is 2, not " + std::to_string(id);
                 return false;
             }
             continue;
         }
-        if (id < kFirstUserId)
+        if (id < kHfsFirstUserId)
         {
             *error =
                 "the ID " + std::to_string(id) + " promised for " + path + " is reserved (IDs start at 16)";
@@ -230,14 +221,14 @@ bool AssignHfsCatalogIds(std::vector<CHfsItem>* items, std::map<std::string, uin
 
     for (CHfsItem& item : *items)
         item.id = 0;
-    (*items)[0].id = kRootFolderId;
+    (*items)[0].id = kHfsRootFolderId;
     for (auto const& [path, id] : fixedIds)
     {
         auto found = byPath.find(path);
         if (!path.empty() && found != byPath.end())
             (*items)[found->second].id = id;
     }
-    uint32_t fresh = kFirstUserId;
+    uint32_t fresh = kHfsFirstUserId;
     for (CHfsItem& item : *items)
     {
         if (item.id != 0)

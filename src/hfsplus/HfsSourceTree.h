@@ -31,9 +31,6 @@ struct CHfsItem
     uint16_t finderFlags = 0; // the finderFlags word of the Finder info
 };
 
-// Converts Unix time to HFS+ time (seconds since 1904-01-01), clamped to what 32 bits hold.
-uint32_t ConvertUnixTimeToHfs(int64_t unixTime);
-
 // Lists the tree at `root` (the root first, then folder by folder, names in byte order). An empty
 // `root` gives a lone root folder. Fails on anything HFS+ can't hold or a name it can't store.
 bool ScanHfsSourceTree(std::string const& root, std::vector<CHfsItem>* items, std::string* error);

@@ -1,6 +1,6 @@
 #include "hfsplus/HfsVolumeHeader.h"
 
-#include "bytes/ByteOrder.h"
+#include "io/ByteOrder.h"
 
 #include <cstring>
 

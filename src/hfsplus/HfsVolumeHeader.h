@@ -1,17 +1,15 @@
 // The HFS+ volume header (512 bytes at byte 1024 of the volume, copied 1024 bytes before its end).
 #pragma once
 
+#include "io/HfsConstants.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-constexpr uint16_t kHfsPlusSignature = 0x482B; // 'H+'
-constexpr uint16_t kHfsPlusVersion = 4;
 constexpr uint32_t kHfsVolumeUnmounted = 0x100;
 constexpr uint32_t kHfsVolumeUnusedNodesZeroed = 0x80000000; // spares fsck from clearing them
-constexpr uint32_t kHfsLastMountedVersion = 0x31302E30;      // '10.0': written by a non-journaling OS X
-constexpr uint64_t kHfsVolumeHeaderOffset = 1024;
 constexpr size_t kHfsVolumeHeaderSize = 512;
 constexpr size_t kHfsForkDataSize = 80;
 

@@ -1,6 +1,6 @@
 // Reads back what other parts of the tool need from a volume: its header, the root folder's name
 // and the free space.
-#include "bytes/ByteOrder.h"
+#include "io/ByteOrder.h"
 #include "hfsplus/HfsBitmap.h"
 #include "hfsplus/HfsCatalog.h"
 #include "hfsplus/HfsCatalogListing.h"
@@ -15,7 +15,6 @@
 namespace
 {
 
-constexpr uint16_t kHfsxSignature = 0x4858; // 'HX'
 
 
 // Reads bytes of a fork of the volume at `offset` of the file.

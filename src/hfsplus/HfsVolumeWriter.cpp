@@ -8,6 +8,7 @@
 #include "hfsplus/HfsSourceTree.h"
 #include "hfsplus/HfsVolume.h"
 #include "hfsplus/HfsVolumeHeader.h"
+#include "io/MacTime.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -17,13 +18,12 @@
 namespace
 {
 
-constexpr uint32_t kBlockSize = 4096;
 constexpr uint16_t kCatalogNodeSize = 8192;
 constexpr uint16_t kExtentsNodeSize = 4096;
-constexpr uint32_t kBlocksPerCatalogNode = kCatalogNodeSize / kBlockSize;
+constexpr uint32_t kBlocksPerCatalogNode = kCatalogNodeSize / kHfsBlockSize;
 constexpr uint16_t kExtentsMaxKeyLength = 10;
 constexpr uint16_t kAttributesNodeSize = 8192;
-constexpr uint32_t kBlocksPerAttributesNode = kAttributesNodeSize / kBlockSize;
+constexpr uint32_t kBlocksPerAttributesNode = kAttributesNodeSize / kHfsBlockSize;
 constexpr uint16_t kAttributesMaxKeyLength = 266;
 constexpr uint32_t kAttributesClumpSize = 65536;
 constexpr uint8_t kCaseFoldingCompare = 0xCF;
@@ -51,14 +51,6 @@ std::string FormatMegabytes(uint64_t bytes)
 std::string JoinSourcePath(std::string const& root, std::string const& path)
 {
     return path.empty() ? root : root + "/" + path;
-}
-
-uint32_t GetLocalHfsTimeNow()
-{
-    time_t now = time(nullptr);
-    struct tm local;
-    localtime_r(&now, &local);
-    return ConvertUnixTimeToHfs(int64_t(now) + local.tm_gmtoff);
 }
 
 // A stable 64-bit volume identifier: the same volume (name, creation date, size) written again
@@ -99,7 +91,7 @@ uint32_t CountDataBlocks(std::vector<CHfsItem> const& items)
     uint64_t blocks = 0;
     for (CHfsItem const& item : items)
         if (item.kind != EHfsItemKind::Folder)
-            blocks += DivideRoundingUp(item.size, kBlockSize);
+            blocks += DivideRoundingUp(item.size, kHfsBlockSize);
     return uint32_t(std::min<uint64_t>(blocks, UINT32_MAX));
 }
 
@@ -109,18 +101,18 @@ bool PlanLayout(uint64_t sizeBytes, uint32_t usedCatalogNodes, std::vector<CHfsI
                 std::string* error)
 {
     CLayout l;
-    l.totalBlocks = uint32_t(sizeBytes / kBlockSize);
-    l.bitmapBlocks = DivideRoundingUp(DivideRoundingUp(l.totalBlocks, 8), kBlockSize);
-    l.altHeaderInLastBlock = sizeBytes - 1024 < uint64_t(l.totalBlocks) * kBlockSize;
+    l.totalBlocks = uint32_t(sizeBytes / kHfsBlockSize);
+    l.bitmapBlocks = DivideRoundingUp(DivideRoundingUp(l.totalBlocks, 8), kHfsBlockSize);
+    l.altHeaderInLastBlock = sizeBytes - 1024 < uint64_t(l.totalBlocks) * kHfsBlockSize;
     uint64_t const dataBlocks = CountDataBlocks(*items);
     uint64_t const fixed = 1 + l.bitmapBlocks + (l.altHeaderInLastBlock ? 1 : 0) + dataBlocks;
     uint64_t const minimum =
         fixed + 1 + kBlocksPerAttributesNode + uint64_t(usedCatalogNodes) * kBlocksPerCatalogNode;
     if (minimum > l.totalBlocks)
     {
-        *error = "the files don't fit in the volume: they need " + FormatMegabytes(minimum * kBlockSize) +
+        *error = "the files don't fit in the volume: they need " + FormatMegabytes(minimum * kHfsBlockSize) +
                  " (with the volume's own structures) but the volume holds " +
-                 FormatMegabytes(uint64_t(l.totalBlocks) * kBlockSize);
+                 FormatMegabytes(uint64_t(l.totalBlocks) * kHfsBlockSize);
         return false;
     }
     uint64_t spare = l.totalBlocks - minimum;
@@ -143,7 +135,7 @@ bool PlanLayout(uint64_t sizeBytes, uint32_t usedCatalogNodes, std::vector<CHfsI
     {
         if (item.kind == EHfsItemKind::Folder)
             continue;
-        item.blockCount = DivideRoundingUp(item.size, kBlockSize);
+        item.blockCount = DivideRoundingUp(item.size, kHfsBlockSize);
         item.startBlock = item.blockCount ? next : 0;
         next += item.blockCount;
     }
@@ -199,7 +191,7 @@ bool WriteFileData(int fd, uint64_t offset, std::vector<CHfsItem> const& items, 
     }
     for (CHfsItem const& item : items)
     {
-        uint64_t const at = offset + uint64_t(item.startBlock) * kBlockSize;
+        uint64_t const at = offset + uint64_t(item.startBlock) * kHfsBlockSize;
         if (item.kind == EHfsItemKind::Symlink)
         {
             if (!WriteAllAt(fd, item.linkTarget.data(), item.linkTarget.size(), at, error))
@@ -230,7 +222,7 @@ bool WriteHfsVolume(int fd, uint64_t offset, CHfsVolumeSettings const& settings,
                  " bytes is too small for HFS+ (at least " + std::to_string(kMinimumVolumeSize) + ")";
         return false;
     }
-    if (settings.sizeBytes / kBlockSize > UINT32_MAX)
+    if (settings.sizeBytes / kHfsBlockSize > UINT32_MAX)
     {
         *error = "a volume of " + std::to_string(settings.sizeBytes) + " bytes is too large for HFS+";
         return false;
@@ -305,12 +297,12 @@ bool WriteHfsVolume(int fd, uint64_t offset, CHfsVolumeSettings const& settings,
         bitmap.MarkUsed(layout.totalBlocks - 1, 1);
 
     CHfsVolumeHeader header;
-    header.createDate = settings.createDate ? settings.createDate : GetLocalHfsTimeNow();
-    header.modifyDate = settings.fixedDate ? settings.fixedDate : ConvertUnixTimeToHfs(time(nullptr));
+    header.createDate = settings.createDate ? settings.createDate : GetMacLocalTimeNow();
+    header.modifyDate = settings.fixedDate ? settings.fixedDate : ConvertToMacTime(time(nullptr));
     header.checkedDate = header.modifyDate;
     for (size_t i = 1; i < items.size(); ++i)
         ++(items[i].kind == EHfsItemKind::Folder ? header.folderCount : header.fileCount);
-    header.blockSize = kBlockSize;
+    header.blockSize = kHfsBlockSize;
     header.totalBlocks = layout.totalBlocks;
     header.freeBlocks = bitmap.CountFree();
     header.nextAllocation = layout.dataEnd;
@@ -323,7 +315,7 @@ bool WriteHfsVolume(int fd, uint64_t offset, CHfsVolumeSettings const& settings,
     uint64_t const identifier = MakeVolumeIdentifier(settings, volumeName);
     header.finderInfo[6] = uint32_t(identifier >> 32);
     header.finderInfo[7] = uint32_t(identifier);
-    header.allocationFile = MakeHfsForkData(uint64_t(layout.bitmapBlocks) * kBlockSize, kBlockSize,
+    header.allocationFile = MakeHfsForkData(uint64_t(layout.bitmapBlocks) * kHfsBlockSize, kHfsBlockSize,
                                             layout.bitmapStart, layout.bitmapBlocks);
     header.extentsFile = MakeHfsForkData(uint64_t(layout.extentsNodes) * kExtentsNodeSize, kExtentsClumpSize,
                                          layout.extentsStart, layout.extentsNodes);
@@ -336,7 +328,7 @@ bool WriteHfsVolume(int fd, uint64_t offset, CHfsVolumeSettings const& settings,
     PutHfsVolumeHeader(headerBytes, header);
 
     // Everything that isn't written below must read as zeros: clear the whole range first.
-    uint64_t const block = kBlockSize;
+    uint64_t const block = kHfsBlockSize;
     return EnsureFileSize(fd, offset + settings.sizeBytes, error) &&
            ZeroFileRange(fd, offset, settings.sizeBytes, error) &&
            bitmap.WriteUsedBytes(

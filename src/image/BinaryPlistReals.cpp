@@ -10,7 +10,7 @@
 // Objects refer to each other by number, so objects may move as long as the table follows them.
 #include "image/BinaryPlistReals.h"
 
-#include "bytes/ByteOrder.h"
+#include "io/ByteOrder.h"
 
 #include <algorithm>
 #include <cstring>
@@ -45,9 +45,7 @@ std::vector<unsigned char> WidenBinaryPlistReals(std::vector<unsigned char> cons
     std::vector<uint64_t> offsets(objectCount);
     for (uint64_t i = 0; i < objectCount; ++i)
     {
-        uint64_t offset = 0;
-        for (int k = 0; k < offsetSize; ++k)
-            offset = (offset << 8) | bytes[tableOffset + i * uint64_t(offsetSize) + uint64_t(k)];
+        uint64_t const offset = GetBe(bytes.data() + tableOffset + i * uint64_t(offsetSize), offsetSize);
         if (offset < kHeaderBytes || offset >= tableOffset)
             throw "Damaged binary property list.";
         offsets[i] = offset;
@@ -84,9 +82,9 @@ std::vector<unsigned char> WidenBinaryPlistReals(std::vector<unsigned char> cons
 
     uint64_t newTableOffset = out.size();
     int newOffsetSize = BytesForOffset(newTableOffset);
-    for (uint64_t offset : newOffsets)
-        for (int k = newOffsetSize - 1; k >= 0; --k)
-            out.push_back(uint8_t(offset >> (8 * k)));
+    out.resize(out.size() + newOffsets.size() * size_t(newOffsetSize));
+    for (size_t i = 0; i < newOffsets.size(); ++i)
+        PutBe(out.data() + newTableOffset + i * size_t(newOffsetSize), newOffsets[i], newOffsetSize);
     out.insert(out.end(), trailer, trailer + kTrailerBytes);
     uint8_t* newTrailer = out.data() + out.size() - kTrailerBytes;
     newTrailer[6] = uint8_t(newOffsetSize);

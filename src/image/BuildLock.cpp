@@ -1,5 +1,6 @@
 #include "image/BuildLock.h"
 
+#include "io/FullTransfer.h"
 #include "platform/RemoveTree.h"
 
 #include <cerrno>
@@ -88,11 +89,11 @@ void RemoveTemporaryOutputs(std::string const& file)
 
 CBuildLock::~CBuildLock()
 {
-    if (m_fd < 0)
+    if (!m_fd.IsOpen())
         return;
-    // Unlinked while still held: a run that opened the old file sees it is gone and opens anew.
+    // Unlinked while still held (the descriptor closes after): a run that opened the old file sees it
+    // is gone and opens anew.
     unlink(m_lockPath.c_str());
-    close(m_fd);
 }
 
 bool CBuildLock::Acquire(std::string const& file)
@@ -100,21 +101,21 @@ bool CBuildLock::Acquire(std::string const& file)
     m_lockPath = file + ".lock";
     for (int attempt = 0; attempt < 10; ++attempt)
     {
-        int fd = open(m_lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+        CFileDescriptor fd(open(m_lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
         // Where no file can be made beside the output (a missing or read-only folder), no other build
         // can have made anything there either, and the build's own steps report the fault.
-        if (fd < 0 && (errno == ENOENT || errno == ENOTDIR || errno == EACCES || errno == EROFS))
+        if (!fd.IsOpen() && (errno == ENOENT || errno == ENOTDIR || errno == EACCES || errno == EROFS))
             return true;
-        if (fd < 0)
+        if (!fd.IsOpen())
         {
             std::fprintf(stderr, "Error: Unable to lock '%s' (%s).\n", m_lockPath.c_str(), std::strerror(errno));
             return false;
         }
-        if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+        if (flock(fd.Get(), LOCK_EX | LOCK_NB) != 0)
         {
             int const lockError = errno;
-            std::string const other = ValueOfLine(ReadAll(fd), "pid");
-            close(fd);
+            std::string const other = ValueOfLine(ReadAll(fd.Get()), "pid");
+            fd.Reset();
             if (lockError == EWOULDBLOCK)
                 std::fprintf(stderr, "Error: '%s' is being built by another kilnpack (process %s); not building it.\n",
                              file.c_str(), other.empty() ? "unknown" : other.c_str());
@@ -126,14 +127,11 @@ bool CBuildLock::Acquire(std::string const& file)
         // The holder before us may have removed the file between our open and our lock.
         struct stat held;
         struct stat named;
-        if (fstat(fd, &held) != 0 || stat(m_lockPath.c_str(), &named) != 0 || held.st_ino != named.st_ino ||
+        if (fstat(fd.Get(), &held) != 0 || stat(m_lockPath.c_str(), &named) != 0 || held.st_ino != named.st_ino ||
             held.st_dev != named.st_dev)
-        {
-            close(fd);
             continue;
-        }
-        m_fd = fd;
-        RemoveLeftovers(file, ReadAll(fd));
+        m_fd = std::move(fd);
+        RemoveLeftovers(file, ReadAll(m_fd.Get()));
         m_content = "pid " + std::to_string(getpid()) + "\n";
         WriteContent();
         return true;
@@ -144,7 +142,7 @@ bool CBuildLock::Acquire(std::string const& file)
 
 void CBuildLock::RecordStagingFolder(std::string const& path)
 {
-    if (m_fd < 0)
+    if (!m_fd.IsOpen())
         return;
     m_content += "staging " + path + "\n";
     WriteContent();
@@ -152,9 +150,9 @@ void CBuildLock::RecordStagingFolder(std::string const& path)
 
 void CBuildLock::WriteContent()
 {
-    if (ftruncate(m_fd, 0) != 0 || pwrite(m_fd, m_content.data(), m_content.size(), 0) < 0)
+    if (ftruncate(m_fd.Get(), 0) != 0 || !WriteFullyAt(m_fd.Get(), m_content.data(), m_content.size(), 0))
         std::fprintf(stderr, "Warning: Unable to write the lock file '%s' (%s).\n", m_lockPath.c_str(),
-                     std::strerror(errno));
+                     std::strerror(errno ? errno : EIO));
 }
 
 void CBuildLock::RemoveLeftovers(std::string const& file, std::string const& previousContent)

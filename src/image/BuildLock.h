@@ -3,6 +3,8 @@
 // killed one removes what that one left behind.
 #pragma once
 
+#include "io/FileDescriptor.h"
+
 #include <string>
 
 class CBuildLock
@@ -27,5 +29,5 @@ private:
 
     std::string m_lockPath;
     std::string m_content;
-    int m_fd = -1;
+    CFileDescriptor m_fd;
 };

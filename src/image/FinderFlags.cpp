@@ -2,6 +2,7 @@
 
 #include "config/XmlAccess.h"
 #include "image/CommandRunner.h"
+#include "io/ByteOrder.h"
 #include "platform/DiskImageTools.h"
 
 #include <cstdio>
@@ -15,8 +16,7 @@ bool AddFinderFlags(std::string const& path, uint16_t flags)
 {
     // What the item's Finder info holds now; a copied item may bring type, creator or flags along.
     CFinderInfo info = GetDiskImageTools().ReadFinderInfo(path);
-    info[kFinderFlagsAt] |= static_cast<unsigned char>(flags >> 8);
-    info[kFinderFlagsAt + 1] |= static_cast<unsigned char>(flags);
+    PutBe16(&info[kFinderFlagsAt], uint16_t(GetBe16(&info[kFinderFlagsAt]) | flags));
     if (RunToolCommand(MakeSetFinderInfoCommand(info, path)))
         return true;
     std::fprintf(stderr, "Error: Unable to set the Finder flags of '%s'.\n", path.c_str());

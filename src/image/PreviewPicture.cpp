@@ -6,7 +6,8 @@
 // icon made since Mac OS X 10.7 has them); older icons are drawn as a generic application.
 #include "image/PreviewPicture.h"
 
-#include "bytes/ByteOrder.h"
+#include "io/ByteOrder.h"
+#include "io/TempOutputFile.h"
 
 #include <algorithm>
 #include <cairo.h>
@@ -420,7 +421,17 @@ bool DrawPreviewPicture(CXmlTree const* imageTree, std::string const& volumeRoot
     DrawTitleBar(cr, font.get(), title, look);
 
     cairo_surface_flush(surface.get());
-    if (cairo_surface_write_to_png(surface.get(), pngPath.c_str()) != CAIRO_STATUS_SUCCESS)
+    CTempOutputFile out;
+    std::string reason;
+    auto write = [](void* closure, unsigned char const* data, unsigned int length)
+    {
+        std::string ignored;
+        return static_cast<CTempOutputFile*>(closure)->Write(data, length, &ignored) ? CAIRO_STATUS_SUCCESS
+                                                                                     : CAIRO_STATUS_WRITE_ERROR;
+    };
+    if (!out.Open(pngPath, &reason) ||
+        cairo_surface_write_to_png_stream(surface.get(), write, &out) != CAIRO_STATUS_SUCCESS ||
+        !out.Commit(&reason))
     {
         *error = "the file can't be written";
         return false;

@@ -1,7 +1,7 @@
 #include "image/ViewAttributes.h"
 
-#include "bytes/HexDigits.h"
 #include "config/XmlAccess.h"
+#include "io/HexDigits.h"
 
 #include <strings.h>
 

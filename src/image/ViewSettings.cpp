@@ -5,6 +5,7 @@
 #include "image/PathRules.h"
 #include "image/RetinaBackground.h"
 #include "image/ViewAttributes.h"
+#include "io/ByteOrder.h"
 #include "platform/DiskImageTools.h"
 
 #include <algorithm>
@@ -17,21 +18,6 @@
 
 namespace
 {
-// Numbers inside record blobs are big-endian; 16-bit fields keep the low 16 bits of the value.
-void PutInt16(unsigned char* bytes, unsigned int number)
-{
-    bytes[0] = static_cast<unsigned char>(number >> 8);
-    bytes[1] = static_cast<unsigned char>(number);
-}
-
-void PutInt32(unsigned char* bytes, unsigned int number)
-{
-    bytes[0] = static_cast<unsigned char>(number >> 24);
-    bytes[1] = static_cast<unsigned char>(number >> 16);
-    bytes[2] = static_cast<unsigned char>(number >> 8);
-    bytes[3] = static_cast<unsigned char>(number);
-}
-
 void PutCode(unsigned char* bytes, char const (&code)[5])
 {
     std::memcpy(bytes, code, 4);
@@ -51,10 +37,10 @@ void SetWindowRecords(CViewAttributes const& view, char const* viewName, CDeskto
     unsigned int left = static_cast<unsigned int>(view.x.value_or(0));
     unsigned int top = static_cast<unsigned int>(view.y.value_or(0));
     unsigned char window[16] = {};
-    PutInt16(window + 0, top);
-    PutInt16(window + 2, left);
-    PutInt16(window + 4, top + static_cast<unsigned int>(view.height.value_or(0)));
-    PutInt16(window + 6, left + static_cast<unsigned int>(view.width.value_or(0)));
+    PutBe16(window + 0, top);
+    PutBe16(window + 2, left);
+    PutBe16(window + 4, top + static_cast<unsigned int>(view.height.value_or(0)));
+    PutBe16(window + 6, left + static_cast<unsigned int>(view.width.value_or(0)));
     PutCode(window + 8, "icnv");
     window[13] = view.showToolbar.value_or(false) ? 1 : 0;
     database->SetBlob(viewName, MakeFourCharCode("fwi0"), sizeof(window), window);
@@ -139,8 +125,8 @@ void SetBackgroundRecords(std::vector<unsigned char> const& aliasBytes, char con
     database->SetBlob(viewName, MakeFourCharCode("pict"), aliasSize, aliasBytes.data());
     unsigned char descriptor[12] = {};
     PutCode(descriptor + 0, "PctB");
-    PutInt32(descriptor + 4, aliasSize);
-    PutInt32(descriptor + 8, 0xB4);
+    PutBe32(descriptor + 4, aliasSize);
+    PutBe32(descriptor + 8, 0xB4);
     database->SetBlob(viewName, MakeFourCharCode("BKGD"), sizeof(descriptor), descriptor);
 }
 
@@ -152,9 +138,9 @@ void SetColorBackgroundRecord(CBackgroundColor const& color, char const* viewNam
 {
     unsigned char descriptor[12] = {};
     PutCode(descriptor + 0, "ClrB");
-    PutInt16(descriptor + 4, color.red * 0x101u);
-    PutInt16(descriptor + 6, color.green * 0x101u);
-    PutInt16(descriptor + 8, color.blue * 0x101u);
+    PutBe16(descriptor + 4, color.red * 0x101u);
+    PutBe16(descriptor + 6, color.green * 0x101u);
+    PutBe16(descriptor + 8, color.blue * 0x101u);
     database->SetBlob(viewName, MakeFourCharCode("BKGD"), sizeof(descriptor), descriptor);
 }
 } // namespace
@@ -238,8 +224,8 @@ bool ProcessItemView(CXmlTree* itemTree, CDesktopDatabase* database)
     if (hasX || hasY)
     {
         unsigned char location[16] = {};
-        PutInt32(location + 0, static_cast<unsigned int>(x));
-        PutInt32(location + 4, static_cast<unsigned int>(y));
+        PutBe32(location + 0, static_cast<unsigned int>(x));
+        PutBe32(location + 4, static_cast<unsigned int>(y));
         std::memset(location + 8, 0xFF, 6);
         database->SetBlob(MakeRecordName(name).c_str(), MakeFourCharCode("Iloc"), sizeof(location), location);
     }

@@ -1,6 +1,8 @@
 // Linux-only file calls (hole punch, no-replace rename, modification time) and their POSIX stand-ins.
 #include "io/PortableFile.h"
 
+#include "io/FullTransfer.h"
+
 #include <fcntl.h>
 #include <stdio.h>
 #include <unistd.h>
@@ -38,24 +40,6 @@ int LinkThenUnlink(std::string const& from, std::string const& to)
     return rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
-// Moves all of [data, data + size) to or from `offset`, retrying interrupted calls; 0 or an errno value.
-template <typename Call, typename Byte>
-int TransferAllAt(Call call, int fd, Byte* data, size_t size, uint64_t offset)
-{
-    while (size > 0)
-    {
-        ssize_t n = call(fd, data, size, off_t(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n < 0 ? errno : EIO;
-        data += n;
-        size -= size_t(n);
-        offset += uint64_t(n);
-    }
-    return 0;
-}
-
 // Bytes after the range that the truncation below keeps aside in memory, at most.
 constexpr uint64_t kLargestKeptTail = 1 << 20;
 
@@ -74,11 +58,13 @@ int TruncateIntoHole(int fd, uint64_t offset, uint64_t size)
     if (fileSize - end > kLargestKeptTail)
         return EOPNOTSUPP;
     std::vector<uint8_t> tail(size_t(fileSize - end));
-    if (int error = TransferAllAt(pread, fd, tail.data(), tail.size(), end))
-        return error;
+    if (!ReadFullyAt(fd, tail.data(), tail.size(), end))
+        return errno ? errno : EIO;
     if (ftruncate(fd, off_t(offset)) != 0 || ftruncate(fd, off_t(fileSize)) != 0)
         return errno;
-    return TransferAllAt(pwrite, fd, static_cast<uint8_t const*>(tail.data()), tail.size(), end);
+    if (!WriteFullyAt(fd, tail.data(), tail.size(), end))
+        return errno ? errno : EIO;
+    return 0;
 }
 
 } // namespace

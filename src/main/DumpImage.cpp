@@ -7,11 +7,12 @@
 // Alias record (version 2, big-endian): 4 record size, 114 the target's catalog node ID.
 #include "main/DumpImage.h"
 
-#include "bytes/ByteOrder.h"
 #include "desktopdb/DesktopDatabase.h"
 #include "hfsplus/HfsCatalog.h"
 #include "hfsplus/HfsCatalogListing.h"
 #include "hfsplus/HfsFileIo.h"
+#include "io/ByteOrder.h"
+#include "io/FileDescriptor.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -56,9 +57,9 @@ bool FindVolume(CUdifImageReader& disk, CVolumePlace* place, std::string* error)
         return false;
     if (std::memcmp(header, "EFI PART", 8) != 0)
         return true;
-    uint64_t const entriesAt = GetLittleEndian(header + 72, 8);
-    uint32_t const count = uint32_t(GetLittleEndian(header + 80, 4));
-    uint32_t const entrySize = uint32_t(GetLittleEndian(header + 84, 4));
+    uint64_t const entriesAt = GetLe64(header + 72);
+    uint32_t const count = GetLe32(header + 80);
+    uint32_t const entrySize = GetLe32(header + 84);
     if (count > kMaxPartitionEntries || entrySize < 128 || entrySize > 4096 || entriesAt > diskSize / kSector)
     {
         *error = "the image's partition map is damaged";
@@ -71,8 +72,8 @@ bool FindVolume(CUdifImageReader& disk, CVolumePlace* place, std::string* error)
             return false;
         if (std::memcmp(entry.data(), kAppleHfsType, 16) != 0)
             continue;
-        uint64_t const first = GetLittleEndian(&entry[32], 8);
-        uint64_t const last = GetLittleEndian(&entry[40], 8);
+        uint64_t const first = GetLe64(&entry[32]);
+        uint64_t const last = GetLe64(&entry[40]);
         if (last < first || last >= diskSize / kSector)
         {
             *error = "the image's partition map is damaged";
@@ -141,35 +142,31 @@ std::string DescribeFinderFlags(uint16_t flags)
 
 bool IsDiskImageFile(char const* path)
 {
-    int const fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    CFileDescriptor const file(open(path, O_RDONLY | O_CLOEXEC));
+    int const fd = file.Get();
+    if (!file.IsOpen())
         return false;
     struct stat info;
-    bool const image = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+    return fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
                        IsUdifImage([fd](uint64_t offset, uint8_t* data, size_t size,
                                         std::string* error) { return ReadAllAt(fd, data, size, offset, error); },
                                    uint64_t(info.st_size));
-    close(fd);
-    return image;
 }
 
 bool DumpImageFile(char const* path)
 {
-    int const fd = open(path, O_RDONLY | O_CLOEXEC);
+    CFileDescriptor const file(open(path, O_RDONLY | O_CLOEXEC));
+    int const fd = file.Get();
     struct stat info;
-    if (fd < 0 || fstat(fd, &info) != 0)
+    if (!file.IsOpen() || fstat(fd, &info) != 0)
     {
-        if (fd >= 0)
-            close(fd);
         std::fflush(stdout);
         std::fprintf(stderr, "Error: Unable to read the disk image '%s'.\n", path);
         return false;
     }
-    bool const done = DumpDiskImage([fd](uint64_t offset, uint8_t* data, size_t size,
+    return DumpDiskImage([fd](uint64_t offset, uint8_t* data, size_t size,
                                          std::string* error) { return ReadAllAt(fd, data, size, offset, error); },
                                     uint64_t(info.st_size), path);
-    close(fd);
-    return done;
 }
 
 bool DumpDiskImage(CImageReadAt const& read, uint64_t fileSize, char const* label)

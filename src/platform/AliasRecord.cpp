@@ -1,7 +1,8 @@
 #include "platform/AliasRecord.h"
 
-#include "bytes/ByteOrder.h"
 #include "hfsplus/HfsNames.h"
+#include "io/ByteOrder.h"
+#include "io/HfsConstants.h"
 
 #include <unicode/normalizer2.h>
 #include <unicode/ucnv.h>
@@ -10,7 +11,6 @@
 namespace
 {
 constexpr size_t kFixedPartBytes = 150;
-constexpr uint32_t kRootFolderId = 2;
 
 // Tags of the extras.
 constexpr int16_t kTagParentName = 0;
@@ -79,9 +79,9 @@ std::vector<uint8_t> MakeUnicodeName(std::string const& name)
 {
     std::u16string units = MakeStoredName(name);
     std::vector<uint8_t> bytes(2 + 2 * units.size());
-    PutBigEndian(bytes.data(), units.size(), 2);
+    PutBe16(bytes.data(), units.size());
     for (size_t i = 0; i < units.size(); ++i)
-        PutBigEndian(bytes.data() + 2 + 2 * i, units[i], 2);
+        PutBe16(bytes.data() + 2 + 2 * i, units[i]);
     return bytes;
 }
 
@@ -89,7 +89,7 @@ std::vector<uint8_t> MakeUnicodeName(std::string const& name)
 std::vector<uint8_t> MakeHighResolutionDate(uint32_t seconds)
 {
     std::vector<uint8_t> bytes(8, 0);
-    PutBigEndian(bytes.data() + 2, seconds, 4);
+    PutBe32(bytes.data() + 2, seconds);
     return bytes;
 }
 
@@ -106,8 +106,8 @@ void AppendExtra(std::vector<uint8_t>* record, int16_t tag, std::vector<uint8_t>
 {
     size_t at = record->size();
     record->resize(at + 4);
-    PutBigEndian(record->data() + at, static_cast<uint16_t>(tag), 2);
-    PutBigEndian(record->data() + at + 2, data.size(), 2);
+    PutBe16(record->data() + at, static_cast<uint16_t>(tag));
+    PutBe16(record->data() + at + 2, data.size());
     record->insert(record->end(), data.begin(), data.end());
     if (data.size() % 2 != 0)
         record->push_back(0);
@@ -126,26 +126,26 @@ std::vector<uint8_t> BuildAliasRecord(CAliasFacts const& facts)
     std::string const& targetName = facts.pathNames.back();
     std::string parentName =
         facts.pathNames.size() > 1 ? facts.pathNames[facts.pathNames.size() - 2] : facts.volumeName;
-    uint32_t parentId = facts.folderIds.empty() ? kRootFolderId : facts.folderIds.back();
+    uint32_t parentId = facts.folderIds.empty() ? kHfsRootFolderId : facts.folderIds.back();
 
     std::vector<uint8_t> record(kFixedPartBytes, 0);
     uint8_t* r = record.data();
-    PutBigEndian(r + 6, 2, 2); // version
-    PutBigEndian(r + 8, facts.targetIsFolder ? 1 : 0, 2);
+    PutBe16(r + 6, 2); // version
+    PutBe16(r + 8, facts.targetIsFolder ? 1 : 0);
     PutPascalString(r + 10, 27, MakeCarbonName(facts.volumeName));
-    PutBigEndian(r + 38, facts.volumeCreateDate, 4); // local time, as the volume header has it
+    PutBe32(r + 38, facts.volumeCreateDate); // local time, as the volume header has it
     r[42] = 'H';
     r[43] = '+';
-    PutBigEndian(r + 44, kAliasDiskTypeEjectable, 2);
-    PutBigEndian(r + 46, parentId, 4);
+    PutBe16(r + 44, kAliasDiskTypeEjectable);
+    PutBe32(r + 46, parentId);
     PutPascalString(r + 50, 63, MakeCarbonName(targetName));
-    PutBigEndian(r + 114, facts.targetId, 4);
-    PutBigEndian(r + 118, facts.targetCreateDateLocal, 4);
-    PutBigEndian(r + 122, facts.fileType, 4);
-    PutBigEndian(r + 126, facts.fileCreator, 4);
-    PutBigEndian(r + 130, static_cast<uint16_t>(facts.levelsFrom), 2);
-    PutBigEndian(r + 132, static_cast<uint16_t>(facts.levelsTo), 2);
-    PutBigEndian(r + 134, kAliasVolumeAttributes, 4);
+    PutBe32(r + 114, facts.targetId);
+    PutBe32(r + 118, facts.targetCreateDateLocal);
+    PutBe32(r + 122, facts.fileType);
+    PutBe32(r + 126, facts.fileCreator);
+    PutBe16(r + 130, static_cast<uint16_t>(facts.levelsFrom));
+    PutBe16(r + 132, static_cast<uint16_t>(facts.levelsTo));
+    PutBe32(r + 134, kAliasVolumeAttributes);
     // File system ID and the reserved bytes stay zero.
 
     AppendExtra(&record, kTagParentName, ToBytes(MakeCarbonName(parentName)));
@@ -155,7 +155,7 @@ std::vector<uint8_t> BuildAliasRecord(CAliasFacts const& facts)
     // for a target in the root.
     std::vector<uint8_t> ids(4 * facts.folderIds.size());
     for (size_t i = 0; i < facts.folderIds.size(); ++i)
-        PutBigEndian(ids.data() + 4 * i, facts.folderIds[facts.folderIds.size() - 1 - i], 4);
+        PutBe32(ids.data() + 4 * i, facts.folderIds[facts.folderIds.size() - 1 - i]);
     AppendExtra(&record, kTagFolderIds, ids);
     // The Finder puts a NUL before every name after the first below the volume.
     std::string carbonPath = MakeCarbonName(facts.volumeName);
@@ -177,6 +177,6 @@ std::vector<uint8_t> BuildAliasRecord(CAliasFacts const& facts)
 
     if (record.size() > 0xFFFF)
         return {};
-    PutBigEndian(record.data() + 4, record.size(), 2);
+    PutBe16(record.data() + 4, record.size());
     return record;
 }

@@ -102,7 +102,7 @@ CAttachedVolume* CAttachedVolumes::FindHolding(std::string const& path, std::str
 uint32_t PromiseCatalogId(CAttachedVolume* volume, std::string const& relativePath)
 {
     if (relativePath.empty())
-        return kRootFolderId;
+        return kHfsRootFolderId;
     auto found = volume->promisedIds.find(relativePath);
     if (found != volume->promisedIds.end())
         return found->second;

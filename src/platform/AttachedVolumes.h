@@ -3,6 +3,8 @@
 // in-process tool set, so that separate builds never see each other's volumes.
 #pragma once
 
+#include "io/HfsConstants.h"
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -19,14 +21,11 @@ struct CAttachedVolume
     // IDs handed out while attached (bless, alias records), keyed by the path relative to the
     // volume root ("" is the root); the volume writer gives these items exactly these IDs.
     std::map<std::string, uint32_t> promisedIds;
-    uint32_t nextCatalogId = 16; // the first ID HFS+ gives to user items
+    uint32_t nextCatalogId = kHfsFirstUserId;
     uint32_t openFolderId = 0;
     // Finder flags words set with xattr, by the same relative paths.
     std::map<std::string, uint16_t> finderFlags;
 };
-
-// The root folder's catalog node ID on every HFS+ volume.
-constexpr uint32_t kRootFolderId = 2;
 
 class CAttachedVolumes
 {

@@ -1,6 +1,8 @@
 #include "platform/CreatedDisk.h"
 
-#include "bytes/ByteOrder.h"
+#include "io/ByteOrder.h"
+#include "io/FullTransfer.h"
+#include "io/HfsConstants.h"
 
 #include <cerrno>
 #include <cstring>
@@ -9,52 +11,41 @@
 
 namespace
 {
-// Fields of the HFS+ volume header, which sits 1024 bytes into the partition.
-constexpr uint64_t kVolumeHeaderOffset = 1024;
-constexpr uint16_t kHfsPlusSignature = 0x482B; // 'H+'
-constexpr uint16_t kHfsPlusVersion = 4;
-
 bool CheckVolumeHeader(CCreatedDisk* disk, std::string* error)
 {
     uint8_t header[512];
-    ssize_t n = pread(disk->fd, header, sizeof header,
-                      static_cast<off_t>(disk->PartitionOffset() + kVolumeHeaderOffset));
-    if (n != static_cast<ssize_t>(sizeof header) || GetBigEndian(header, 2) != kHfsPlusSignature ||
-        GetBigEndian(header + 2, 2) != kHfsPlusVersion)
+    if (!ReadFullyAt(disk->fd.Get(), header, sizeof header, disk->PartitionOffset() + kHfsVolumeHeaderOffset) ||
+        GetBe16(header) != kHfsPlusSignature ||
+        GetBe16(header + 2) != kHfsPlusVersion)
     {
         *error = "the partition holds no HFS+ volume";
         return false;
     }
-    disk->fileCount = static_cast<uint32_t>(GetBigEndian(header + 32, 4));
-    disk->folderCount = static_cast<uint32_t>(GetBigEndian(header + 36, 4));
-    return ReadHfsVolumeInfo(disk->fd, disk->PartitionOffset(), &disk->volume, error);
+    disk->fileCount = GetBe32(header + 32);
+    disk->folderCount = GetBe32(header + 36);
+    return ReadHfsVolumeInfo(disk->fd.Get(), disk->PartitionOffset(), &disk->volume, error);
 }
 } // namespace
 
 bool OpenCreatedDisk(std::string const& path, int openFlags, CCreatedDisk* disk, std::string* error)
 {
-    disk->fd = open(path.c_str(), openFlags | O_CLOEXEC);
-    if (disk->fd < 0)
+    disk->fd.Reset(open(path.c_str(), openFlags | O_CLOEXEC));
+    if (!disk->fd.IsOpen())
     {
         *error = std::strerror(errno);
         return false;
     }
-    if (ReadPartitionMap(disk->fd, &disk->layout, error) && CheckVolumeHeader(disk, error))
+    if (ReadPartitionMap(disk->fd.Get(), &disk->layout, error) && CheckVolumeHeader(disk, error))
         return true;
-    close(disk->fd);
-    disk->fd = -1;
+    disk->fd.Reset();
     return false;
 }
 
 bool CloseCreatedDisk(CCreatedDisk* disk, std::string* error)
 {
-    if (disk->fd < 0)
-        return true;
-    int result = close(disk->fd);
-    disk->fd = -1;
-    if (result != 0)
+    if (int const closeError = disk->fd.Close())
     {
-        *error = std::strerror(errno);
+        *error = std::strerror(closeError);
         return false;
     }
     return true;

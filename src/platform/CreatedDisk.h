@@ -3,12 +3,13 @@
 
 #include "gpt/GuidPartitionMap.h"
 #include "hfsplus/HfsVolume.h"
+#include "io/FileDescriptor.h"
 
 #include <string>
 
 struct CCreatedDisk
 {
-    int fd = -1;
+    CFileDescriptor fd;
     CPartitionLayout layout;
     CHfsVolumeInfo volume;
     uint32_t fileCount = 0; // files and folders on the volume, the root not counted

@@ -61,7 +61,7 @@ bool ListUnusedSectors(CCreatedDisk const& disk, std::vector<std::pair<uint64_t,
                        std::string* error)
 {
     std::vector<std::pair<uint64_t, uint64_t>> ranges;
-    if (!ReadHfsFreeRanges(disk.fd, disk.PartitionOffset(), &ranges, error))
+    if (!ReadHfsFreeRanges(disk.fd.Get(), disk.PartitionOffset(), &ranges, error))
         return false;
     for (auto const& range : ranges)
     {

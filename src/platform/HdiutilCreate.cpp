@@ -2,30 +2,27 @@
 // partition map and an empty HFS+ volume, written under a temporary name and then moved into place.
 #include "gpt/GuidPartitionMap.h"
 #include "hfsplus/HfsVolume.h"
-#include "io/PortableFile.h"
-#include "platform/MacTime.h"
+#include "io/HfsConstants.h"
+#include "io/MacTime.h"
+#include "io/TempOutputFile.h"
 #include "platform/StandInVerbs.h"
 #include "platform/ToolArguments.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace
 {
-constexpr uint64_t kBlockBytes = 4096;
+constexpr uint64_t kBlockBytes = kHfsBlockSize;
 constexpr uint64_t kLargestPartition = 0xFFFFFFFFull * kBlockBytes; // HFS+ counts blocks in 32 bits
 
 // Builds the disk in the open temporary file; false with a reason.
 bool WriteFreshDisk(int fd, CPartitionLayout const& layout, std::string const& volumeName, std::string* error)
 {
-    mode_t mask = umask(0);
-    umask(mask);
-    if (fchmod(fd, 0666 & ~mask) != 0 ||
-        ftruncate(fd, static_cast<off_t>(layout.totalSectors * kSectorBytes)) != 0)
+    if (ftruncate(fd, static_cast<off_t>(layout.totalSectors * kSectorBytes)) != 0)
     {
         *error = std::strerror(errno);
         return false;
@@ -81,22 +78,14 @@ int RunHdiutilCreate(std::vector<std::string> const& argv)
     if (lstat(path.c_str(), &existing) == 0)
         return ReportHdiutilFailure("create", "File exists");
 
-    std::string temporary = path + ".XXXXXX";
-    int fd = mkostemp(&temporary[0], O_CLOEXEC);
-    if (fd < 0)
-        return ReportHdiutilFailure("create", std::strerror(errno));
-    bool written = WriteFreshDisk(fd, layout, volumeName, &error);
-    if (close(fd) != 0 && written)
-    {
-        error = std::strerror(errno);
-        written = false;
-    }
-    int moveError = written ? RenameWithoutReplacing(temporary, path) : 0;
-    if (!written || moveError != 0)
-    {
-        unlink(temporary.c_str());
-        return ReportHdiutilFailure("create", written ? std::strerror(moveError) : error);
-    }
+    // Never over a file that appeared meanwhile; a failed create leaves nothing behind.
+    CTempOutputFile disk;
+    if (!disk.Open(path, &error))
+        return ReportHdiutilFailure("create", std::strerror(disk.GetErrorNumber()));
+    if (!WriteFreshDisk(disk.GetDescriptor(), layout, volumeName, &error))
+        return ReportHdiutilFailure("create", error);
+    if (!disk.Commit(&error, CTempOutputFile::ECommit::KeepExisting))
+        return ReportHdiutilFailure("create", std::strerror(disk.GetErrorNumber()));
     std::printf("created: %s\n", path.c_str());
     return 0;
 }

@@ -2,9 +2,10 @@
 // removes the folder. When the tree can't be written the folder stays and the disk keeps an empty
 // volume; -force then drops the folder without writing.
 #include "hfsplus/HfsVolume.h"
+#include "io/FileDescriptor.h"
+#include "io/MacTime.h"
 #include "platform/AttachedVolumes.h"
 #include "platform/Interruption.h"
-#include "platform/MacTime.h"
 #include "platform/ProgressLine.h"
 #include "platform/RemoveTree.h"
 #include "platform/StandInVerbs.h"
@@ -36,8 +37,9 @@ CHfsVolumeSettings MakeVolumeSettings(CAttachedVolume const& volume)
 // put back on any failure.
 bool WriteVolume(CAttachedVolume const& volume, std::string* error)
 {
-    int fd = open(volume.imagePath.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0)
+    CFileDescriptor disk(open(volume.imagePath.c_str(), O_RDWR | O_CLOEXEC));
+    int const fd = disk.Get();
+    if (!disk.IsOpen())
     {
         *error = volume.imagePath + ": " + std::strerror(errno);
         return false;
@@ -66,9 +68,9 @@ bool WriteVolume(CAttachedVolume const& volume, std::string* error)
         std::string ignored;
         WriteHfsVolume(fd, volume.partitionOffset, empty, std::string(), &ignored);
     }
-    if (close(fd) != 0 && written)
+    if (int const closeError = disk.Close(); closeError != 0 && written)
     {
-        *error = volume.imagePath + ": " + std::strerror(errno);
+        *error = volume.imagePath + ": " + std::strerror(closeError);
         written = false;
     }
     return written;

@@ -15,18 +15,18 @@ namespace
 bool ShrinkDisk(CCreatedDisk const& disk, std::string* error)
 {
     uint64_t volumeBytes = 0;
-    if (!ShrinkHfsVolume(disk.fd, disk.PartitionOffset(), disk.PartitionSize(), &volumeBytes, error))
+    if (!ShrinkHfsVolume(disk.fd.Get(), disk.PartitionOffset(), disk.PartitionSize(), &volumeBytes, error))
         return false;
     CPartitionLayout layout = ComputePartitionLayout(disk.layout.totalSectors - disk.layout.partitionSectors +
                                                      volumeBytes / kSectorBytes);
     if (layout.totalSectors == disk.layout.totalSectors)
         return true;
-    if (ftruncate(disk.fd, static_cast<off_t>(layout.totalSectors * kSectorBytes)) != 0)
+    if (ftruncate(disk.fd.Get(), static_cast<off_t>(layout.totalSectors * kSectorBytes)) != 0)
     {
         *error = std::strerror(errno);
         return false;
     }
-    return WritePartitionMap(disk.fd, layout, error);
+    return WritePartitionMap(disk.fd.Get(), layout, error);
 }
 } // namespace
 
@@ -49,7 +49,7 @@ int RunHdiutilResize(CAttachedVolumes* volumes, std::vector<std::string> const& 
     if (!OpenCreatedDisk(imagePath, O_RDWR, &disk, &error))
         return ReportHdiutilFailure("resize", imagePath + ": " + error);
     bool shrunk = ShrinkDisk(disk, &error);
-    if (shrunk && fsync(disk.fd) != 0)
+    if (shrunk && fsync(disk.fd.Get()) != 0)
     {
         error = std::strerror(errno);
         shrunk = false;

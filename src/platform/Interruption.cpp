@@ -1,5 +1,8 @@
 #include "platform/Interruption.h"
 
+#include "io/FileDescriptor.h"
+#include "io/FullTransfer.h"
+
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -59,12 +62,12 @@ void PauseHereIfTestAsks(char const* phase)
     // The test is told, then this waits for the signal it sends. The flag is looked at in a loop
     // rather than with sigsuspend: with the compression's worker threads running, the signal may be
     // delivered to any thread, and only the flag is sure to show it.
-    int const fd = open(fifo, O_WRONLY | O_CLOEXEC);
-    if (fd < 0)
+    CFileDescriptor fd(open(fifo, O_WRONLY | O_CLOEXEC));
+    if (!fd.IsOpen())
         return;
     char const ready = '!';
-    bool const told = write(fd, &ready, 1) == 1;
-    close(fd); // a reader that reads to the end isn't kept waiting
+    bool const told = WriteFully(fd.Get(), &ready, 1);
+    fd.Reset(); // a reader that reads to the end isn't kept waiting
     struct timespec const pause = {0, 1000000}; // 1 ms
     while (told && GetPendingInterrupt() == 0)
         nanosleep(&pause, nullptr);

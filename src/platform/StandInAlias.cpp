@@ -1,7 +1,7 @@
 #include "platform/StandInAlias.h"
 
 #include "platform/AliasRecord.h"
-#include "platform/MacTime.h"
+#include "io/MacTime.h"
 
 #include <cerrno>
 #include <cstring>

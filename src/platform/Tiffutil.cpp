@@ -1,13 +1,13 @@
 // tiffutil -cathidpicheck ONE TWO -out TIFF: joins a picture and its double-resolution twin into one
 // TIFF of two images, the first at 72 dpi and the second at 144 dpi, the form from which the Finder
 // picks the one that suits the screen. The second must be exactly twice the first's size.
+#include "io/TempOutputFile.h"
 #include "platform/PngPicture.h"
 #include "platform/StandInVerbs.h"
 #include "platform/ToolArguments.h"
 
 #include <cstdio>
 #include <tiffio.h>
-#include <unistd.h>
 
 namespace
 {
@@ -53,7 +53,10 @@ bool WriteTiffDirectory(TIFF* tiff, CPngPicture const& picture, float dotsPerInc
 bool WriteTiff(std::string const& path, CPngPicture const& single, CPngPicture const& twice,
                std::string* error)
 {
-    TIFF* tiff = TIFFOpen(path.c_str(), "w");
+    // libtiff writes the temporary file by its name (it seeks and reads back while linking images).
+    CTempOutputFile out;
+    std::string reason;
+    TIFF* tiff = out.Open(path, &reason) ? TIFFOpen(out.GetTempPath().c_str(), "w") : nullptr;
     if (tiff == nullptr)
     {
         *error = "can't write " + path;
@@ -61,12 +64,12 @@ bool WriteTiff(std::string const& path, CPngPicture const& single, CPngPicture c
     }
     bool written = WriteTiffDirectory(tiff, single, 72.0f) && WriteTiffDirectory(tiff, twice, 144.0f);
     TIFFClose(tiff);
-    if (!written)
+    if (!written || !out.Commit(&reason))
     {
-        unlink(path.c_str());
         *error = "can't write " + path;
+        return false;
     }
-    return written;
+    return true;
 }
 } // namespace
 

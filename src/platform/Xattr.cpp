@@ -1,7 +1,8 @@
 // xattr -s -x -w com.apple.FinderInfo HEX PATH: sets the Finder info of an item on an attached
 // volume. The volume writer keeps its Finder flags word (bytes 8-9 of the 32) for the item's catalog
 // record; type, creator and dates are the writer's own, so the value's other bytes are not kept.
-#include "bytes/HexDigits.h"
+#include "io/ByteOrder.h"
+#include "io/HexDigits.h"
 #include "platform/AttachedVolumes.h"
 #include "platform/StandInVerbs.h"
 #include "platform/ToolArguments.h"
@@ -86,6 +87,6 @@ int RunXattr(CAttachedVolumes* volumes, std::vector<std::string> const& argv)
     CAttachedVolume* volume = FindVolumeOfItem(volumes, path, &relativePath);
     if (volume == nullptr)
         return ReportXattrFailure(path + ": not on an attached volume");
-    volume->finderFlags[relativePath] = uint16_t(value[8] << 8 | value[9]);
+    volume->finderFlags[relativePath] = GetBe16(&value[8]);
     return 0;
 }

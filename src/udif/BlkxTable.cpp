@@ -1,6 +1,6 @@
 #include "udif/BlkxTable.h"
 
-#include "bytes/ByteOrder.h"
+#include "io/ByteOrder.h"
 
 namespace
 {

@@ -1,6 +1,6 @@
 #include "udif/KolyTrailer.h"
 
-#include "bytes/ByteOrder.h"
+#include "io/ByteOrder.h"
 
 #include <cstring>
 

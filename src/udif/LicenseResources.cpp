@@ -1,6 +1,6 @@
 #include "udif/LicenseResources.h"
 
-#include "bytes/ByteOrder.h"
+#include "io/ByteOrder.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -9,7 +9,7 @@
 //   (run sectors are relative to the table's first sector; offsets to the data fork)
 #include "udif/UdifImageReader.h"
 
-#include "bytes/ByteOrder.h"
+#include "io/ByteOrder.h"
 #include "udif/BlkxTable.h"
 
 #include <algorithm>

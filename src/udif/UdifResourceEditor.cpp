@@ -1,9 +1,12 @@
 #include "udif/UdifResourceEditor.h"
 
-#include "bytes/ByteOrder.h"
 #include "hfsplus/HfsFileIo.h"
+#include "io/ByteOrder.h"
+#include "io/FileDescriptor.h"
+#include "io/TempOutputFile.h"
 #include "udif/KolyTrailer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -26,6 +29,7 @@ namespace
 // | 216    | 8    | XML property list offset                   |
 // | 224    | 8    | XML property list length                   |
 constexpr uint32_t kKolyMagic = 0x6B6F6C79;
+constexpr size_t kCopyChunk = 1 << 20;
 
 bool EditImage(int fd, std::string const& path, std::vector<CUdifResource> const& resources,
                std::string* error)
@@ -54,24 +58,29 @@ bool EditImage(int fd, std::string const& path, std::vector<CUdifResource> const
         return false;
     std::string const edited = AddResourcesToUdifPlist(xml, resources);
     PutBe64(koly + 224, edited.size());
-    uint64_t const end = xmlOffset + edited.size() + kKolyTrailerSize;
-    if (!WriteAllAt(fd, edited.data(), edited.size(), xmlOffset, error) ||
-        !WriteAllAt(fd, koly, sizeof koly, xmlOffset + edited.size(), error))
+
+    // The new image: everything before the property list copied, then the new list and trailer.
+    CTempOutputFile out("image");
+    if (!out.Open(path, error))
         return false;
-    if (ftruncate(fd, static_cast<off_t>(end)) != 0 || fsync(fd) != 0)
+    std::vector<uint8_t> buffer(kCopyChunk);
+    for (uint64_t done = 0; done < xmlOffset;)
     {
-        *error = path + ": cannot write the property list: " + std::strerror(errno);
-        return false;
+        size_t const n = static_cast<size_t>(std::min<uint64_t>(xmlOffset - done, buffer.size()));
+        if (!ReadAllAt(fd, buffer.data(), n, done, error) || !out.Write(buffer.data(), n, error))
+            return false;
+        done += n;
     }
-    return true;
+    return out.Write(edited.data(), edited.size(), error) && out.Write(koly, sizeof koly, error) &&
+           out.Commit(error);
 }
 } // namespace
 
 bool AddResourcesToUdifImage(std::string const& path, std::vector<CUdifResource> const& resources,
                              std::string* error)
 {
-    int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0)
+    CFileDescriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.IsOpen())
     {
         *error = "cannot open " + path + ": " + std::strerror(errno);
         return false;
@@ -79,15 +88,15 @@ bool AddResourcesToUdifImage(std::string const& path, std::vector<CUdifResource>
     bool ok = false;
     try
     {
-        ok = EditImage(fd, path, resources, error);
+        ok = EditImage(fd.Get(), path, resources, error);
     }
     catch (std::exception const& e)
     {
         *error = path + ": " + e.what();
     }
-    if (close(fd) != 0 && ok)
+    if (int const closeError = fd.Close(); closeError != 0 && ok)
     {
-        *error = path + ": " + std::strerror(errno);
+        *error = path + ": " + std::strerror(closeError);
         ok = false;
     }
     return ok;

@@ -1,12 +1,14 @@
 #include "udif/UdifWriter.h"
 
-#include "bytes/ByteOrder.h"
-#include "bytes/SourceDateEpoch.h"
+#include "io/ByteOrder.h"
+#include "io/FileDescriptor.h"
+#include "io/FullTransfer.h"
+#include "io/SourceDateEpoch.h"
+#include "io/TempOutputFile.h"
 #include "udif/BlkxTable.h"
 #include "udif/ChunkPool.h"
 #include "udif/KolyTrailer.h"
 #include "udif/RegionPlan.h"
-#include "udif/TempOutputFile.h"
 #include "udif/UdifPlist.h"
 
 #include <libdeflate.h>
@@ -68,18 +70,12 @@ std::array<uint8_t, 16> MakeSegmentId()
 class CRawDisk
 {
 public:
-    ~CRawDisk()
-    {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
-
     bool Open(std::string const& path, uint64_t sectors, std::string* error)
     {
         m_path = path;
-        m_fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        m_fd.Reset(open(path.c_str(), O_RDONLY | O_CLOEXEC));
         struct stat info;
-        if (m_fd < 0 || fstat(m_fd, &info) != 0)
+        if (!m_fd.IsOpen() || fstat(m_fd.Get(), &info) != 0)
         {
             *error = "cannot open raw disk image '" + path + "': " + std::strerror(errno);
             return false;
@@ -100,7 +96,7 @@ public:
             return false;
         if (offset >= m_nextData)
         {
-            off_t next = lseek(m_fd, static_cast<off_t>(offset), SEEK_DATA);
+            off_t next = lseek(m_fd.Get(), static_cast<off_t>(offset), SEEK_DATA);
             if (next >= 0)
                 m_nextData = static_cast<uint64_t>(next);
             else if (errno == ENXIO)
@@ -116,27 +112,16 @@ public:
 
     bool Read(uint64_t offset, uint8_t* buffer, size_t size, std::string* error)
     {
-        while (size > 0)
-        {
-            ssize_t n = pread(m_fd, buffer, size, static_cast<off_t>(offset));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-            {
-                *error = "cannot read raw disk image '" + m_path +
-                         "': " + (n < 0 ? std::strerror(errno) : "it ended early");
-                return false;
-            }
-            buffer += n;
-            size -= static_cast<size_t>(n);
-            offset += static_cast<uint64_t>(n);
-        }
-        return true;
+        if (ReadFullyAt(m_fd.Get(), buffer, size, offset))
+            return true;
+        int const why = errno;
+        *error = "cannot read raw disk image '" + m_path + "': " + (why ? std::strerror(why) : "it ended early");
+        return false;
     }
 
 private:
     std::string m_path;
-    int m_fd = -1;
+    CFileDescriptor m_fd;
     bool m_seekData = true;
     uint64_t m_nextData = 0; // no data lies between the last offset asked about and this one
 };
@@ -326,7 +311,7 @@ bool WriteImage(std::string const& rawPath, std::vector<CUdifRegion> const& regi
     CRawDisk disk;
     if (!disk.Open(rawPath, regions.back().startSector + regions.back().sectorCount, error))
         return false;
-    CTempOutputFile out;
+    CTempOutputFile out("image");
     if (!out.Open(outPath, error))
         return false;
     CUdifWriter writer(regions, format, out, progress);

@@ -1,6 +1,6 @@
 // Node layout of the B-trees, checked against the byte positions TN1150 gives.
 #include "hfsplus/HfsBTree.h"
-#include "bytes/ByteOrder.h"
+#include "io/ByteOrder.h"
 #include "hfsplus/HfsCatalog.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The bytes of written volumes: volume headers, allocation bitmap and space handling.
 #include "HfsTestSupport.h"
 
-#include "bytes/ByteOrder.h"
+#include "io/ByteOrder.h"
 
 #include <algorithm>
 #include <vector>

@@ -1,7 +1,7 @@
 // Volumes written from real trees, read back by independent readers: 7-Zip and fshfsinfo.
 #include "HfsTestSupport.h"
 
-#include "bytes/ByteOrder.h"
+#include "io/ByteOrder.h"
 
 #include <sys/socket.h>
 #include <sys/un.h>

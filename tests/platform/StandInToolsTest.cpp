@@ -1,8 +1,8 @@
 // The stand-in hdiutil, bless, xattr, tiffutil and alias manager end to end, with the results read by
 // independent tools: sgdisk, fshfsinfo, 7-Zip and dmg2img.
 #include "hfsplus/HfsVolume.h"
+#include "io/MacTime.h"
 #include "platform/BuiltinDiskImageTools.h"
-#include "platform/MacTime.h"
 
 #include "PlatformTestSupport.h"
 #include "support/FsckHfs.h"

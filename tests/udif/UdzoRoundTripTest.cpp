@@ -1,6 +1,9 @@
 // Writes UDZO images from raw disks built here and reads them back with independent tools.
 #include "udif/UdifWriter.h"
 
+#include "io/ByteOrder.h"
+#include "udif/UdifResourceEditor.h"
+
 #include "support/ShellCommand.h"
 
 #include <gtest/gtest.h>
@@ -318,6 +321,36 @@ TEST_F(UdzoRoundTripTest, FailuresLeaveNoImageAndNoTemporaryFile)
     EXPECT_NE(error.find("out.dmg"), std::string::npos) << error;
     EXPECT_EQ(ListDirectory(m_dir), (std::vector<std::string>{"out.dmg", "raw.img"}));
     EXPECT_EQ(ListDirectory(dmg), std::vector<std::string>{"keep"});
+}
+
+// Resources added to a finished image: the new image takes the old one's place whole, with the same
+// data fork, still reads, and nothing is left beside it.
+TEST_F(UdzoRoundTripTest, AddedResourcesReplaceTheImageWholeAndLeaveNothingBeside)
+{
+    CRawDiskBuilder disk(PathOf("raw.img"), 100);
+    disk.FillText(0, 100);
+    WriteAndCheck({{"whole disk (Apple_HFS : 0)", 0, 0, 100, {}}}, ReadFile(PathOf("raw.img")), 1);
+    std::string const before = ReadFile(PathOf("out.dmg"));
+    ASSERT_GT(before.size(), 512u);
+    uint64_t const xmlOffset = GetBe64(reinterpret_cast<uint8_t const*>(before.data()) + before.size() - 512 + 216);
+    ASSERT_LT(xmlOffset, before.size());
+
+    std::string error;
+    ASSERT_TRUE(AddResourcesToUdifImage(PathOf("out.dmg"), {{"TEXT", 5000, "", {'T', 'e', 'r', 'm', 's'}}}, &error))
+        << error;
+    std::string const after = ReadFile(PathOf("out.dmg"));
+    EXPECT_EQ(after.compare(0, xmlOffset, before, 0, xmlOffset), 0);
+    EXPECT_NE(after.find("<key>TEXT</key>", xmlOffset), std::string::npos);
+    EXPECT_EQ(ListDirectory(m_dir), (std::vector<std::string>{"out.dmg", "raw.img"}));
+    CCommandResult test = RunCommand("7zz t -tdmg '" + PathOf("out.dmg") + "'");
+    EXPECT_EQ(test.status, 0) << test.output;
+    EXPECT_NE(test.output.find("Everything is Ok"), std::string::npos) << test.output;
+
+    // A file that is no image is refused and stays as it was.
+    std::ofstream(PathOf("plain.txt")) << std::string(600, 'x');
+    EXPECT_FALSE(AddResourcesToUdifImage(PathOf("plain.txt"), {{"TEXT", 5000, "", {'x'}}}, &error));
+    EXPECT_EQ(ReadFile(PathOf("plain.txt")), std::string(600, 'x'));
+    EXPECT_EQ(ListDirectory(m_dir), (std::vector<std::string>{"out.dmg", "plain.txt", "raw.img"}));
 }
 
 // Progress is reported as chunks are stored, and a "stop" from it ends the write like a failure:

@@ -3,7 +3,7 @@
 // item's inode number is its catalog node ID.
 #include "platform/AliasRecord.h"
 #include "platform/DiskImageTools.h"
-#include "platform/MacTime.h"
+#include "io/MacTime.h"
 #include "platform/ShellRun.h"
 #include "platform/TemporaryMountPoint.h"
 

@@ -1,8 +1,8 @@
-// HFS+ dates: seconds since 1904-01-01. The volume header's creation date is local time; catalog
-// dates are GMT.
+// Mac dates: seconds since 1904-01-01, as HFS+, alias records and the desktop database's dates count
+// them. The HFS+ volume header's creation date is local time; catalog dates are GMT.
 #pragma once
 
-#include "bytes/SourceDateEpoch.h"
+#include "io/SourceDateEpoch.h"
 
 #include <cstdint>
 #include <ctime>
