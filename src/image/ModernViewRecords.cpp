@@ -1,3 +1,4 @@
+// Building the bwsp, icvp, icvl and vSrn records of a view.
 #include "image/ModernViewRecords.h"
 
 #include "image/BinaryPlistReals.h"

@@ -1,3 +1,4 @@
+// Writing a view's window, icon view and background records and the items' icon positions.
 #include "image/ViewSettings.h"
 
 #include "config/XmlAccess.h"

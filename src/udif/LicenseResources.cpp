@@ -1,3 +1,4 @@
+// Building the LPic, STR# and TEXT/RTF resources of a licence agreement from its configuration.
 #include "udif/LicenseResources.h"
 
 #include "bytes/ByteOrder.h"

@@ -1,3 +1,4 @@
+// Writing and reading the XML property list that carries an image's resources.
 #include "udif/UdifPlist.h"
 
 #include <plist/plist.h>

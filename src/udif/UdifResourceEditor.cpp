@@ -1,3 +1,4 @@
+// Rewriting a finished image's property list and trailer with resources added.
 #include "udif/UdifResourceEditor.h"
 
 #include "bytes/ByteOrder.h"

@@ -1,3 +1,4 @@
+// Writing a raw disk as a UDIF image: data fork chunks, block tables, property list, trailer.
 #include "udif/UdifWriter.h"
 
 #include "bytes/ByteOrder.h"
