@@ -53,7 +53,12 @@ bool EditImage(int fd, std::string const& path, std::vector<CUdifResource> const
     std::string xml(xmlLength, '\0');
     if (!ReadAllAt(fd, &xml[0], xml.size(), xmlOffset, error))
         return false;
-    std::string const edited = AddResourcesToUdifPlist(xml, resources);
+    std::string edited;
+    if (!AddResourcesToUdifPlist(xml, resources, &edited, error))
+    {
+        *error = path + ": " + *error;
+        return false;
+    }
     PutBe64(koly + 224, edited.size());
     uint64_t const end = xmlOffset + edited.size() + kKolyTrailerSize;
     if (!WriteAllAt(fd, edited.data(), edited.size(), xmlOffset, error) ||
@@ -78,6 +83,7 @@ bool AddResourcesToUdifImage(std::string const& path, std::vector<CUdifResource>
         return false;
     }
     bool ok = false;
+    // The property list is read whole: an image that names a huge one runs out of memory here.
     try
     {
         ok = EditImage(fd, path, resources, error);

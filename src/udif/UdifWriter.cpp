@@ -216,7 +216,9 @@ public:
         }
     }
 
-    bool WriteTrailer(std::string* error)
+    // `outPath` names the image in the message of a property list that can't be built, as the
+    // message of any other failure to build the image does.
+    bool WriteTrailer(std::string const& outPath, std::string* error)
     {
         std::vector<CBlkxResource> resources;
         uint8_t masterInput[4];
@@ -227,7 +229,12 @@ public:
             PutBe32(masterInput, m_tables[i].crc32);
             masterCrc = libdeflate_crc32(masterCrc, masterInput, sizeof masterInput);
         }
-        std::string const xml = BuildUdifPlist(resources);
+        std::string xml;
+        if (!BuildUdifPlist(resources, &xml, error))
+        {
+            *error = "cannot write disk image '" + outPath + "': " + *error;
+            return false;
+        }
 
         CKolyTrailer trailer;
         trailer.dataForkLength = m_dataForkLength;
@@ -331,7 +338,7 @@ bool WriteImage(std::string const& rawPath, std::vector<CUdifRegion> const& regi
     if (!out.Open(outPath, error))
         return false;
     CUdifWriter writer(regions, format, out, progress);
-    return writer.WriteDataFork(disk, level, error) && writer.WriteTrailer(error) && out.Commit(error);
+    return writer.WriteDataFork(disk, level, error) && writer.WriteTrailer(outPath, error) && out.Commit(error);
 }
 } // namespace
 

@@ -58,7 +58,7 @@ std::string ReadError(std::string const& file)
 
 std::string Printed(CDesktopDatabase const& database)
 {
-    return CapturePrinted([&] { database.Print(); });
+    return CapturePrinted([&] { database.Print(stdout); });
 }
 
 // Reads the file and expects exactly the source's records, printed the same.
