@@ -1,5 +1,6 @@
 // Reading files back: header checks, the block walk, and files that are damaged or hostile.
 #include "DatabaseTestSupport.h"
+#include "support/TempFolder.h"
 
 #include <fstream>
 #include <unistd.h>
@@ -54,19 +55,17 @@ TEST(Reader, ReadsWhatTheWriterWrote)
 
 TEST(Reader, ReadsFromDiskAndReportsMissingFiles)
 {
-    char path[] = "/tmp/ddbreaderXXXXXX";
-    int const descriptor = mkstemp(path);
-    ASSERT_GE(descriptor, 0);
-    close(descriptor);
+    CTempFolder folder;
+    std::string const path = folder.Join(".DS_Store");
     CDesktopDatabase source;
     source.SetShort("x", MakeFourCharCode("fwsw"), 200);
-    source.WriteToDisk(path);
+    source.WriteToDisk(path.c_str());
     CDesktopDatabase copy;
-    copy.ReadFromDisk(path);
+    copy.ReadFromDisk(path.c_str());
     ASSERT_EQ(copy.records.size(), 1u);
     EXPECT_EQ(copy.records.begin()->second.value, 200);
-    unlink(path);
-    EXPECT_EQ(ThrownText([&] { copy.ReadFromDisk(path); }), "Error: Read beyond end of block.");
+    unlink(path.c_str());
+    EXPECT_EQ(ThrownText([&] { copy.ReadFromDisk(path.c_str()); }), "Error: Read beyond end of block.");
 }
 
 TEST(Reader, HeaderChecks)

@@ -10,11 +10,6 @@ namespace
 {
 using CEntries = std::map<std::string, CPlistEntry>;
 
-constexpr unsigned int kWindowSettings = MakeFourCharCode("bwsp");
-constexpr unsigned int kIconViewSettings = MakeFourCharCode("icvp");
-constexpr unsigned int kViewStyle = MakeFourCharCode("icvl");
-constexpr unsigned int kVersion = MakeFourCharCode("vSrn");
-
 // Attributes as a view element gives them; the reading warns about nothing here.
 std::vector<unsigned char> WindowBytes(CViewAttributes const& view)
 {

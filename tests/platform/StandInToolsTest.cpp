@@ -7,6 +7,8 @@
 
 #include "PlatformTestSupport.h"
 #include "support/FsckHfs.h"
+#include "support/FileBytes.h"
+#include "support/TempFolder.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -41,20 +43,6 @@ CToolResult RunTool(std::vector<std::string> const& argv)
     result.out = testing::internal::GetCapturedStdout();
     result.err = testing::internal::GetCapturedStderr();
     return result;
-}
-
-std::string ReadWholeFile(std::string const& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteWholeFile(std::string const& path, std::string const& bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
 }
 
 std::vector<std::string> ListFolder(std::string const& path)
@@ -93,9 +81,7 @@ class StandInToolsTest : public testing::Test
 protected:
     void SetUp() override
     {
-        char name[] = "/tmp/kiln-standin-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir = name;
+        dir = folder.path;
         image = dir + "/work.sparseimage";
         mount = dir + "/mnt.test";
     }
@@ -104,7 +90,6 @@ protected:
         // Leave nothing attached for the next test.
         if (std::filesystem::exists(mount))
             RunTool({"hdiutil", "detach", mount, "-force"});
-        std::filesystem::remove_all(dir);
     }
 
     CToolResult Create(std::string const& size, std::string const& name = "Kiln Test")
@@ -117,6 +102,7 @@ protected:
         return RunTool({"hdiutil", "attach", image, "-noverify", "-noautoopen", "-mountpoint", mount});
     }
 
+    CTempFolder folder;
     std::string dir;
     std::string image;
     std::string mount;

@@ -2,6 +2,8 @@
 #include "udif/UdifWriter.h"
 
 #include "support/ShellCommand.h"
+#include "support/FileBytes.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -32,15 +34,6 @@ CCommandResult RunCommand(std::string const& command)
     result.status = RunCapturing(command, &result.output);
     return result;
 }
-
-std::string ReadFile(std::string const& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 std::vector<std::string> ListDirectory(std::string const& path)
 {
     std::vector<std::string> names;
@@ -117,13 +110,7 @@ std::vector<CUdifRegion> MakeGptRegions(uint64_t sectors)
 class UdzoRoundTripTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/udif-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-    }
-    void TearDown() override { RunCommand("rm -rf '" + m_dir + "'"); }
+    void SetUp() override { m_dir = m_folder.path; }
 
     std::string PathOf(std::string const& name) const { return m_dir + "/" + name; }
 
@@ -155,7 +142,7 @@ protected:
                   [](std::string const& a, std::string const& b) { return std::stoi(a) < std::stoi(b); });
         for (size_t i = 0; i < regions.size(); ++i)
         {
-            std::string const bytes = ReadFile(extracted + "/" + files[i]);
+            std::string const bytes = ReadWholeFile(extracted + "/" + files[i]);
             EXPECT_TRUE(bytes ==
                         expected.substr(regions[i].startSector * kSector, regions[i].sectorCount * kSector))
                 << "region " << i << " (" << files[i] << ") differs";
@@ -170,10 +157,11 @@ protected:
         std::string const converted = PathOf("raw2.img");
         CCommandResult dmg2img = RunCommand("dmg2img -i '" + dmg + "' -o '" + converted + "'");
         ASSERT_EQ(dmg2img.status, 0) << dmg2img.output;
-        EXPECT_TRUE(ReadFile(converted) == expected) << "dmg2img gives back a different disk";
+        EXPECT_TRUE(ReadWholeFile(converted) == expected) << "dmg2img gives back a different disk";
         RunCommand("rm -rf '" + extracted + "' '" + converted + "'");
     }
 
+    CTempFolder m_folder;
     std::string m_dir;
 };
 } // namespace
@@ -189,7 +177,7 @@ TEST_F(UdzoRoundTripTest, MixedContentAcrossGptRegionsReadsBackExactly)
     disk.FillZeros(5140, 2048);  // zeros written as data, not a hole
     disk.FillText(8000, 10);     // a lone sector in a mostly empty chunk
     disk.FillRandom(sectors - 33, 33);
-    WriteAndCheck(MakeGptRegions(sectors), ReadFile(PathOf("raw.img")));
+    WriteAndCheck(MakeGptRegions(sectors), ReadWholeFile(PathOf("raw.img")));
 }
 
 TEST_F(UdzoRoundTripTest, EveryFormatReadsBackExactlyAndStoresItsOwnChunkType)
@@ -205,7 +193,7 @@ TEST_F(UdzoRoundTripTest, EveryFormatReadsBackExactlyAndStoresItsOwnChunkType)
     disk.FillRandom(sectors - 33, 33);
     std::vector<CUdifRegion> regions = MakeGptRegions(sectors);
     regions[4].unusedSectors = {{9000, 1000}};
-    std::string expected = ReadFile(PathOf("raw.img"));
+    std::string expected = ReadWholeFile(PathOf("raw.img"));
     std::fill_n(expected.begin() + 9000 * kSector, 1000 * kSector, '\0');
     // 7-Zip names each region's methods: its name for the format's stream, Copy for stored runs.
     struct
@@ -252,7 +240,7 @@ TEST_F(UdzoRoundTripTest, UnusedSectorsAreNotStoredAndReadBackAsZeros)
     regions[4].unusedSectors = {{40, 8}, {100, 50}, {120, 60}, {180, 20}, {1000, 5000}, {sectors - 48, 8}};
     regions[3].unusedSectors = {{34, 6}};
 
-    std::string expected = ReadFile(PathOf("raw.img"));
+    std::string expected = ReadWholeFile(PathOf("raw.img"));
     for (auto const& region : regions)
         for (auto const& range : region.unusedSectors)
             std::fill_n(expected.begin() + static_cast<long>(range.first * kSector), range.second * kSector,
@@ -269,7 +257,7 @@ TEST_F(UdzoRoundTripTest, SparseDiskWithWholeVolumeUnusedAtEveryLevel)
     disk.FillRandom(30000, 3000);
     std::vector<CUdifRegion> regions = MakeGptRegions(sectors);
     regions[4].unusedSectors = {{200, 20000}, {40000, sectors - 40 - 40000}};
-    std::string const expected = ReadFile(PathOf("raw.img"));
+    std::string const expected = ReadWholeFile(PathOf("raw.img"));
     for (int level : {1, 6})
         WriteAndCheck(regions, expected, level);
 }
@@ -278,7 +266,7 @@ TEST_F(UdzoRoundTripTest, SingleRegionDisk)
 {
     CRawDiskBuilder disk(PathOf("raw.img"), 3000);
     disk.FillText(0, 3000);
-    WriteAndCheck({{"whole disk (Apple_HFS : 0)", 0, 0, 3000, {}}}, ReadFile(PathOf("raw.img")), 1);
+    WriteAndCheck({{"whole disk (Apple_HFS : 0)", 0, 0, 3000, {}}}, ReadWholeFile(PathOf("raw.img")), 1);
 }
 
 TEST_F(UdzoRoundTripTest, ReplacesAnEarlierImage)
@@ -286,7 +274,7 @@ TEST_F(UdzoRoundTripTest, ReplacesAnEarlierImage)
     CRawDiskBuilder disk(PathOf("raw.img"), 100);
     disk.FillText(0, 100);
     std::ofstream(PathOf("out.dmg")) << "an old image";
-    WriteAndCheck({{"whole disk (Apple_HFS : 0)", 0, 0, 100, {}}}, ReadFile(PathOf("raw.img")), 1);
+    WriteAndCheck({{"whole disk (Apple_HFS : 0)", 0, 0, 100, {}}}, ReadWholeFile(PathOf("raw.img")), 1);
 }
 
 TEST_F(UdzoRoundTripTest, FailuresLeaveNoImageAndNoTemporaryFile)
