@@ -7,18 +7,6 @@
 
 namespace
 {
-std::string ReadError(std::string const& image, CDesktopDatabase& database)
-{
-    std::istringstream in(image);
-    return ThrownText([&] { database.ReadFromStream(in); });
-}
-
-std::string ReadError(std::string const& image)
-{
-    CDesktopDatabase database;
-    return ReadError(image, database);
-}
-
 // A 3-block file image whose only node is `node`, in the 1024-byte block at 2560 (zeros
 // around it, inside the free template block).
 std::string ImageWithNode(std::string const& node)

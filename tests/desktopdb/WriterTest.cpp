@@ -3,7 +3,6 @@
 #include "support/FileBytes.h"
 #include "support/TempFolder.h"
 
-#include <dirent.h>
 #include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,18 +25,6 @@ void ExpectCommonLayout(std::string const& image, unsigned int directory)
     EXPECT_EQ(WordAt(image, directory), 0u);
 }
 
-std::vector<std::string> ListFolder(std::string const& folder)
-{
-    std::vector<std::string> names;
-    if (DIR* dir = opendir(folder.c_str()))
-    {
-        while (dirent* entry = readdir(dir))
-            if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..")
-                names.push_back(entry->d_name);
-        closedir(dir);
-    }
-    return names;
-}
 } // namespace
 
 TEST(WriterLayout, EmptyDatabaseIsExactly6144KnownBytes)

@@ -10,7 +10,6 @@
 #include "support/FileBytes.h"
 #include "support/TempFolder.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -43,15 +42,6 @@ CToolResult RunTool(std::vector<std::string> const& argv)
     result.out = testing::internal::GetCapturedStdout();
     result.err = testing::internal::GetCapturedStderr();
     return result;
-}
-
-std::vector<std::string> ListFolder(std::string const& path)
-{
-    std::vector<std::string> names;
-    for (auto const& entry : std::filesystem::directory_iterator(path))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 uint32_t ReadBigEndian32(std::string const& bytes, size_t at)

@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
 #include <fstream>
 #include <map>
 #include <random>
@@ -33,19 +32,6 @@ CCommandResult RunCommand(std::string const& command)
     CCommandResult result;
     result.status = RunCapturing(command, &result.output);
     return result;
-}
-std::vector<std::string> ListDirectory(std::string const& path)
-{
-    std::vector<std::string> names;
-    if (DIR* dir = opendir(path.c_str()))
-    {
-        while (dirent* entry = readdir(dir))
-            if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..")
-                names.push_back(entry->d_name);
-        closedir(dir);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 // A raw disk under construction: a sparse file whose sectors are filled piece by piece.
@@ -122,7 +108,7 @@ protected:
         std::string const dmg = PathOf("out.dmg");
         std::string error;
         ASSERT_TRUE(WriteUdifImage(PathOf("raw.img"), regions, dmg, format, level, &error)) << error;
-        EXPECT_EQ(ListDirectory(m_dir), (std::vector<std::string>{"out.dmg", "raw.img"}));
+        EXPECT_EQ(ListFolder(m_dir), (std::vector<std::string>{"out.dmg", "raw.img"}));
 
         CCommandResult test = RunCommand("7zz t -tdmg '" + dmg + "'");
         EXPECT_EQ(test.status, 0) << test.output;
@@ -136,7 +122,7 @@ protected:
         std::string const extracted = PathOf("x");
         CCommandResult extract = RunCommand("7zz x -tdmg -y -o'" + extracted + "' '" + dmg + "'");
         ASSERT_EQ(extract.status, 0) << extract.output;
-        std::vector<std::string> files = ListDirectory(extracted);
+        std::vector<std::string> files = ListFolder(extracted);
         ASSERT_EQ(files.size(), regions.size());
         std::sort(files.begin(), files.end(),
                   [](std::string const& a, std::string const& b) { return std::stoi(a) < std::stoi(b); });
@@ -296,7 +282,7 @@ TEST_F(UdzoRoundTripTest, FailuresLeaveNoImageAndNoTemporaryFile)
     EXPECT_FALSE(WriteUdzoImage(PathOf("raw.img"), regions, dmg, 0, &error));
     EXPECT_FALSE(WriteUdzoImage(PathOf("raw.img"), regions, dmg, 10, &error));
     EXPECT_FALSE(WriteUdzoImage(PathOf("raw.img"), {}, dmg, 9, &error));
-    EXPECT_EQ(ListDirectory(m_dir), std::vector<std::string>{"raw.img"});
+    EXPECT_EQ(ListFolder(m_dir), std::vector<std::string>{"raw.img"});
 
     // Fails only at the final rename, after the whole image was written: the temporary file goes, and
     // what stood at the output path is left as it was.
@@ -304,8 +290,8 @@ TEST_F(UdzoRoundTripTest, FailuresLeaveNoImageAndNoTemporaryFile)
     std::ofstream(dmg + "/keep") << "kept";
     EXPECT_FALSE(WriteUdzoImage(PathOf("raw.img"), regions, dmg, 9, &error));
     EXPECT_NE(error.find("out.dmg"), std::string::npos) << error;
-    EXPECT_EQ(ListDirectory(m_dir), (std::vector<std::string>{"out.dmg", "raw.img"}));
-    EXPECT_EQ(ListDirectory(dmg), std::vector<std::string>{"keep"});
+    EXPECT_EQ(ListFolder(m_dir), (std::vector<std::string>{"out.dmg", "raw.img"}));
+    EXPECT_EQ(ListFolder(dmg), std::vector<std::string>{"keep"});
 }
 
 // Progress is reported as chunks are stored, and a "stop" from it ends the write like a failure:
@@ -336,7 +322,7 @@ TEST_F(UdzoRoundTripTest, ProgressCountsSectorsAndCanStopTheWrite)
     EXPECT_FALSE(WriteUdzoImage(PathOf("raw.img"), regions, dmg, 9, &error, stop));
     EXPECT_EQ(error, "interrupted");
     EXPECT_EQ(calls, 2);
-    EXPECT_EQ(ListDirectory(m_dir), std::vector<std::string>{"raw.img"});
+    EXPECT_EQ(ListFolder(m_dir), std::vector<std::string>{"raw.img"});
 }
 
 TEST_F(UdzoRoundTripTest, DiskOfZerosStillReadable)
