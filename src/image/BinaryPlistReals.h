@@ -8,5 +8,5 @@
 // Rewrites a binary property list so that each 4-byte real becomes the same value as an 8-byte
 // double into `wide`; every other object is copied unchanged and the offset table is rebuilt. Fails,
 // with the reason in `error`, when the bytes are not a binary property list.
-[[nodiscard]] bool WidenBinaryPlistReals(std::vector<unsigned char> const& bytes, std::vector<unsigned char>* wide,
-                                         std::string* error);
+[[nodiscard]] bool WidenBinaryPlistReals(std::vector<unsigned char> const& bytes,
+                                         std::vector<unsigned char>* wide, std::string* error);

@@ -57,7 +57,8 @@ bool ToBinary(CPlistPtr const& root, std::vector<unsigned char>* binary, std::st
         return false;
     }
     // The Finder's own view settings hold every real as an 8-byte double.
-    return WidenBinaryPlistReals(std::vector<unsigned char>(bytes.get(), bytes.get() + length), binary, error);
+    return WidenBinaryPlistReals(std::vector<unsigned char>(bytes.get(), bytes.get() + length), binary,
+                                 error);
 }
 
 // The colour behind the icons, components 0-1; the Finder writes white when no colour was chosen,

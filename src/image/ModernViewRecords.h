@@ -35,5 +35,6 @@ bool HasWindowSettings(CViewAttributes const& view);
 
 // Sets "icvl", "icvp", "vSrn" and, when the view sets any window attribute, "bwsp" under viewName.
 // Fails, with the reason in `error`, when a property list can't be encoded.
-[[nodiscard]] bool SetModernViewRecords(CViewAttributes const& view, std::vector<unsigned char> const* backgroundAlias,
+[[nodiscard]] bool SetModernViewRecords(CViewAttributes const& view,
+                                        std::vector<unsigned char> const* backgroundAlias,
                                         char const* viewName, CDesktopDatabase* database, std::string* error);

@@ -39,7 +39,8 @@ plist_t MakeResource(std::string const& name, std::string const& id, std::vector
     CPlistPtr dict(plist_new_dict());
     if (!dict || !SetItem(dict.get(), "Attributes", plist_new_string(attributes)) ||
         (withCFName && !SetItem(dict.get(), "CFName", plist_new_string(name.c_str()))) ||
-        !SetItem(dict.get(), "Data", plist_new_data(reinterpret_cast<char const*>(data.data()), data.size())) ||
+        !SetItem(dict.get(), "Data",
+                 plist_new_data(reinterpret_cast<char const*>(data.data()), data.size())) ||
         !SetItem(dict.get(), "ID", plist_new_string(id.c_str())) ||
         !SetItem(dict.get(), "Name", plist_new_string(name.c_str())))
         return nullptr;
@@ -108,7 +109,8 @@ bool BuildUdifPlist(std::vector<CBlkxResource> const& tables, std::string* xml, 
     plist_dict_set_item(fork, "blkx", blkx);
     plist_dict_set_item(fork, "plst", plst);
     for (CBlkxResource const& table : tables)
-        if (!AppendResource(blkx, MakeResource(table.name, std::to_string(table.id), table.data, true), error))
+        if (!AppendResource(blkx, MakeResource(table.name, std::to_string(table.id), table.data, true),
+                            error))
             return false;
     return AppendResource(plst, MakeResource("", "0", std::vector<uint8_t>(kPlstSize, 0), false), error) &&
            WritePlistXml(root.get(), xml, error);
@@ -147,7 +149,8 @@ bool AddResourcesToUdifPlist(std::string const& xml, std::vector<CUdifResource> 
         }
         std::string const id = std::to_string(resource.id);
         RemoveResource(array, id);
-        if (!AppendResource(array, MakeResource(resource.name, id, resource.data, false, kPlainAttributes), error))
+        if (!AppendResource(array, MakeResource(resource.name, id, resource.data, false, kPlainAttributes),
+                            error))
             return false;
     }
     return WritePlistXml(root.get(), edited, error);

@@ -25,10 +25,12 @@ struct CUdifResource
 
 // Sets `xml` to the XML text of the property list; fails (with the reason in `error`) only when
 // memory runs out.
-[[nodiscard]] bool BuildUdifPlist(std::vector<CBlkxResource> const& tables, std::string* xml, std::string* error);
+[[nodiscard]] bool BuildUdifPlist(std::vector<CBlkxResource> const& tables, std::string* xml,
+                                  std::string* error);
 
 // Sets `edited` to `xml` (a UDIF property list) with `resources` added to its resource fork; a resource
 // of the same type and ID as an added one is replaced. Fails if `xml` is no UDIF property list or the
 // result can't be built.
-[[nodiscard]] bool AddResourcesToUdifPlist(std::string const& xml, std::vector<CUdifResource> const& resources,
-                                           std::string* edited, std::string* error);
+[[nodiscard]] bool AddResourcesToUdifPlist(std::string const& xml,
+                                           std::vector<CUdifResource> const& resources, std::string* edited,
+                                           std::string* error);

@@ -12,5 +12,5 @@
 // Refuses, leaving the file unchanged, an image whose property list is not the last thing before the
 // trailer or that has a separate resource fork. False with a reason in `error` otherwise; a failed
 // write may leave the image damaged, so the caller removes it then.
-bool AddResourcesToUdifImage(std::string const& path, std::vector<CUdifResource> const& resources,
-                             std::string* error);
+[[nodiscard]] bool AddResourcesToUdifImage(std::string const& path,
+                                           std::vector<CUdifResource> const& resources, std::string* error);

@@ -338,7 +338,8 @@ bool WriteImage(std::string const& rawPath, std::vector<CUdifRegion> const& regi
     if (!out.Open(outPath, error))
         return false;
     CUdifWriter writer(regions, format, out, progress);
-    return writer.WriteDataFork(disk, level, error) && writer.WriteTrailer(outPath, error) && out.Commit(error);
+    return writer.WriteDataFork(disk, level, error) && writer.WriteTrailer(outPath, error) &&
+           out.Commit(error);
 }
 } // namespace
 

@@ -2,8 +2,8 @@
 #pragma once
 
 #include "hfsplus/HfsVolume.h"
-#include "support/FsckHfs.h"
 #include "support/FileBytes.h"
+#include "support/FsckHfs.h"
 #include "support/ShellCommand.h"
 #include "support/TempFolder.h"
 

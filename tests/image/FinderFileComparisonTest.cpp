@@ -69,7 +69,8 @@ TEST(FinderFileComparison, IconViewSettingsAreTheFindersOwn)
     ASSERT_FALSE(alias.empty());
     std::vector<unsigned char> ourBytes;
     std::string error;
-    ASSERT_TRUE(BuildIconViewSettings(ReadViewAttributes(GetTreeNode(snippet.Root())), &alias, &ourBytes, &error))
+    ASSERT_TRUE(
+        BuildIconViewSettings(ReadViewAttributes(GetTreeNode(snippet.Root())), &alias, &ourBytes, &error))
         << error;
     CEntries ours = ReadNormalizedPlist(ourBytes);
     // Every key and value, the alias included; ours says nothing else.

@@ -1,7 +1,7 @@
 #include "image/ModernViewRecords.h"
-#include "image/BinaryPlistReals.h"
 #include "ImageTestSupport.h"
 #include "PlistReading.h"
+#include "image/BinaryPlistReals.h"
 
 #include <algorithm>
 #include <climits>
@@ -129,8 +129,7 @@ TEST(WindowSettings, NoRectangleMeansNoBounds)
 {
     CViewAttributes toolbar = ViewOf("show_toolbar='no'");
     EXPECT_TRUE(HasWindowSettings(toolbar));
-    EXPECT_EQ(ReadPlistWithTool(WindowBytes(toolbar)),
-              With(kBarsHidden, {{"ShowToolbar", Flag(false)}}));
+    EXPECT_EQ(ReadPlistWithTool(WindowBytes(toolbar)), With(kBarsHidden, {{"ShowToolbar", Flag(false)}}));
 
     CViewAttributes sidebar = ViewOf("toolbar_width='-3'");
     EXPECT_TRUE(HasWindowSettings(sidebar));
@@ -174,12 +173,11 @@ TEST(IconViewSettings, WideningRefusesWhatIsNoBinaryPropertyList)
 TEST(IconViewSettings, AttributesAreCarriedWhole)
 {
     // 300 would be 44 in the legacy record's single byte.
-    std::vector<unsigned char> bytes = IconViewBytes(
-        ViewOf("icon_size='300' font_size='14' grid='true' text_position='RIGHT'"), nullptr);
+    std::vector<unsigned char> bytes =
+        IconViewBytes(ViewOf("icon_size='300' font_size='14' grid='true' text_position='RIGHT'"), nullptr);
     EXPECT_EQ(ReadNormalizedPlist(bytes), IconViewEntries(300, 14, false, "grid"));
 
-    CEntries left =
-        ReadNormalizedPlist(IconViewBytes(ViewOf("text_position='left' grid='no'"), nullptr));
+    CEntries left = ReadNormalizedPlist(IconViewBytes(ViewOf("text_position='left' grid='no'"), nullptr));
     EXPECT_EQ(left["labelOnBottom"], Flag(true));
     EXPECT_EQ(left["arrangeBy"], String("none"));
 }
@@ -242,7 +240,8 @@ TEST(ModernViewRecords, WindowAttributesAddTheWindowList)
 {
     CDesktopDatabase database;
     std::string error;
-    ASSERT_TRUE(SetModernViewRecords(ViewOf("width='640' height='480'"), nullptr, ".", &database, &error)) << error;
+    ASSERT_TRUE(SetModernViewRecords(ViewOf("width='640' height='480'"), nullptr, ".", &database, &error))
+        << error;
     EXPECT_EQ(ReadPlistWithTool(BlobOf(database, ".", kWindowSettings))["WindowBounds"],
               String("{{0, 392}, {640, 508}}"));
     EXPECT_TRUE(HasRecord(database, ".", kIconViewSettings));

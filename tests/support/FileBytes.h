@@ -28,7 +28,8 @@ inline std::vector<std::string> ListFolder(std::string const& path)
 {
     std::vector<std::string> names;
     std::error_code error;
-    for (std::filesystem::directory_iterator entry(path, error), end; !error && entry != end; entry.increment(error))
+    for (std::filesystem::directory_iterator entry(path, error), end; !error && entry != end;
+         entry.increment(error))
         names.push_back(entry->path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
