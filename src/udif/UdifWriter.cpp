@@ -1,4 +1,10 @@
 // Writing a raw disk as a UDIF image: data fork chunks, block tables, property list, trailer.
+//
+// The image file:
+//   offset              meaning
+//   0                   data fork: the stored runs' bytes, compressed chunk by chunk, in disk order
+//   data fork length    XML property list: "resource-fork" with a 'blkx' table per region and 'plst'
+//   file size - 512     'koly' trailer (KolyTrailer.cpp)
 #include "udif/UdifWriter.h"
 
 #include "bytes/ByteOrder.h"
