@@ -70,7 +70,7 @@ int main(int argc, char** argv)
         STiming const printTiming = Measure(
             [&]
             {
-                copy.Print();
+                copy.Print(stdout);
                 std::fflush(stdout);
             });
         dup2(saved, 1);

@@ -1,3 +1,4 @@
+// The table of known elements and attributes, and the check that warns about any other.
 #include "config/KnownAttributes.h"
 
 #include "config/XmlAccess.h"

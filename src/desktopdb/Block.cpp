@@ -40,6 +40,13 @@ void CDesktopDatabase::CBlock::AllocateOnDisk(CFreeBlockList& allocator)
     blockAddress = (position & ~15u) | (exponent & 15u);
 }
 
+// Node image, big-endian words:
+//   offset size meaning
+//        0    4 0
+//        4    4 leaf: 0; internal node: block number of the rightmost child leaf
+//        8    4 number of records (separators in an internal node)
+//       12      leaf: the records, key then value; internal: per record the block number of
+//               the child leaf holding the smaller keys, then the record
 void CDesktopDatabase::CBlock::Write(std::ostream& out) const
 {
     // An internal node with k separators sits above the k + 1 leaves: its header word names the

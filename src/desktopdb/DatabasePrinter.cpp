@@ -13,25 +13,25 @@ namespace
 unsigned int const kDumpLineBytes = 16;
 unsigned int const kDumpGroupBytes = 8;
 
-void PrintBlobDump(unsigned int size, unsigned char const* data)
+void PrintBlobDump(std::FILE* out, unsigned int size, unsigned char const* data)
 {
     for (unsigned int line = 0; line < size; line += kDumpLineBytes)
     {
-        std::printf("\n        %04x:", line);
+        std::fprintf(out, "\n        %04x:", line);
         for (unsigned int j = line; j < line + kDumpLineBytes; ++j)
         {
             if (j % kDumpGroupBytes == 0)
-                std::putchar(' ');
+                std::putc(' ', out);
             if (j < size)
-                std::printf("%02x ", data[j]);
+                std::fprintf(out, "%02x ", data[j]);
             else
-                std::fputs("   ", stdout);
+                std::fputs("   ", out);
         }
-        std::putchar('\'');
+        std::putc('\'', out);
         unsigned int const end = size - line < kDumpLineBytes ? size : line + kDumpLineBytes;
         for (unsigned int j = line; j < end; ++j)
-            std::putchar(data[j] >= 0x20 && data[j] <= 0x7E ? data[j] : '.');
-        std::putchar('\'');
+            std::putc(data[j] >= 0x20 && data[j] <= 0x7E ? data[j] : '.', out);
+        std::putc('\'', out);
     }
 }
 void AppendUtf8(std::string& text, uint32_t point)
@@ -160,87 +160,87 @@ std::string FormatDate(uint64_t ticks)
 }
 
 // The code's four bytes as they are, in single quotes, like a key's code.
-void PrintFourCharCode(char const* prefix, unsigned int code)
+void PrintFourCharCode(std::FILE* out, char const* prefix, unsigned int code)
 {
-    std::fputs(prefix, stdout);
-    std::putchar('\'');
+    std::fputs(prefix, out);
+    std::putc('\'', out);
     for (int shift = 24; shift >= 0; shift -= 8)
-        std::putchar(static_cast<unsigned char>(code >> shift));
-    std::putchar('\'');
+        std::putc(static_cast<unsigned char>(code >> shift), out);
+    std::putc('\'', out);
 }
 } // namespace
 
-void CDesktopDatabase::CDatabaseKey::Print() const
+void CDesktopDatabase::CDatabaseKey::Print(std::FILE* out) const
 {
-    flockfile(stdout);
-    putc_unlocked('"', stdout);
+    flockfile(out);
+    putc_unlocked('"', out);
     for (char character : ConvertNameToUtf8(name))
-        putc_unlocked(static_cast<unsigned char>(character), stdout);
-    putc_unlocked('"', stdout);
-    putc_unlocked(' ', stdout);
-    putc_unlocked('\'', stdout);
+        putc_unlocked(static_cast<unsigned char>(character), out);
+    putc_unlocked('"', out);
+    putc_unlocked(' ', out);
+    putc_unlocked('\'', out);
     for (int shift = 24; shift >= 0; shift -= 8)
-        putc_unlocked(static_cast<unsigned char>(code >> shift), stdout);
-    putc_unlocked('\'', stdout);
-    funlockfile(stdout);
+        putc_unlocked(static_cast<unsigned char>(code >> shift), out);
+    putc_unlocked('\'', out);
+    funlockfile(out);
 }
 
-void CDesktopDatabase::CDatabaseValue::Print() const
+void CDesktopDatabase::CDatabaseValue::Print(std::FILE* out) const
 {
     switch (type)
     {
     case MakeFourCharCode("bool"):
-        std::fputs(value != 0 ? "true" : "false", stdout);
+        std::fputs(value != 0 ? "true" : "false", out);
         break;
     case MakeFourCharCode("long"):
-        std::printf("(long)%d (0x%08x)", value, static_cast<unsigned int>(value));
+        std::fprintf(out, "(long)%d (0x%08x)", value, static_cast<unsigned int>(value));
         break;
     case MakeFourCharCode("shor"):
-        std::printf("(short)%d (0x%04x)", value, static_cast<unsigned int>(value));
+        std::fprintf(out, "(short)%d (0x%04x)", value, static_cast<unsigned int>(value));
         break;
     case MakeFourCharCode("type"):
-        PrintFourCharCode("(type)", static_cast<unsigned int>(value));
+        PrintFourCharCode(out, "(type)", static_cast<unsigned int>(value));
         break;
     case MakeFourCharCode("ustr"):
     {
         std::string const text = QuoteUnicodeString(size, data);
-        std::fputs("(ustr)", stdout);
-        std::fwrite(text.data(), 1, text.size(), stdout);
+        std::fputs("(ustr)", out);
+        std::fwrite(text.data(), 1, text.size(), out);
         break;
     }
     case MakeFourCharCode("comp"):
-        std::printf("(comp)%" PRIu64 " (0x%016" PRIx64 ")", wideValue, wideValue);
+        std::fprintf(out, "(comp)%" PRIu64 " (0x%016" PRIx64 ")", wideValue, wideValue);
         break;
     case MakeFourCharCode("dutc"):
-        std::printf("(dutc)%" PRIu64 " (%s)", wideValue, FormatDate(wideValue).c_str());
+        std::fprintf(out, "(dutc)%" PRIu64 " (%s)", wideValue, FormatDate(wideValue).c_str());
         break;
     case MakeFourCharCode("blob"):
-        std::printf("(blob %d bytes)", static_cast<int>(size));
-        PrintBlobDump(size, data);
+        std::fprintf(out, "(blob %d bytes)", static_cast<int>(size));
+        PrintBlobDump(out, size, data);
         break;
     default:
         throw "Unknown database value type.";
     }
 }
 
-void CDesktopDatabase::Print() const
+void CDesktopDatabase::Print(std::FILE* out) const
 {
     // One lock for the whole listing; the calls below take it again cheaply.
-    flockfile(stdout);
+    flockfile(out);
     try
     {
         for (auto const& record : records)
         {
-            record.first.Print();
-            std::fputs(" : ", stdout);
-            record.second.Print();
-            std::putchar('\n');
+            record.first.Print(out);
+            std::fputs(" : ", out);
+            record.second.Print(out);
+            std::putc('\n', out);
         }
     }
     catch (...)
     {
-        funlockfile(stdout);
+        funlockfile(out);
         throw;
     }
-    funlockfile(stdout);
+    funlockfile(out);
 }

@@ -29,6 +29,46 @@ void PutBytes(std::string& image, unsigned int position, std::string const& byte
 }
 } // namespace
 
+// The file ("Bud1" buddy-block file, as the Finder writes it and the public write-ups of the
+// .DS_Store format describe it). Every number is a big-endian 32-bit word; positions are bytes from
+// the start of the file; a block address is a block's position with its size exponent in the low
+// four bits; every block begins with a zero word.
+//
+// Header (0..35) and info block (the 32 bytes at 64, block address 0x45, block number 1):
+//   offset size meaning
+//        0    4 1, the version
+//        4    4 "Bud1"
+//        8    4 position of the directory block D
+//       12    4 2048, the directory block's length
+//       16    4 D again
+//       20    4 block address of the last leaf
+//       24    4 block address of the internal node (0: none)
+//       28    4 block address of the first leaf when there is an internal node, else 0
+//       32    4 block address of the second leaf when there are three or more leaves, else 0
+//    44,48    4 2048 each (inside the free 32-byte block at 32 unless a node lands there)
+//       68    4 block number of the root: 3 with an internal node, else 2 (the only leaf)
+//       72    4 internal levels: 1 or 0
+//       76    4 number of records
+//       80    4 number of nodes
+//       84    4 4096, the largest node size
+//
+// Template copy (the free 2048-byte block at 2048):
+//     2052    4 1, its block count
+//     2060    4 0x80B, the block's own address
+//     3072  224 the template allocator's free lists (CFreeBlockList::Write)
+//
+// Nodes (CBlock::Write) at their block positions. Block numbers: 2 the first leaf, 3 the internal
+// node, 4, 5, ... the later leaves.
+//
+// Directory block (2048 bytes at D, block address D | 11, block number 0, the file's last block):
+//        D    4 0
+//      D+4    4 N, the number of blocks
+//   D+12 4*N    block address of block number k at D + 12 + 4k
+//   D+1036    4 1, the number of table-of-contents entries
+//   D+1040    1 4, the length of the name
+//   D+1041    4 "DSDB"
+//   D+1045    4 1, the block number "DSDB" stands for (the info block)
+//   D+1049      free lists of the working allocator (CFreeBlockList::Write), unaligned
 std::string CDesktopDatabase::BuildFileImage() const
 {
     CFreeBlockList templateAllocator;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <iosfwd>
 #include <list>
 #include <map>
@@ -44,7 +45,7 @@ public:
         bool operator<(CDatabaseKey const& other) const;
         void Write(std::ostream& out) const;
         void Read(std::istream& in);
-        void Print() const;
+        void Print(std::FILE* out) const;
 
         std::wstring name;
         unsigned int code;
@@ -72,7 +73,7 @@ public:
 
         void Write(std::ostream& out) const;
         void Read(std::istream& in);
-        void Print() const;
+        void Print(std::FILE* out) const;
 
         unsigned int type;
         // bool, shor, long; the code of a type value.
@@ -147,7 +148,8 @@ public:
     void SetDate(wchar_t const* name, unsigned int code, uint64_t ticks);
 
     bool IsEmpty() const;
-    void Print() const;
+    // The "--dump" listing, one line per record in key order, onto `out`.
+    void Print(std::FILE* out) const;
     // The complete file image that WriteToDisk stores.
     std::string BuildFileImage() const;
     void WriteToDisk(char const* path) const;

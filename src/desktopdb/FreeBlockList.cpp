@@ -75,6 +75,8 @@ unsigned char CDesktopDatabase::CFreeBlockList::GetBlockSize(unsigned int length
     return exponent;
 }
 
+// Free lists as stored in the file, big-endian words: for each exponent 0 to kListCount - 1 in
+// turn, the number of free blocks of that size, then their positions in ascending order.
 void CDesktopDatabase::CFreeBlockList::Write(std::ostream& out) const
 {
     for (auto const& list : freeLists)

@@ -1,3 +1,4 @@
+// Writing and checking the protective MBR, GPT headers and entry tables of a stand-in raw disk.
 #include "gpt/GuidPartitionMap.h"
 
 #include "io/ByteOrder.h"
@@ -95,6 +96,17 @@ CPartitionLayout ComputePartitionLayout(uint64_t totalSectors)
     return layout;
 }
 
+// Protective MBR (UEFI specification, chapter 5.2.3), sector 0, little-endian:
+//   offset size meaning
+//      446   16 partition record 1:
+//                 +0  1 boot indicator (0)
+//                 +1  3 starting CHS, 0x000200
+//                 +4  1 OS type 0xEE, GPT protective
+//                 +5  3 ending CHS, 0xFFFFFF
+//                 +8  4 starting LBA, 1
+//                +12  4 size in sectors: the disk less sector 0, at most 0xFFFFFFFF
+//      462   48 partition records 2 to 4 (zero)
+//      510    2 signature 0x55 0xAA
 std::vector<uint8_t> BuildProtectiveMbr(uint64_t totalSectors)
 {
     std::vector<uint8_t> mbr(kSectorBytes, 0);
@@ -112,6 +124,15 @@ std::vector<uint8_t> BuildProtectiveMbr(uint64_t totalSectors)
     return mbr;
 }
 
+// Partition entry (UEFI specification, chapter 5.3.3), 128 bytes, little-endian; 128 entries, the
+// first one used:
+//   offset size meaning
+//        0   16 partition type GUID (Apple_HFS)
+//       16   16 unique partition GUID
+//       32    8 starting LBA
+//       40    8 ending LBA, inclusive
+//       48    8 attributes (0)
+//       56   72 name, UTF-16LE ("disk image")
 std::vector<uint8_t> BuildPartitionEntries(CPartitionLayout const& layout, CGuid const& partitionGuid)
 {
     std::vector<uint8_t> entries(kEntryCount * kEntryBytes, 0);
@@ -126,6 +147,23 @@ std::vector<uint8_t> BuildPartitionEntries(CPartitionLayout const& layout, CGuid
     return entries;
 }
 
+// GPT header (UEFI specification, chapter 5.3.2), sector 1 and the last sector, little-endian:
+//   offset size meaning
+//        0    8 signature "EFI PART"
+//        8    4 revision 0x00010000
+//       12    4 header size, 92
+//       16    4 CRC-32 of the 92 header bytes, this field taken as 0
+//       20    4 reserved
+//       24    8 this header's LBA
+//       32    8 the other header's LBA
+//       40    8 first usable LBA (after the primary table)
+//       48    8 last usable LBA (before the backup table)
+//       56   16 disk GUID
+//       72    8 LBA of this header's entry table
+//       80    4 number of entries, 128
+//       84    4 size of an entry, 128
+//       88    4 CRC-32 of the entry table
+//       92  420 reserved, zero
 std::vector<uint8_t> BuildGptHeader(CPartitionLayout const& layout, bool primary, CGuid const& diskGuid,
                                     uint32_t entriesCrc)
 {

@@ -1,3 +1,4 @@
+// Packing records in key order into HFS+ B-tree nodes and writing the header node.
 #include "hfsplus/HfsBTree.h"
 
 #include "io/ByteOrder.h"
@@ -12,6 +13,17 @@ constexpr size_t kDescriptorSize = 14;
 constexpr size_t kHeaderRecordSize = 106;
 constexpr size_t kUserRecordSize = 128;
 
+// BTNodeDescriptor (TN1150), the first 14 bytes of every node, big-endian:
+//   offset size meaning
+//        0    4 fLink, the next node of the same level (0: none)
+//        4    4 bLink, the previous node of the same level
+//        8    1 kind: -1 leaf, 0 index, 1 header, 2 map
+//        9    1 height: 1 for leaves, one more per index level; 0 in the header node
+//       10    2 numRecords
+//       12    2 reserved
+// The node ends with a table of 2-byte record offsets growing downwards: record 0's offset in the
+// last two bytes, and after the last record's the offset of the free space.
+//
 // Lays out one node: descriptor, records, and the offsets table at the end (record 0's offset
 // last, preceded by the offset of the free space).
 void BuildNode(uint8_t* node, uint16_t nodeSize, int8_t kind, uint8_t height,
@@ -191,6 +203,26 @@ uint32_t GetHfsBTreeMapCapacity(uint16_t nodeSize)
     return uint32_t(nodeSize - kDescriptorSize - kHeaderRecordSize - kUserRecordSize - 8) * 8;
 }
 
+// Header node (node 0): descriptor, then three records: the header record at 14, the 128-byte user
+// data record at 120 (zero), the map record at 248 up to the offsets table (one bit per node, set
+// when in use, most significant bit first).
+// BTHeaderRec (TN1150), 106 bytes, offsets from its start:
+//   offset size meaning
+//        0    2 treeDepth
+//        2    4 rootNode
+//        6    4 leafRecords
+//       10    4 firstLeafNode
+//       14    4 lastLeafNode
+//       18    2 nodeSize
+//       20    2 maxKeyLength
+//       22    4 totalNodes
+//       26    4 freeNodes
+//       30    2 reserved
+//       32    4 clumpSize
+//       36    1 btreeType: 0, a file system B-tree
+//       37    1 keyCompareType: 0xCF case-folding (the catalog), 0 for the other trees
+//       38    4 attributes: big keys, variable index keys
+//       42   64 reserved
 bool FinishHfsBTreeHeader(CHfsBTree* tree, uint32_t totalNodes, CHfsBTreeParams const& params,
                           std::string* error)
 {

@@ -1,3 +1,4 @@
+// Writing the allocation file in bounded pieces and counting its free blocks.
 #include "hfsplus/HfsBitmap.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The catalog's records for every item of a volume, in key order, with the names checked for clashes.
 #include "hfsplus/HfsCatalog.h"
 
 #include "hfsplus/HfsNames.h"
@@ -49,6 +50,32 @@ void PutDatesAndOwner(uint8_t* p, CHfsItem const& item)
     PutBe32(p + 68, uint32_t(std::max<int64_t>(0, int64_t(item.date) - kSecondsFrom1904To1970)));
 }
 
+// Catalog records (TN1150), big-endian, each after its key (see MakeHfsCatalogKey).
+//
+// HFSPlusCatalogFolder (88 bytes) and HFSPlusCatalogFile (248 bytes), sharing the first 88:
+//   offset size meaning
+//        0    2 recordType: 1 folder, 2 file
+//        2    2 flags: 0x0002 thread exists (files), 0x0080 has "Date Added"
+//        4    4 folder: valence (number of children); file: reserved
+//        8    4 folderID / fileID
+//       12   16 createDate, contentModDate, attributeModDate, accessDate
+//       28    4 backupDate (0)
+//       32   16 HFSPlusBSDInfo: ownerID 4, groupID 4, adminFlags 1, ownerFlags 1, fileMode 2 (at
+//               42), special 4
+//       48   16 userInfo: FileInfo (fileType, fileCreator, finderFlags, location) / FolderInfo
+//       64   16 finderInfo: ExtendedFileInfo / ExtendedFolderInfo
+//       80    4 textEncoding
+//       84    4 reserved
+//   file only:
+//       88   80 dataFork (HFSPlusForkData)
+//      168   80 resourceFork (empty)
+//
+// HFSPlusCatalogThread (keyed by the item's own ID and an empty name):
+//        0    2 recordType: 3 folder thread, 4 file thread
+//        2    2 reserved
+//        4    4 parentID
+//        8    2 name length in UTF-16 units
+//       10  2*n name, big-endian UTF-16
 std::vector<uint8_t> MakeRecord(std::vector<CHfsItem> const& items, CEntry const& entry)
 {
     CHfsItem const& item = items[entry.item];
@@ -94,6 +121,12 @@ std::string DescribeItem(CHfsItem const& item)
 
 } // namespace
 
+// HFSPlusCatalogKey (TN1150):
+//   offset size meaning
+//        0    2 keyLength, the bytes after this field: 6 + 2 * n
+//        2    4 parentID
+//        6    2 name length n in UTF-16 units
+//        8  2*n name, big-endian UTF-16 (stored form, see HfsNames)
 std::vector<uint8_t> MakeHfsCatalogKey(uint32_t parentId, std::u16string const& name)
 {
     std::vector<uint8_t> key(8 + 2 * name.size());

@@ -1,3 +1,4 @@
+// Positioned reads and writes with retry, zeroed ranges, and copying a source file into the volume.
 #include "hfsplus/HfsFileIo.h"
 
 #include "io/FileDescriptor.h"

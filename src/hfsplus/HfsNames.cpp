@@ -1,3 +1,4 @@
+// Converting UTF-8 names to the decomposed UTF-16 HFS+ stores, and HFS+'s case-insensitive order.
 #include "hfsplus/HfsNames.h"
 
 #include <unicode/normalizer2.h>

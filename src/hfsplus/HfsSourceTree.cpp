@@ -1,3 +1,4 @@
+// Reading the tree that goes into a volume with lstat, and giving its items their catalog IDs.
 #include "hfsplus/HfsSourceTree.h"
 
 #include "hfsplus/HfsNames.h"

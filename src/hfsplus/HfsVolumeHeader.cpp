@@ -1,9 +1,16 @@
+// Encoding and decoding the HFS+ volume header and the fork data records it holds.
 #include "hfsplus/HfsVolumeHeader.h"
 
 #include "io/ByteOrder.h"
 
 #include <cstring>
 
+// HFSPlusForkData (TN1150), 80 bytes, big-endian:
+//   offset size meaning
+//        0    8 logicalSize, the fork's length in bytes
+//        8    4 clumpSize
+//       12    4 totalBlocks, allocation blocks of the fork
+//       16   64 extents: eight HFSPlusExtentDescriptor { startBlock 4, blockCount 4 }
 void PutHfsForkData(uint8_t* p, CHfsForkData const& fork)
 {
     PutBe64(p, fork.logicalSize);
@@ -42,6 +49,31 @@ CHfsForkData MakeHfsForkData(uint64_t logicalSize, uint32_t clumpSize, uint32_t 
     return fork;
 }
 
+// HFSPlusVolumeHeader (TN1150), 512 bytes, big-endian; dates are seconds since 1904:
+//   offset size meaning
+//        0    2 signature 'H+'
+//        2    2 version, 4
+//        4    4 attributes (unmounted, unused nodes zeroed, ...)
+//        8    4 lastMountedVersion
+//       12    4 journalInfoBlock
+//       16   16 createDate (local time), modifyDate, backupDate, checkedDate
+//       32    4 fileCount
+//       36    4 folderCount (the root not counted)
+//       40    4 blockSize, bytes per allocation block
+//       44    4 totalBlocks
+//       48    4 freeBlocks
+//       52    4 nextAllocation
+//       56    4 rsrcClumpSize
+//       60    4 dataClumpSize
+//       64    4 nextCatalogID
+//       68    4 writeCount
+//       72    8 encodingsBitmap
+//       80   32 finderInfo[8]: [2] the folder opened on mount, [6..7] the volume identifier
+//      112   80 allocationFile fork data
+//      192   80 extentsFile
+//      272   80 catalogFile
+//      352   80 attributesFile
+//      432   80 startupFile
 void PutHfsVolumeHeader(uint8_t* p, CHfsVolumeHeader const& h)
 {
     memset(p, 0, kHfsVolumeHeaderSize);

@@ -75,6 +75,16 @@ uint64_t MakeVolumeIdentifier(CHfsVolumeSettings const& settings, std::u16string
     return hash ? hash : 1;
 }
 
+// The volume in 4096-byte allocation blocks (TN1150), in the order PlanLayout places them:
+//   block / byte                meaning
+//   block 0                     bytes 0-1023 boot blocks (zero), 1024-1535 the volume header
+//   from block 1                allocation file (bitmap), one bit per block
+//   then                        extents overflow B-tree, 4096-byte nodes
+//   then                        attributes B-tree, 8192-byte nodes
+//   then                        catalog B-tree, 8192-byte nodes
+//   then                        file data, each file's data fork in one extent
+//   byte size - 1024            alternate volume header (the last block is marked used when it
+//                               holds it), then 512 reserved bytes
 struct CLayout
 {
     uint32_t totalBlocks = 0;

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstring>
 #include <numeric>
+#include <utility>
 
 namespace
 {
@@ -22,6 +23,7 @@ constexpr size_t kHeaderBytes = 8;
 constexpr size_t kTrailerBytes = 32;
 constexpr uint8_t kFloatMarker = 0x22;
 constexpr uint8_t kDoubleMarker = 0x23;
+constexpr char const* kDamaged = "Damaged binary property list.";
 
 int BytesForOffset(size_t largest)
 {
@@ -29,10 +31,14 @@ int BytesForOffset(size_t largest)
 }
 } // namespace
 
-std::vector<unsigned char> WidenBinaryPlistReals(std::vector<unsigned char> const& bytes)
+bool WidenBinaryPlistReals(std::vector<unsigned char> const& bytes, std::vector<unsigned char>* wide,
+                           std::string* error)
 {
     if (bytes.size() < kHeaderBytes + kTrailerBytes || std::memcmp(bytes.data(), "bplist00", 8) != 0)
-        throw "Not a binary property list.";
+    {
+        *error = "Not a binary property list.";
+        return false;
+    }
     uint8_t const* trailer = bytes.data() + bytes.size() - kTrailerBytes;
     int offsetSize = trailer[6];
     uint64_t objectCount = GetBe64(trailer + 8);
@@ -40,14 +46,20 @@ std::vector<unsigned char> WidenBinaryPlistReals(std::vector<unsigned char> cons
     uint64_t tableEnd = bytes.size() - kTrailerBytes;
     if (offsetSize < 1 || offsetSize > 8 || tableOffset < kHeaderBytes || tableOffset > tableEnd ||
         objectCount > (tableEnd - tableOffset) / uint64_t(offsetSize))
-        throw "Damaged binary property list.";
+    {
+        *error = kDamaged;
+        return false;
+    }
 
     std::vector<uint64_t> offsets(objectCount);
     for (uint64_t i = 0; i < objectCount; ++i)
     {
         uint64_t const offset = GetBe(bytes.data() + tableOffset + i * uint64_t(offsetSize), offsetSize);
         if (offset < kHeaderBytes || offset >= tableOffset)
-            throw "Damaged binary property list.";
+        {
+            *error = kDamaged;
+            return false;
+        }
         offsets[i] = offset;
     }
 
@@ -89,5 +101,6 @@ std::vector<unsigned char> WidenBinaryPlistReals(std::vector<unsigned char> cons
     uint8_t* newTrailer = out.data() + out.size() - kTrailerBytes;
     newTrailer[6] = uint8_t(newOffsetSize);
     PutBe64(newTrailer + 24, newTableOffset);
-    return out;
+    *wide = std::move(out);
+    return true;
 }

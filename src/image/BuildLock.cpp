@@ -1,3 +1,4 @@
+// Taking and releasing the lock file beside an output, and clearing what a killed build left.
 #include "image/BuildLock.h"
 
 #include "io/FullTransfer.h"

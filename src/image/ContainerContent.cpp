@@ -1,3 +1,4 @@
+// The container walk: making each folder, file and link of a container and its desktop database.
 #include "image/ContainerContent.h"
 
 #include "config/XmlAccess.h"

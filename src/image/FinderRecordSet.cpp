@@ -1,3 +1,4 @@
+// Reading the image's finder_records value into the record generations to write.
 #include "image/FinderRecordSet.h"
 
 #include "config/XmlAccess.h"

@@ -1,3 +1,4 @@
+// Comparing one folder's item names in the volume's stored form to catch names it can't tell apart.
 #include "image/FolderNames.h"
 
 #include "hfsplus/HfsNames.h"

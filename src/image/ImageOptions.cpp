@@ -1,3 +1,4 @@
+// Reading and checking an image element's format, size, licence, icon and preview settings.
 #include "image/ImageOptions.h"
 
 #include "config/XmlAccess.h"

@@ -1,3 +1,4 @@
+// Building the bwsp, icvp, icvl and vSrn records of a view.
 #include "image/ModernViewRecords.h"
 
 #include "image/BinaryPlistReals.h"
@@ -44,16 +45,20 @@ struct CBinaryDeleter
     void operator()(char* bytes) const { plist_to_bin_free(bytes); }
 };
 
-std::vector<unsigned char> ToBinary(CPlistPtr const& root)
+bool ToBinary(CPlistPtr const& root, std::vector<unsigned char>* binary, std::string* error)
 {
     char* raw = nullptr;
     uint32_t length = 0;
     plist_to_bin(static_cast<plist_t>(root.get()), &raw, &length);
     std::unique_ptr<char, CBinaryDeleter> bytes(raw);
     if (!bytes)
-        throw "Unable to encode a property list.";
+    {
+        *error = "Unable to encode a property list.";
+        return false;
+    }
     // The Finder's own view settings hold every real as an 8-byte double.
-    return WidenBinaryPlistReals(std::vector<unsigned char>(bytes.get(), bytes.get() + length));
+    return WidenBinaryPlistReals(std::vector<unsigned char>(bytes.get(), bytes.get() + length), binary,
+                                 error);
 }
 
 // The colour behind the icons, components 0-1; the Finder writes white when no colour was chosen,
@@ -113,7 +118,7 @@ bool HasWindowSettings(CViewAttributes const& view)
     return HasWindowAttributes(view) || view.toolbarWidth;
 }
 
-std::vector<unsigned char> BuildWindowSettings(CViewAttributes const& view)
+bool BuildWindowSettings(CViewAttributes const& view, std::vector<unsigned char>* bytes, std::string* error)
 {
     CPlistPtr dict(plist_new_dict());
     // Without a rectangle in the configuration the Finder keeps choosing the window's place.
@@ -134,11 +139,11 @@ std::vector<unsigned char> BuildWindowSettings(CViewAttributes const& view)
         SetInteger(dict, "SidebarWidth", sidebarWidth);
         SetReal(dict, "SidebarWidthTenElevenOrLater", sidebarWidth);
     }
-    return ToBinary(dict);
+    return ToBinary(dict, bytes, error);
 }
 
-std::vector<unsigned char> BuildIconViewSettings(CViewAttributes const& view,
-                                                 std::vector<unsigned char> const* backgroundAlias)
+bool BuildIconViewSettings(CViewAttributes const& view, std::vector<unsigned char> const* backgroundAlias,
+                           std::vector<unsigned char>* bytes, std::string* error)
 {
     // The sizes are kept whole, unlike the legacy record's 8-bit icon size.
     int iconSize = std::clamp(view.iconSize.value_or(kDefaultIconSize), kSmallestIconSize, kLargestIconSize);
@@ -170,22 +175,27 @@ std::vector<unsigned char> BuildIconViewSettings(CViewAttributes const& view,
             static_cast<plist_t>(dict.get()), "backgroundImageAlias",
             plist_new_data(reinterpret_cast<char const*>(backgroundAlias->data()), backgroundAlias->size()));
     }
-    return ToBinary(dict);
+    return ToBinary(dict, bytes, error);
 }
 
-void SetModernViewRecords(CViewAttributes const& view, std::vector<unsigned char> const* backgroundAlias,
-                          char const* viewName, CDesktopDatabase* database)
+bool SetModernViewRecords(CViewAttributes const& view, std::vector<unsigned char> const* backgroundAlias,
+                          char const* viewName, CDesktopDatabase* database, std::string* error)
 {
     // The view element's type is "icon", so the folder opens in icon view.
     database->SetType(viewName, MakeFourCharCode("icvl"), MakeFourCharCode("icnv"));
-    std::vector<unsigned char> iconView = BuildIconViewSettings(view, backgroundAlias);
+    std::vector<unsigned char> iconView;
+    if (!BuildIconViewSettings(view, backgroundAlias, &iconView, error))
+        return false;
     database->SetBlob(viewName, MakeFourCharCode("icvp"), static_cast<unsigned int>(iconView.size()),
                       iconView.data());
     if (HasWindowSettings(view))
     {
-        std::vector<unsigned char> window = BuildWindowSettings(view);
+        std::vector<unsigned char> window;
+        if (!BuildWindowSettings(view, &window, error))
+            return false;
         database->SetBlob(viewName, MakeFourCharCode("bwsp"), static_cast<unsigned int>(window.size()),
                           window.data());
     }
     database->SetLong(viewName, MakeFourCharCode("vSrn"), 1);
+    return true;
 }

@@ -21,15 +21,20 @@ int GetWindowFrameHeight(CViewAttributes const& view);
 // Y = kReferenceScreenHeight - (y + H) but not below 0; width and height not below 0.
 std::string FormatWindowBounds(CViewAttributes const& view);
 
-// The "bwsp" property list; only meaningful when HasWindowSettings is true.
-std::vector<unsigned char> BuildWindowSettings(CViewAttributes const& view);
+// The "bwsp" property list; only meaningful when HasWindowSettings is true. Fails, with the reason in
+// `error`, only when the property list can't be encoded.
+[[nodiscard]] bool BuildWindowSettings(CViewAttributes const& view, std::vector<unsigned char>* bytes,
+                                       std::string* error);
 bool HasWindowSettings(CViewAttributes const& view);
 
 // The "icvp" property list. backgroundAlias, when not null, is the alias record of the
-// background picture, the same bytes as the legacy "pict" record.
-std::vector<unsigned char> BuildIconViewSettings(CViewAttributes const& view,
-                                                 std::vector<unsigned char> const* backgroundAlias);
+// background picture, the same bytes as the legacy "pict" record. Fails as BuildWindowSettings does.
+[[nodiscard]] bool BuildIconViewSettings(CViewAttributes const& view,
+                                         std::vector<unsigned char> const* backgroundAlias,
+                                         std::vector<unsigned char>* bytes, std::string* error);
 
 // Sets "icvl", "icvp", "vSrn" and, when the view sets any window attribute, "bwsp" under viewName.
-void SetModernViewRecords(CViewAttributes const& view, std::vector<unsigned char> const* backgroundAlias,
-                          char const* viewName, CDesktopDatabase* database);
+// Fails, with the reason in `error`, when a property list can't be encoded.
+[[nodiscard]] bool SetModernViewRecords(CViewAttributes const& view,
+                                        std::vector<unsigned char> const* backgroundAlias,
+                                        char const* viewName, CDesktopDatabase* database, std::string* error);

@@ -1,3 +1,4 @@
+// Refusing configuration paths that would reach outside their folder; the names records are keyed by.
 #include "image/PathRules.h"
 
 #include "hfsplus/HfsNames.h"

@@ -1,3 +1,4 @@
+// Reading a view element's attributes once for every record set written from it.
 #include "image/ViewAttributes.h"
 
 #include "config/XmlAccess.h"

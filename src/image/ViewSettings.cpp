@@ -1,3 +1,4 @@
+// Writing a view's window, icon view and background records and the items' icon positions.
 #include "image/ViewSettings.h"
 
 #include "config/XmlAccess.h"
@@ -205,8 +206,13 @@ bool ProcessView(CXmlTree* viewTree, char const* viewName, CDesktopDatabase* vie
     bool hasAlias = hasBackground && MakeBackgroundAlias(picture, containerPath, &aliasBytes);
     if (hasAlias && legacy)
         SetBackgroundRecords(aliasBytes, viewName, viewDatabase);
-    if (WritesModernRecords(recordSet))
-        SetModernViewRecords(view, hasAlias ? &aliasBytes : nullptr, viewName, viewDatabase);
+    std::string error;
+    if (WritesModernRecords(recordSet) &&
+        !SetModernViewRecords(view, hasAlias ? &aliasBytes : nullptr, viewName, viewDatabase, &error))
+    {
+        std::fprintf(stderr, "Internal Error: '%s'\n", error.c_str());
+        return false;
+    }
     return pictureMade && (!hasBackground || hasAlias);
 }
 

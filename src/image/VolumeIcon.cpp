@@ -1,3 +1,4 @@
+// Copying the volume icon to the root and flagging the root folder for it.
 #include "image/VolumeIcon.h"
 
 #include "image/CommandRunner.h"

@@ -26,7 +26,7 @@ bool DumpDatabaseFile(char const* path)
     {
         CDesktopDatabase database;
         database.ReadFromDisk(path);
-        database.Print();
+        database.Print(stdout);
         return true;
     }
     catch (char const* text)

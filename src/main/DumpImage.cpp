@@ -222,7 +222,7 @@ bool DumpDiskImage(CImageReadAt const& read, uint64_t fileSize, char const* labe
             CDesktopDatabase database;
             std::istringstream in(std::string(bytes.begin(), bytes.end()));
             database.ReadFromStream(in);
-            database.Print();
+            database.Print(stdout);
             if (item->parentId == kHfsRootFolderId)
             {
                 std::vector<uint8_t> const alias = FindBackgroundAlias(database);

@@ -119,6 +119,29 @@ std::vector<uint8_t> ToBytes(std::string const& text)
 }
 } // namespace
 
+// Alias record, version 2 (the Alias Manager's AliasRecord as public write-ups describe it and
+// Finder-written .DS_Store files show), big-endian:
+//   offset size meaning
+//        0    4 creator code (0)
+//        4    2 record length, extras included
+//        6    2 version, 2
+//        8    2 kind: 0 file, 1 folder
+//       10   28 volume name, Pascal string (Mac Roman)
+//       38    4 volume creation date, seconds since 1904, local time
+//       42    2 file system signature 'H+'
+//       44    2 disk type (5: ejectable)
+//       46    4 parent folder's catalog ID
+//       50   64 target name, Pascal string (Mac Roman)
+//      114    4 target's catalog ID
+//      118    4 target creation date, local time
+//      122    4 file type
+//      126    4 file creator
+//      130    2 levels from (-1: unknown)
+//      132    2 levels to
+//      134    4 volume attributes
+//      138    2 volume file system ID (0)
+//      140   10 reserved
+//      150      extras: tag 2, length 2, data padded to an even length; tag -1 ends them
 std::vector<uint8_t> BuildAliasRecord(CAliasFacts const& facts)
 {
     if (facts.pathNames.empty())

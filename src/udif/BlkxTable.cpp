@@ -1,3 +1,4 @@
+// Serialising a 'mish' block table with its runs and terminator.
 #include "udif/BlkxTable.h"
 
 #include "io/ByteOrder.h"
@@ -19,6 +20,29 @@ void PutRun(uint8_t* out, uint32_t type, uint64_t sector, uint64_t count, uint64
 }
 } // namespace
 
+// The block table ('mish', the "blkx" resources' data; BLKXTable in the public UDIF write-ups),
+// big-endian:
+//   offset size meaning
+//        0    4 signature 'mish'
+//        4    4 version, 1
+//        8    8 first sector of the region on the disk
+//       16    8 sector count of the region
+//       24    8 data offset (0: run offsets are data fork offsets)
+//       32    4 buffers needed, in sectors
+//       36    4 block descriptor (the region's number in the partition list)
+//       40   24 reserved
+//       64    4 checksum type: 2 CRC-32
+//       68    4 checksum size in bits, 32
+//       72  128 checksum value (the first word used)
+//      200    4 number of runs, the terminator included
+//      204 40*n runs
+// Run (block chunk), 40 bytes:
+//        0    4 type (kBlkx* in BlkxTable.h)
+//        4    4 comment (0)
+//        8    8 first sector, relative to the region
+//       16    8 sector count
+//       24    8 offset of the stored bytes in the data fork
+//       32    8 length of the stored bytes
 std::vector<uint8_t> SerializeBlkxTable(CBlkxTable const& table)
 {
     size_t const runCount = table.runs.size() + 1;

@@ -1,3 +1,4 @@
+// Compressing one chunk with libdeflate (zlib streams), libbz2 or liblzma, as each format stores it.
 #include "udif/ChunkCodec.h"
 
 #include "udif/BlkxTable.h"

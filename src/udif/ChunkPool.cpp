@@ -1,3 +1,4 @@
+// Worker threads compressing chunks, handed back to the caller in disk order.
 #include "udif/ChunkPool.h"
 
 #include <algorithm>

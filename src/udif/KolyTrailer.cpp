@@ -1,3 +1,4 @@
+// Serialising the 'koly' trailer at the end of a UDIF image.
 #include "udif/KolyTrailer.h"
 
 #include "io/ByteOrder.h"
@@ -11,6 +12,32 @@ constexpr uint32_t kVariantDevice = 1;
 constexpr uint32_t kChecksumCrc32 = 2;
 } // namespace
 
+// The trailer (UDIFResourceFile in the public UDIF write-ups), 512 bytes, big-endian:
+//   offset size meaning
+//        0    4 signature 'koly'
+//        4    4 version, 4
+//        8    4 header size, 512
+//       12    4 flags: 1 flattened
+//       16    8 running data fork offset (0)
+//       24    8 data fork offset (0: the data fork starts the file)
+//       32    8 data fork length
+//       40    8 resource fork offset (0: the resources are in the XML property list)
+//       48    8 resource fork length (0)
+//       56    4 segment number, 1
+//       60    4 segment count, 1
+//       64   16 segment ID
+//       80    4 data fork checksum type: 2 CRC-32
+//       84    4 checksum size in bits, 32
+//       88  128 checksum value (the first word used)
+//      216    8 XML property list offset
+//      224    8 XML property list length
+//      232  120 reserved
+//      352    4 master checksum type: 2 CRC-32, over the block tables' checksums
+//      356    4 checksum size in bits, 32
+//      360  128 checksum value (the first word used)
+//      488    4 image variant: 1 device image
+//      492    8 sector count, 512-byte sectors of the whole disk
+//      500   12 reserved
 std::array<uint8_t, kKolyTrailerSize> SerializeKolyTrailer(CKolyTrailer const& trailer)
 {
     std::array<uint8_t, kKolyTrailerSize> bytes{};

@@ -1,3 +1,4 @@
+// Building the LPic, STR# and TEXT/RTF resources of a licence agreement from its configuration.
 #include "udif/LicenseResources.h"
 
 #include "io/ByteOrder.h"
@@ -5,7 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <iconv.h>
-#include <stdexcept>
+#include <exception>
 
 // Layouts (big-endian), from Apple's "Software License Agreements for UDIFs" SDK and the Resource
 // Manager chapter of Inside Macintosh: Text. All resources of one agreement share IDs from 5000:
@@ -192,13 +193,27 @@ bool IsRtf(std::string const& contents)
     return contents.compare(0, 5, "{\\rtf") == 0;
 }
 
-// Converts `text` with iconv. False when the text can't be converted, with the number of input bytes
-// converted before the failure in `done`; throws when the system lacks the conversion.
-bool Convert(std::string const& text, char const* to, std::string* out, size_t* done)
+// Checks that iconv can convert UTF-8 to `to` on this system.
+[[nodiscard]] bool CheckConversion(char const* to, std::string* error)
 {
     iconv_t converter = iconv_open(to, "UTF-8");
     if (converter == reinterpret_cast<iconv_t>(-1))
-        throw std::runtime_error(std::string("this system cannot convert text to ") + to);
+    {
+        *error = std::string("this system cannot convert text to ") + to;
+        return false;
+    }
+    iconv_close(converter);
+    return true;
+}
+
+// Converts `text` with iconv (CheckConversion has found the conversion). False when the text can't be
+// converted, with the number of input bytes converted before the failure in `done`.
+bool Convert(std::string const& text, char const* to, std::string* out, size_t* done)
+{
+    *done = 0;
+    iconv_t converter = iconv_open(to, "UTF-8");
+    if (converter == reinterpret_cast<iconv_t>(-1))
+        return false;
     out->assign(text.size() * 4 + 16, '\0');
     char* in = const_cast<char*>(text.data());
     size_t inLeft = text.size();
@@ -318,6 +333,9 @@ bool BuildResources(std::vector<CLicenseText> const& texts, std::string const& d
         AppendBe16(&table, static_cast<uint16_t>(n));
         AppendBe16(&table, language->twoByte ? 1 : 0);
 
+        // Every text is checked for UTF-8 and then converted to the language's encoding.
+        if (!CheckConversion("UTF-32BE", error) || !CheckConversion(language->encoding, error))
+            return false;
         int32_t const id = kFirstResourceId + static_cast<int32_t>(n);
         CUdifResource strings{"STR#", id, language->englishName, {}};
         if (!BuildStringList(texts[n], *language, &strings.data, error))
@@ -351,6 +369,7 @@ bool BuildResources(std::vector<CLicenseText> const& texts, std::string const& d
 bool BuildLicenseResources(std::vector<CLicenseText> const& texts, std::string const& defaultLanguage,
                            std::vector<CUdifResource>* resources, std::string* error)
 {
+    // Only running out of memory is thrown below.
     try
     {
         return BuildResources(texts, defaultLanguage, resources, error);

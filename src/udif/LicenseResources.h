@@ -31,5 +31,6 @@ std::string ListLicenseLanguages();
 // `defaultLanguage` (one of the texts' languages) shown first. False with a reason when a text or
 // button string can't be written in its language's Mac encoding, a text isn't valid UTF-8, or a
 // string is too long for the resource.
-bool BuildLicenseResources(std::vector<CLicenseText> const& texts, std::string const& defaultLanguage,
-                           std::vector<CUdifResource>* resources, std::string* error);
+[[nodiscard]] bool BuildLicenseResources(std::vector<CLicenseText> const& texts,
+                                         std::string const& defaultLanguage,
+                                         std::vector<CUdifResource>* resources, std::string* error);

@@ -1,3 +1,4 @@
+// Splitting disk regions into stored, zero-filled and ignored runs of at most one chunk.
 #include "udif/RegionPlan.h"
 
 #include "udif/BlkxTable.h"

@@ -1,10 +1,10 @@
+// Writing and reading the XML property list that carries an image's resources.
 #include "udif/UdifPlist.h"
 
 #include <plist/plist.h>
 
 #include <cstdlib>
 #include <memory>
-#include <stdexcept>
 
 namespace
 {
@@ -14,6 +14,8 @@ constexpr char const* kPlainAttributes = "0x0000";
 // The 'plst' resource is a zeroed block of this size in images the platform writes.
 constexpr size_t kPlstSize = 0x600;
 
+constexpr char const* kOutOfMemory = "out of memory building the image's property list";
+
 struct CPlistDeleter
 {
     void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
@@ -21,38 +23,55 @@ struct CPlistDeleter
 using CPlistPtr = std::unique_ptr<void, CPlistDeleter>;
 
 // Takes ownership of `item` into `dict`; keys are added in sorted order, as a property list writer would.
-void SetItem(plist_t dict, char const* key, plist_t item)
+// Fails only when `item` could not be made.
+[[nodiscard]] bool SetItem(plist_t dict, char const* key, plist_t item)
 {
     if (!item)
-        throw std::runtime_error("out of memory building the image's property list");
+        return false;
     plist_dict_set_item(dict, key, item);
+    return true;
 }
 
+// A resource's dictionary, or null when memory runs out.
 plist_t MakeResource(std::string const& name, std::string const& id, std::vector<uint8_t> const& data,
                      bool withCFName, char const* attributes = kBlkxAttributes)
 {
     CPlistPtr dict(plist_new_dict());
-    if (!dict)
-        throw std::runtime_error("out of memory building the image's property list");
-    SetItem(dict.get(), "Attributes", plist_new_string(attributes));
-    if (withCFName)
-        SetItem(dict.get(), "CFName", plist_new_string(name.c_str()));
-    SetItem(dict.get(), "Data", plist_new_data(reinterpret_cast<char const*>(data.data()), data.size()));
-    SetItem(dict.get(), "ID", plist_new_string(id.c_str()));
-    SetItem(dict.get(), "Name", plist_new_string(name.c_str()));
+    if (!dict || !SetItem(dict.get(), "Attributes", plist_new_string(attributes)) ||
+        (withCFName && !SetItem(dict.get(), "CFName", plist_new_string(name.c_str()))) ||
+        !SetItem(dict.get(), "Data",
+                 plist_new_data(reinterpret_cast<char const*>(data.data()), data.size())) ||
+        !SetItem(dict.get(), "ID", plist_new_string(id.c_str())) ||
+        !SetItem(dict.get(), "Name", plist_new_string(name.c_str())))
+        return nullptr;
     return dict.release();
 }
 
-std::string WritePlistXml(plist_t root)
+// Appends a new resource to `array`; fails when memory runs out.
+[[nodiscard]] bool AppendResource(plist_t array, plist_t resource, std::string* error)
+{
+    if (!resource)
+    {
+        *error = kOutOfMemory;
+        return false;
+    }
+    plist_array_append_item(array, resource);
+    return true;
+}
+
+[[nodiscard]] bool WritePlistXml(plist_t root, std::string* text, std::string* error)
 {
     char* xml = nullptr;
     uint32_t length = 0;
     plist_to_xml(root, &xml, &length);
     if (!xml)
-        throw std::runtime_error("could not write the image's property list as XML");
-    std::string text(xml, length);
+    {
+        *error = "could not write the image's property list as XML";
+        return false;
+    }
+    text->assign(xml, length);
     plist_to_xml_free(xml);
-    return text;
+    return true;
 }
 
 // Removes the resource with `id` from the array, if there is one.
@@ -72,7 +91,7 @@ void RemoveResource(plist_t array, std::string const& id)
 }
 } // namespace
 
-std::string BuildUdifPlist(std::vector<CBlkxResource> const& tables)
+bool BuildUdifPlist(std::vector<CBlkxResource> const& tables, std::string* xml, std::string* error)
 {
     CPlistPtr root(plist_new_dict());
     plist_t fork = plist_new_dict();
@@ -83,18 +102,22 @@ std::string BuildUdifPlist(std::vector<CBlkxResource> const& tables)
         plist_free(fork);
         plist_free(blkx);
         plist_free(plst);
-        throw std::runtime_error("out of memory building the image's property list");
+        *error = kOutOfMemory;
+        return false;
     }
-    SetItem(root.get(), "resource-fork", fork);
-    SetItem(fork, "blkx", blkx);
-    SetItem(fork, "plst", plst);
+    plist_dict_set_item(root.get(), "resource-fork", fork);
+    plist_dict_set_item(fork, "blkx", blkx);
+    plist_dict_set_item(fork, "plst", plst);
     for (CBlkxResource const& table : tables)
-        plist_array_append_item(blkx, MakeResource(table.name, std::to_string(table.id), table.data, true));
-    plist_array_append_item(plst, MakeResource("", "0", std::vector<uint8_t>(kPlstSize, 0), false));
-    return WritePlistXml(root.get());
+        if (!AppendResource(blkx, MakeResource(table.name, std::to_string(table.id), table.data, true),
+                            error))
+            return false;
+    return AppendResource(plst, MakeResource("", "0", std::vector<uint8_t>(kPlstSize, 0), false), error) &&
+           WritePlistXml(root.get(), xml, error);
 }
 
-std::string AddResourcesToUdifPlist(std::string const& xml, std::vector<CUdifResource> const& resources)
+bool AddResourcesToUdifPlist(std::string const& xml, std::vector<CUdifResource> const& resources,
+                             std::string* edited, std::string* error)
 {
     plist_t parsed = nullptr;
     plist_from_xml(xml.data(), static_cast<uint32_t>(xml.size()), &parsed);
@@ -103,21 +126,32 @@ std::string AddResourcesToUdifPlist(std::string const& xml, std::vector<CUdifRes
                        ? plist_dict_get_item(root.get(), "resource-fork")
                        : nullptr;
     if (!fork || plist_get_node_type(fork) != PLIST_DICT)
-        throw std::runtime_error("the image's property list has no resource fork");
+    {
+        *error = "the image's property list has no resource fork";
+        return false;
+    }
     for (CUdifResource const& resource : resources)
     {
         plist_t array = plist_dict_get_item(fork, resource.type.c_str());
         if (!array)
         {
             array = plist_new_array();
-            SetItem(fork, resource.type.c_str(), array);
+            if (!SetItem(fork, resource.type.c_str(), array))
+            {
+                *error = kOutOfMemory;
+                return false;
+            }
         }
         if (plist_get_node_type(array) != PLIST_ARRAY)
-            throw std::runtime_error("the image's resource fork holds no list of '" + resource.type + "'");
+        {
+            *error = "the image's resource fork holds no list of '" + resource.type + "'";
+            return false;
+        }
         std::string const id = std::to_string(resource.id);
         RemoveResource(array, id);
-        plist_array_append_item(array,
-                                MakeResource(resource.name, id, resource.data, false, kPlainAttributes));
+        if (!AppendResource(array, MakeResource(resource.name, id, resource.data, false, kPlainAttributes),
+                            error))
+            return false;
     }
-    return WritePlistXml(root.get());
+    return WritePlistXml(root.get(), edited, error);
 }

@@ -23,10 +23,14 @@ struct CUdifResource
     std::vector<uint8_t> data;
 };
 
-// Returns the XML text of the property list; throws std::runtime_error if it can't be built.
-std::string BuildUdifPlist(std::vector<CBlkxResource> const& tables);
+// Sets `xml` to the XML text of the property list; fails (with the reason in `error`) only when
+// memory runs out.
+[[nodiscard]] bool BuildUdifPlist(std::vector<CBlkxResource> const& tables, std::string* xml,
+                                  std::string* error);
 
-// Returns `xml` (a UDIF property list) with `resources` added to its resource fork; a resource of the
-// same type and ID as an added one is replaced. Throws std::runtime_error if `xml` is no UDIF property
-// list or the result can't be built.
-std::string AddResourcesToUdifPlist(std::string const& xml, std::vector<CUdifResource> const& resources);
+// Sets `edited` to `xml` (a UDIF property list) with `resources` added to its resource fork; a resource
+// of the same type and ID as an added one is replaced. Fails if `xml` is no UDIF property list or the
+// result can't be built.
+[[nodiscard]] bool AddResourcesToUdifPlist(std::string const& xml,
+                                           std::vector<CUdifResource> const& resources, std::string* edited,
+                                           std::string* error);

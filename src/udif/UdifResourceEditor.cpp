@@ -1,3 +1,4 @@
+// Rewriting a finished image's property list and trailer with resources added.
 #include "udif/UdifResourceEditor.h"
 
 #include "hfsplus/HfsFileIo.h"
@@ -56,7 +57,12 @@ bool EditImage(int fd, std::string const& path, std::vector<CUdifResource> const
     std::string xml(xmlLength, '\0');
     if (!ReadAllAt(fd, &xml[0], xml.size(), xmlOffset, error))
         return false;
-    std::string const edited = AddResourcesToUdifPlist(xml, resources);
+    std::string edited;
+    if (!AddResourcesToUdifPlist(xml, resources, &edited, error))
+    {
+        *error = path + ": " + *error;
+        return false;
+    }
     PutBe64(koly + 224, edited.size());
 
     // The new image: everything before the property list copied, then the new list and trailer.
@@ -86,6 +92,7 @@ bool AddResourcesToUdifImage(std::string const& path, std::vector<CUdifResource>
         return false;
     }
     bool ok = false;
+    // The property list is read whole: an image that names a huge one runs out of memory here.
     try
     {
         ok = EditImage(fd.Get(), path, resources, error);

@@ -12,5 +12,5 @@
 // Refuses, leaving the file unchanged, an image whose property list is not the last thing before the
 // trailer or that has a separate resource fork. The edited image is written beside the original and
 // renamed over it, so a failed write leaves the original as it was. False with a reason in `error`.
-bool AddResourcesToUdifImage(std::string const& path, std::vector<CUdifResource> const& resources,
-                             std::string* error);
+[[nodiscard]] bool AddResourcesToUdifImage(std::string const& path,
+                                           std::vector<CUdifResource> const& resources, std::string* error);

@@ -1,3 +1,10 @@
+// Writing a raw disk as a UDIF image: data fork chunks, block tables, property list, trailer.
+//
+// The image file:
+//   offset              meaning
+//   0                   data fork: the stored runs' bytes, compressed chunk by chunk, in disk order
+//   data fork length    XML property list: "resource-fork" with a 'blkx' table per region and 'plst'
+//   file size - 512     'koly' trailer (KolyTrailer.cpp)
 #include "udif/UdifWriter.h"
 
 #include "io/ByteOrder.h"
@@ -200,7 +207,9 @@ public:
         }
     }
 
-    bool WriteTrailer(std::string* error)
+    // `outPath` names the image in the message of a property list that can't be built, as the
+    // message of any other failure to build the image does.
+    bool WriteTrailer(std::string const& outPath, std::string* error)
     {
         std::vector<CBlkxResource> resources;
         uint8_t masterInput[4];
@@ -211,7 +220,12 @@ public:
             PutBe32(masterInput, m_tables[i].crc32);
             masterCrc = libdeflate_crc32(masterCrc, masterInput, sizeof masterInput);
         }
-        std::string const xml = BuildUdifPlist(resources);
+        std::string xml;
+        if (!BuildUdifPlist(resources, &xml, error))
+        {
+            *error = "cannot write disk image '" + outPath + "': " + *error;
+            return false;
+        }
 
         CKolyTrailer trailer;
         trailer.dataForkLength = m_dataForkLength;
@@ -315,7 +329,8 @@ bool WriteImage(std::string const& rawPath, std::vector<CUdifRegion> const& regi
     if (!out.Open(outPath, error))
         return false;
     CUdifWriter writer(regions, format, out, progress);
-    return writer.WriteDataFork(disk, level, error) && writer.WriteTrailer(error) && out.Commit(error);
+    return writer.WriteDataFork(disk, level, error) && writer.WriteTrailer(outPath, error) &&
+           out.Commit(error);
 }
 } // namespace
 

@@ -32,13 +32,13 @@ struct CUdifRegion
 // the write with the reason "interrupted" (and the temporary file is removed as on any failure).
 // With SOURCE_DATE_EPOCH set the image's identifier is derived from its content, not drawn at random.
 using CUdifProgress = std::function<bool(uint64_t done, uint64_t total)>;
-bool WriteUdifImage(std::string const& rawPath, std::vector<CUdifRegion> const& regions,
-                    std::string const& outPath, EUdifFormat format, int level, std::string* error,
-                    CUdifProgress const& progress = {});
+[[nodiscard]] bool WriteUdifImage(std::string const& rawPath, std::vector<CUdifRegion> const& regions,
+                                  std::string const& outPath, EUdifFormat format, int level,
+                                  std::string* error, CUdifProgress const& progress = {});
 
-inline bool WriteUdzoImage(std::string const& rawPath, std::vector<CUdifRegion> const& regions,
-                           std::string const& outPath, int level, std::string* error,
-                           CUdifProgress const& progress = {})
+[[nodiscard]] inline bool WriteUdzoImage(std::string const& rawPath, std::vector<CUdifRegion> const& regions,
+                                         std::string const& outPath, int level, std::string* error,
+                                         CUdifProgress const& progress = {})
 {
     return WriteUdifImage(rawPath, regions, outPath, EUdifFormat::Udzo, level, error, progress);
 }

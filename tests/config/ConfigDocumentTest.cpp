@@ -1,4 +1,4 @@
-#include "TempDirectory.h"
+#include "support/TempFolder.h"
 #include "XmlTestSupport.h"
 
 #include "config/ConfigDocument.h"
@@ -59,7 +59,7 @@ protected:
                std::to_string(size) + "m \"" + file + ".sparseimage\"";
     }
 
-    CTempDirectory directory;
+    CTempFolder directory;
     std::vector<std::string> commands;
     std::string failingText;
     std::string output;
@@ -191,7 +191,7 @@ TEST_F(ConfigWalk, FileSucceedsOnlyWhenEveryImageIsBuilt)
 
 TEST_F(ConfigWalk, UnreadableOrMalformedFilesFail)
 {
-    std::string missing = (directory.path / "missing.xml").string();
+    std::string missing = directory.Join("missing.xml");
     CaptureStderr();
     EXPECT_FALSE(PerformConfigFile(missing.c_str()));
     EXPECT_EQ(GetCapturedStderr(), "Error: Unable to access file '" + missing + "'.\n");

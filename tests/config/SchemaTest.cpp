@@ -1,6 +1,6 @@
 // The configuration schema accepts the example and what the code reads, and refuses what it
 // doesn't: each broken configuration below differs from a valid one in one place.
-#include "TempDirectory.h"
+#include "support/TempFolder.h"
 #include "config/KnownAttributes.h"
 #include "support/ConfigSchema.h"
 
@@ -21,7 +21,7 @@ std::string Configuration(std::string const& imageAttributes, std::string const&
 TEST(Schema, AcceptsTheExampleAndEveryAttributeInEveryForm)
 {
     ExpectValidConfiguration(KILNPACK_SOURCE_DIR "/example/kilnpack.xml");
-    CTempDirectory directory;
+    CTempFolder directory;
     ExpectValidConfiguration(directory.WriteFile(
         "all.xml",
         Configuration(" open_folder=\"\" template_size=\" 12MB\" finder_records=\"MODERN\"",
@@ -35,7 +35,7 @@ TEST(Schema, AcceptsTheExampleAndEveryAttributeInEveryForm)
 
 TEST(Schema, RefusesWhatTheCodeDoesNotRead)
 {
-    CTempDirectory directory;
+    CTempFolder directory;
     struct
     {
         char const* what;

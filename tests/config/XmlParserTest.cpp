@@ -1,4 +1,4 @@
-#include "TempDirectory.h"
+#include "support/TempFolder.h"
 #include "XmlTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -82,7 +82,7 @@ TEST(ParseXMLData, MalformedDocumentsReportLineAndDescription)
 
 TEST(ParseXMLData, ExternalEntitiesAndDtdsAreNeverLoaded)
 {
-    CTempDirectory directory;
+    CTempFolder directory;
     std::string secret = directory.WriteFile("secret.txt", "SECRET");
     std::string dtd = directory.WriteFile("outside.dtd", "<!ENTITY leak 'SECRET'>");
     EXPECT_EQ(GetParseError("<!DOCTYPE k [<!ENTITY e SYSTEM 'file://" + secret + "'>]>\n<k>\n&e;</k>"),
@@ -140,7 +140,7 @@ TEST(ParseXMLData, DocumentsWithTooManyElementsAreRefused)
 
 TEST(ReadFileIntoMemory, ReadsRegularFilesWhole)
 {
-    CTempDirectory directory;
+    CTempFolder directory;
     std::string contents("<k>\0\xff</k>", 8);
     auto data = ReadFileIntoMemory(directory.WriteFile("config.xml", contents).c_str());
     ASSERT_NE(data, nullptr);
@@ -153,11 +153,11 @@ TEST(ReadFileIntoMemory, ReadsRegularFilesWhole)
 
 TEST(ReadFileIntoMemory, AnythingButARegularReadableFileIsRefused)
 {
-    CTempDirectory directory;
-    std::string fifo = (directory.path / "fifo").string();
+    CTempFolder directory;
+    std::string fifo = directory.Join("fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    std::string missing = (directory.path / "missing.xml").string();
-    std::string folder = directory.path.string();
+    std::string missing = directory.Join("missing.xml");
+    std::string folder = directory.path;
     std::string huge = directory.WriteFile("huge.xml", ""); // larger than the parser takes; sparse
     std::filesystem::resize_file(huge, 3ull << 30);
     for (std::string const& path : {missing, folder, fifo, huge, std::string("/dev/null")})

@@ -33,15 +33,6 @@ inline void SetWordAt(std::string& image, size_t position, unsigned int word)
     image.replace(position, 4, bytes);
 }
 
-inline std::string EncodeRecord(CDesktopDatabase::CDatabaseKey const& key,
-                                CDesktopDatabase::CDatabaseValue const& value)
-{
-    std::ostringstream out;
-    key.Write(out);
-    value.Write(out);
-    return out.str();
-}
-
 // Adds a blob record whose encoding is exactly `length` bytes (at least 22 for a 3-letter name).
 inline void AddRecordOfLength(CDesktopDatabase& database, std::string const& name, unsigned int length)
 {
@@ -111,4 +102,17 @@ template <typename Body> std::string ThrownText(Body body)
         return text;
     }
     return "";
+}
+
+// The text a reading of the bytes throws; empty when they read without one.
+inline std::string ReadError(std::string const& image, CDesktopDatabase& database)
+{
+    std::istringstream in(image);
+    return ThrownText([&] { database.ReadFromStream(in); });
+}
+
+inline std::string ReadError(std::string const& image)
+{
+    CDesktopDatabase database;
+    return ReadError(image, database);
 }

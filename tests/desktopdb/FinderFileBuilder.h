@@ -18,6 +18,16 @@
 #include <string>
 #include <vector>
 
+// One record as the file stores it: the key's bytes, then the value's.
+inline std::string EncodeRecord(CDesktopDatabase::CDatabaseKey const& key,
+                                CDesktopDatabase::CDatabaseValue const& value)
+{
+    std::ostringstream out;
+    key.Write(out);
+    value.Write(out);
+    return out.str();
+}
+
 // Big-endian 32-bit words, the way every number of a desktop database file is stored.
 inline std::string Words(std::initializer_list<unsigned int> values)
 {
@@ -47,15 +57,6 @@ public:
     explicit CFinderFileBuilder(unsigned int seed, unsigned int blockCount = 64)
         : random(seed), blockCount(blockCount)
     {
-    }
-
-    static std::string EncodeRecord(CDesktopDatabase::CDatabaseKey const& key,
-                                    CDesktopDatabase::CDatabaseValue const& value)
-    {
-        std::ostringstream out;
-        key.Write(out);
-        value.Write(out);
-        return out.str();
     }
 
     // The records of a database in key order.

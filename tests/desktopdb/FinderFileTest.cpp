@@ -44,28 +44,16 @@ void FillMixed(CDesktopDatabase& database, size_t count)
     }
 }
 
-std::string Read(std::string const& file, CDesktopDatabase& database)
-{
-    std::istringstream in(file);
-    return ThrownText([&] { database.ReadFromStream(in); });
-}
-
-std::string ReadError(std::string const& file)
-{
-    CDesktopDatabase database;
-    return Read(file, database);
-}
-
 std::string Printed(CDesktopDatabase const& database)
 {
-    return CapturePrinted([&] { database.Print(); });
+    return CapturePrinted([&] { database.Print(stdout); });
 }
 
 // Reads the file and expects exactly the source's records, printed the same.
 void ExpectReadsAs(std::string const& file, CDesktopDatabase const& source)
 {
     CDesktopDatabase copy;
-    ASSERT_EQ(Read(file, copy), "");
+    ASSERT_EQ(ReadError(file, copy), "");
     ASSERT_EQ(copy.records.size(), source.records.size());
     EXPECT_EQ(Printed(copy), Printed(source));
 }
@@ -163,7 +151,7 @@ TEST(FinderFiles, TreesWithNoRecords)
     CFinderFileBuilder builder(3);
     builder.SetNode(9, CFinderFileBuilder::CNode());
     CDesktopDatabase empty;
-    EXPECT_EQ(Read(builder.Build(9), empty), "");
+    EXPECT_EQ(ReadError(builder.Build(9), empty), "");
     EXPECT_TRUE(empty.IsEmpty());
 }
 
@@ -259,6 +247,6 @@ TEST(FinderFiles, ManyTableEntriesOverOneBlockAreReadOnce)
     for (unsigned int number = 4; number < 300; ++number)
         SetWordAt(file, TableEntry(file, number), WordAt(file, TableEntry(file, 2)));
     CDesktopDatabase database;
-    EXPECT_EQ(Read(file, database), "Error: Invalid File Contents: Overlapping Nodes.");
+    EXPECT_EQ(ReadError(file, database), "Error: Invalid File Contents: Overlapping Nodes.");
     EXPECT_LE(database.records.size(), 297u);
 }

@@ -5,7 +5,7 @@ namespace
 {
 std::string Printed(CDesktopDatabase const& database)
 {
-    return CapturePrinted([&] { database.Print(); });
+    return CapturePrinted([&] { database.Print(stdout); });
 }
 
 std::string PrintedBlob(unsigned int size)
@@ -74,7 +74,7 @@ TEST(Printer, UnknownTypeThrowsAfterTheKey)
     CDesktopDatabase database;
     database.records[CDesktopDatabase::CDatabaseKey("x", MakeFourCharCode("abcd"))];
     std::string text;
-    std::string const printed = CapturePrinted([&] { text = ThrownText([&] { database.Print(); }); });
+    std::string const printed = CapturePrinted([&] { text = ThrownText([&] { database.Print(stdout); }); });
     EXPECT_EQ(text, "Unknown database value type.");
     EXPECT_EQ(printed, "\"x\" 'abcd' : ");
 }

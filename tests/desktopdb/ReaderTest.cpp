@@ -1,23 +1,12 @@
 // Reading files back: header checks, the block walk, and files that are damaged or hostile.
 #include "DatabaseTestSupport.h"
+#include "support/TempFolder.h"
 
 #include <fstream>
 #include <unistd.h>
 
 namespace
 {
-std::string ReadError(std::string const& image, CDesktopDatabase& database)
-{
-    std::istringstream in(image);
-    return ThrownText([&] { database.ReadFromStream(in); });
-}
-
-std::string ReadError(std::string const& image)
-{
-    CDesktopDatabase database;
-    return ReadError(image, database);
-}
-
 // A 3-block file image whose only node is `node`, in the 1024-byte block at 2560 (zeros
 // around it, inside the free template block).
 std::string ImageWithNode(std::string const& node)
@@ -54,19 +43,17 @@ TEST(Reader, ReadsWhatTheWriterWrote)
 
 TEST(Reader, ReadsFromDiskAndReportsMissingFiles)
 {
-    char path[] = "/tmp/ddbreaderXXXXXX";
-    int const descriptor = mkstemp(path);
-    ASSERT_GE(descriptor, 0);
-    close(descriptor);
+    CTempFolder folder;
+    std::string const path = folder.Join(".DS_Store");
     CDesktopDatabase source;
     source.SetShort("x", MakeFourCharCode("fwsw"), 200);
-    source.WriteToDisk(path);
+    source.WriteToDisk(path.c_str());
     CDesktopDatabase copy;
-    copy.ReadFromDisk(path);
+    copy.ReadFromDisk(path.c_str());
     ASSERT_EQ(copy.records.size(), 1u);
     EXPECT_EQ(copy.records.begin()->second.value, 200);
-    unlink(path);
-    EXPECT_EQ(ThrownText([&] { copy.ReadFromDisk(path); }), "Error: Read beyond end of block.");
+    unlink(path.c_str());
+    EXPECT_EQ(ThrownText([&] { copy.ReadFromDisk(path.c_str()); }), "Error: Read beyond end of block.");
 }
 
 TEST(Reader, HeaderChecks)

@@ -24,7 +24,7 @@ Value Decoded(std::string const& bytes)
 
 std::string PrintedValue(Value const& value)
 {
-    return CapturePrinted([&] { value.Print(); });
+    return CapturePrinted([&] { value.Print(stdout); });
 }
 
 Value UnicodeString(std::u16string const& units)
@@ -130,7 +130,7 @@ TEST(ValueTypes, PrintedForms)
     database.SetUnicodeString("b", MakeFourCharCode("cmmt"), u"caf\u00e9");
     database.SetComp("c", MakeFourCharCode("lg1S"), 1234567);
     database.SetDate("d", MakeFourCharCode("moDD"), kSecondsFrom1904To1970 << 16);
-    EXPECT_EQ(CapturePrinted([&] { database.Print(); }), "\"a\" 'icvl' : (type)'icnv'\n"
+    EXPECT_EQ(CapturePrinted([&] { database.Print(stdout); }), "\"a\" 'icvl' : (type)'icnv'\n"
                                                          "\"b\" 'cmmt' : (ustr)\"caf\xc3\xa9\"\n"
                                                          "\"c\" 'lg1S' : (comp)1234567 (0x000000000012d687)\n"
                                                          "\"d\" 'moDD' : (dutc)136501316812800 "

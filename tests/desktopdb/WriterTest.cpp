@@ -1,7 +1,8 @@
 // File layouts made by the writer, checked byte for byte, and how it fails.
 #include "DatabaseTestSupport.h"
+#include "support/FileBytes.h"
+#include "support/TempFolder.h"
 
-#include <dirent.h>
 #include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,33 +25,6 @@ void ExpectCommonLayout(std::string const& image, unsigned int directory)
     EXPECT_EQ(WordAt(image, directory), 0u);
 }
 
-std::string MakeTemporaryFolder()
-{
-    char folder[] = "/tmp/ddbwriterXXXXXX";
-    EXPECT_NE(mkdtemp(folder), nullptr);
-    return folder;
-}
-
-std::vector<std::string> ListFolder(std::string const& folder)
-{
-    std::vector<std::string> names;
-    if (DIR* dir = opendir(folder.c_str()))
-    {
-        while (dirent* entry = readdir(dir))
-            if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..")
-                names.push_back(entry->d_name);
-        closedir(dir);
-    }
-    return names;
-}
-
-std::string ReadWholeFile(std::string const& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
 } // namespace
 
 TEST(WriterLayout, EmptyDatabaseIsExactly6144KnownBytes)
@@ -165,7 +139,8 @@ TEST(WriterLayout, LargestDatabaseAndTooLarge)
 
 TEST(WriterFile, WritesIdenticalFilesAndReplacesOld)
 {
-    std::string const folder = MakeTemporaryFolder();
+    CTempFolder temporary;
+    std::string const folder = temporary.path;
     std::string const path = folder + "/.DS_Store";
     {
         std::ofstream old(path, std::ios::binary);
@@ -188,7 +163,8 @@ TEST(WriterFile, WritesIdenticalFilesAndReplacesOld)
 
 TEST(WriterFile, FailuresAreThrownAndLeaveNothingBehind)
 {
-    std::string const folder = MakeTemporaryFolder();
+    CTempFolder temporary;
+    std::string const folder = temporary.path;
     CDesktopDatabase database;
     database.SetBool("a", 1, true);
 

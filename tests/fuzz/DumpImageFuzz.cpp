@@ -71,7 +71,9 @@ std::vector<uint8_t> StoreUncompressed(std::vector<uint8_t> const& image)
     CKolyTrailer trailer;
     trailer.dataForkLength = file.size();
     trailer.sectorCount = sectors;
-    std::string const xml = BuildUdifPlist({{"whole disk", 0, SerializeBlkxTable(table)}});
+    std::string xml;
+    if (!BuildUdifPlist({{"whole disk", 0, SerializeBlkxTable(table)}}, &xml, &error))
+        abort();
     trailer.xmlOffset = file.size();
     trailer.xmlLength = xml.size();
     file.insert(file.end(), xml.begin(), xml.end());

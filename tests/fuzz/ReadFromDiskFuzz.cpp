@@ -120,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size)
     try
     {
         database.ReadFromStream(in);
-        database.Print();
+        database.Print(stdout);
         database.BuildFileImage();
     }
     catch (char const*)

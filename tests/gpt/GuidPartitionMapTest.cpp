@@ -1,6 +1,7 @@
 #include "gpt/GuidPartitionMap.h"
 
 #include "platform/PlatformTestSupport.h"
+#include "support/TempFolder.h"
 
 #include <cstdlib>
 #include <fcntl.h>
@@ -17,17 +18,13 @@ class CMapFile
 public:
     explicit CMapFile(uint64_t totalSectors)
     {
-        char name[] = "/tmp/kiln-gpt-XXXXXX";
-        fd = mkstemp(name);
-        path = name;
+        path = folder.Join("disk");
+        fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         layout = ComputePartitionLayout(totalSectors);
         EXPECT_EQ(ftruncate(fd, static_cast<off_t>(totalSectors * kSectorBytes)), 0);
     }
-    ~CMapFile()
-    {
-        close(fd);
-        unlink(path.c_str());
-    }
+    ~CMapFile() { close(fd); }
+    CTempFolder folder;
     std::string path;
     int fd = -1;
     CPartitionLayout layout;

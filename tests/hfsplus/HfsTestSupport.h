@@ -2,8 +2,10 @@
 #pragma once
 
 #include "hfsplus/HfsVolume.h"
+#include "support/FileBytes.h"
 #include "support/FsckHfs.h"
 #include "support/ShellCommand.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -16,45 +18,6 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-
-// A directory under $TMPDIR removed with everything in it when the test ends.
-class CTempDir
-{
-public:
-    CTempDir()
-    {
-        char const* base = getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/hfstest.XXXXXX";
-        if (mkdtemp(&pattern[0]))
-            m_path = pattern;
-    }
-    ~CTempDir()
-    {
-        std::error_code ignored;
-        if (!m_path.empty())
-            std::filesystem::remove_all(m_path, ignored);
-    }
-    CTempDir(CTempDir const&) = delete;
-    CTempDir& operator=(CTempDir const&) = delete;
-
-    std::string const& GetPath() const { return m_path; }
-    std::string Join(std::string const& relative) const { return m_path + "/" + relative; }
-
-private:
-    std::string m_path;
-};
-
-inline void WriteTextFile(std::string const& path, std::string const& content)
-{
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-}
-
-inline std::string ReadTextFile(std::string const& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 inline CHfsVolumeSettings MakeSettings(std::string const& name, uint64_t size)
 {

@@ -28,7 +28,7 @@ bool IsBlockUsed(std::vector<uint8_t> const& bitmap, uint32_t block)
 
 TEST(HfsVolumeLayout, EmptyVolumeHeaderFields)
 {
-    CTempDir dir;
+    CTempFolder dir;
     std::string const image = dir.Join("empty.img");
     uint64_t const size = 8 << 20;
     CHfsVolumeSettings settings = MakeSettings("Install Me", size);
@@ -92,7 +92,7 @@ TEST(HfsVolumeLayout, OddSizedPartitionKeepsAlternateHeaderOutsideFreeSpace)
 {
     // A partition one sector past a block boundary: the alternate header starts inside the last
     // whole block, which must then be marked in use.
-    CTempDir dir;
+    CTempFolder dir;
     std::string const image = dir.Join("odd.img");
     uint64_t const size = (2u << 20) + 512;
     std::string error;
@@ -106,16 +106,16 @@ TEST(HfsVolumeLayout, OddSizedPartitionKeepsAlternateHeaderOutsideFreeSpace)
 
 TEST(HfsVolumeLayout, RewriteLeavesNoStaleDataAndStaysSparse)
 {
-    CTempDir dir;
+    CTempFolder dir;
     std::string const image = dir.Join("stale.img");
     uint64_t const offset = 40 * 512;
     uint64_t const size = 16 << 20;
     {
         // An image full of old bytes, with bytes after the partition that must survive.
         std::string junk(offset + size + 4096, '\xAA');
-        WriteTextFile(image, junk);
+        WriteWholeFile(image, junk);
     }
-    WriteTextFile(dir.Join("tree/small.txt"), "small");
+    WriteWholeFile(dir.Join("tree/small.txt"), "small");
     std::string error;
     ASSERT_TRUE(WriteVolumeFile(image, offset, MakeSettings("Fresh", size), dir.Join("tree"), &error))
         << error;
@@ -146,7 +146,7 @@ TEST(HfsVolumeLayout, RewriteLeavesNoStaleDataAndStaysSparse)
 
 TEST(HfsVolumeLayout, RefusesSizesOutsideWhatHfsPlusHolds)
 {
-    CTempDir dir;
+    CTempFolder dir;
     std::string error;
     EXPECT_FALSE(WriteVolumeFile(dir.Join("tiny.img"), 0,
                                  MakeSettings("Tiny", GetMinimumHfsVolumeSize() - 512), "", &error));
@@ -159,7 +159,7 @@ TEST(HfsVolumeLayout, RefusesSizesOutsideWhatHfsPlusHolds)
 
 TEST(HfsVolumeLayout, VolumeIdentifierSurvivesRewritesAndNameNormalization)
 {
-    CTempDir dir;
+    CTempFolder dir;
     std::string const image = dir.Join("id.img");
     std::string error;
     auto const readIdentifier = [&](std::string const& name)

@@ -90,15 +90,15 @@ class HfsVolumeWriter : public ::testing::TestWithParam<uint64_t>
 TEST_P(HfsVolumeWriter, TreeComesBackWhole)
 {
     uint64_t const offset = GetParam();
-    CTempDir dir;
+    CTempFolder dir;
     std::string const tree = dir.Join("tree");
     std::string const big = MakePattern(6 * 1024 * 1024 + 123, 1);
-    WriteTextFile(tree + "/Folder/big.bin", big);
-    WriteTextFile(tree + "/Folder/Sub/notes.txt", "notes\n");
-    WriteTextFile(tree + "/empty", "");
-    WriteTextFile(tree + "/caf\xC3\xA9.txt", "accent");
-    WriteTextFile(tree + "/ratio 16:9.txt", "colon");
-    WriteTextFile(tree + "/sparse.bin", std::string(100000, '\0') + "end");
+    WriteWholeFile(tree + "/Folder/big.bin", big);
+    WriteWholeFile(tree + "/Folder/Sub/notes.txt", "notes\n");
+    WriteWholeFile(tree + "/empty", "");
+    WriteWholeFile(tree + "/caf\xC3\xA9.txt", "accent");
+    WriteWholeFile(tree + "/ratio 16:9.txt", "colon");
+    WriteWholeFile(tree + "/sparse.bin", std::string(100000, '\0') + "end");
     std::filesystem::create_directories(tree + "/Empty Folder");
     ASSERT_EQ(symlink("Folder/big.bin", (tree + "/relative link").c_str()), 0);
     ASSERT_EQ(symlink("/Applications", (tree + "/Applications").c_str()), 0);
@@ -120,15 +120,15 @@ TEST_P(HfsVolumeWriter, TreeComesBackWhole)
     std::string const out = dir.Join("out");
     ExtractWith7zip(image, out);
     std::string const root = out + "/Kiln Test";
-    EXPECT_EQ(ReadTextFile(root + "/Folder/big.bin"), big);
-    EXPECT_EQ(ReadTextFile(root + "/Folder/Sub/notes.txt"), "notes\n");
-    EXPECT_EQ(ReadTextFile(root + "/hard link.txt"), "notes\n");
-    EXPECT_EQ(ReadTextFile(root + "/sparse.bin"), std::string(100000, '\0') + "end");
+    EXPECT_EQ(ReadWholeFile(root + "/Folder/big.bin"), big);
+    EXPECT_EQ(ReadWholeFile(root + "/Folder/Sub/notes.txt"), "notes\n");
+    EXPECT_EQ(ReadWholeFile(root + "/hard link.txt"), "notes\n");
+    EXPECT_EQ(ReadWholeFile(root + "/sparse.bin"), std::string(100000, '\0') + "end");
     EXPECT_TRUE(std::filesystem::is_regular_file(root + "/empty"));
     EXPECT_EQ(std::filesystem::file_size(root + "/empty"), 0u);
     EXPECT_TRUE(std::filesystem::is_directory(root + "/Empty Folder"));
     // Stored decomposed: 7-Zip hands the name back as the volume holds it.
-    EXPECT_EQ(ReadTextFile(root + "/cafe\xCC\x81.txt"), "accent");
+    EXPECT_EQ(ReadWholeFile(root + "/cafe\xCC\x81.txt"), "accent");
     EXPECT_TRUE(std::filesystem::is_symlink(root + "/relative link"));
     EXPECT_EQ(std::filesystem::read_symlink(root + "/relative link").string(), "Folder/big.bin");
 
@@ -164,12 +164,12 @@ INSTANTIATE_TEST_SUITE_P(AtOffsets, HfsVolumeWriter, ::testing::Values(0, 40 * 5
 
 TEST(HfsVolumeWriterIds, PromisedIdsAreKeptAndOthersAvoidThem)
 {
-    CTempDir dir;
+    CTempFolder dir;
     std::string const tree = dir.Join("tree");
-    WriteTextFile(tree + "/Folder/pic.png", "png");
-    WriteTextFile(tree + "/Folder/other.txt", "x");
-    WriteTextFile(tree + "/a.txt", "a");
-    WriteTextFile(tree + "/b.txt", "b");
+    WriteWholeFile(tree + "/Folder/pic.png", "png");
+    WriteWholeFile(tree + "/Folder/other.txt", "x");
+    WriteWholeFile(tree + "/a.txt", "a");
+    WriteWholeFile(tree + "/b.txt", "b");
     CHfsVolumeSettings settings = MakeSettings("Ids", 4 << 20);
     settings.fixedIds = {{"", 2}, {"Folder", 16}, {"Folder/pic.png", 17}, {"gone.png", 40}};
     settings.openFolderId = 16;
@@ -202,10 +202,10 @@ TEST(HfsVolumeWriterIds, PromisedIdsAreKeptAndOthersAvoidThem)
 
 TEST(HfsVolumeWriterOrder, CatalogKeepsCaseInsensitiveOrder)
 {
-    CTempDir dir;
+    CTempFolder dir;
     std::string const tree = dir.Join("tree");
     for (char const* name : {"c", "B", "_x", "a", "A0", "\xC3\xA9t\xC3\xA9", "Zed", "eu"})
-        WriteTextFile(tree + "/" + name, name);
+        WriteWholeFile(tree + "/" + name, name);
     std::string const image = dir.Join("order.img");
     std::string error;
     ASSERT_TRUE(WriteVolumeFile(image, 0, MakeSettings("Order", 2 << 20), tree, &error)) << error;
@@ -218,15 +218,15 @@ TEST(HfsVolumeWriterOrder, CatalogKeepsCaseInsensitiveOrder)
 
 TEST(HfsVolumeWriterScale, ThousandsOfFilesAndADeepTree)
 {
-    CTempDir dir;
+    CTempFolder dir;
     std::string const tree = dir.Join("tree");
     std::filesystem::create_directories(tree + "/many");
     for (int i = 0; i < 3000; ++i)
-        WriteTextFile(tree + "/many/File " + std::to_string(i) + ".txt", std::to_string(i));
+        WriteWholeFile(tree + "/many/File " + std::to_string(i) + ".txt", std::to_string(i));
     std::string deep = tree;
     for (int level = 0; level < 40; ++level)
         deep += "/level" + std::to_string(level);
-    WriteTextFile(deep + "/bottom.txt", "bottom");
+    WriteWholeFile(deep + "/bottom.txt", "bottom");
 
     std::string const image = dir.Join("many.img");
     std::string error;
@@ -239,9 +239,9 @@ TEST(HfsVolumeWriterScale, ThousandsOfFilesAndADeepTree)
     std::string const out = dir.Join("out");
     ExtractWith7zip(image, out);
     for (int i : {0, 1, 999, 1500, 2999})
-        EXPECT_EQ(ReadTextFile(out + "/Many/many/File " + std::to_string(i) + ".txt"), std::to_string(i));
+        EXPECT_EQ(ReadWholeFile(out + "/Many/many/File " + std::to_string(i) + ".txt"), std::to_string(i));
     std::string extractedDeep = out + "/Many" + deep.substr(tree.size());
-    EXPECT_EQ(ReadTextFile(extractedDeep + "/bottom.txt"), "bottom");
+    EXPECT_EQ(ReadWholeFile(extractedDeep + "/bottom.txt"), "bottom");
     // Lookups by path walk the catalog's index nodes.
     EXPECT_NE(GetIdentifier(image, 0, "/many/File 2999.txt"), 0u);
     EXPECT_NE(GetIdentifier(image, 0, "/many/file 1234.TXT"), 0u); // case-insensitive lookup
@@ -249,17 +249,17 @@ TEST(HfsVolumeWriterScale, ThousandsOfFilesAndADeepTree)
 
 TEST(HfsVolumeWriterRefusals, SaysWhatCannotBeWrittenAndWritesNothing)
 {
-    CTempDir dir;
+    CTempFolder dir;
     std::string const image = dir.Join("refused.img");
     std::string const junk(2 << 20, '\x5A');
     auto const expectRefused = [&](std::string const& tree, uint64_t size, std::string const& words)
     {
-        WriteTextFile(image, junk);
+        WriteWholeFile(image, junk);
         std::string error;
         EXPECT_FALSE(WriteVolumeFile(image, 0, MakeSettings("No", size), tree, &error)) << words;
         EXPECT_NE(error.find(words), std::string::npos) << error;
         EXPECT_EQ(error.find('\n'), std::string::npos) << error;
-        EXPECT_EQ(ReadTextFile(image), junk) << "the image was touched: " << error;
+        EXPECT_EQ(ReadWholeFile(image), junk) << "the image was touched: " << error;
     };
 
     std::string const fifoTree = dir.Join("fifo");
@@ -281,13 +281,13 @@ TEST(HfsVolumeWriterRefusals, SaysWhatCannotBeWrittenAndWritesNothing)
     close(s);
 
     std::string const bigTree = dir.Join("big");
-    WriteTextFile(bigTree + "/big.bin", std::string(3 << 20, 'b'));
+    WriteWholeFile(bigTree + "/big.bin", std::string(3 << 20, 'b'));
     expectRefused(bigTree, 2 << 20, "3.0 MB");
     expectRefused(bigTree, 2 << 20, "holds 2.0 MB");
 
     std::string const caseTree = dir.Join("case");
-    WriteTextFile(caseTree + "/Read Me", "1");
-    WriteTextFile(caseTree + "/read me", "2");
+    WriteWholeFile(caseTree + "/Read Me", "1");
+    WriteWholeFile(caseTree + "/read me", "2");
     expectRefused(caseTree, 1 << 20, "Read Me and read me");
 
     std::string const longTree = dir.Join("long");
@@ -295,7 +295,7 @@ TEST(HfsVolumeWriterRefusals, SaysWhatCannotBeWrittenAndWritesNothing)
     std::string longName;
     for (int i = 0; i < 86; ++i)
         longName += "\xC7\x95";
-    WriteTextFile(longTree + "/" + longName, "");
+    WriteWholeFile(longTree + "/" + longName, "");
     expectRefused(longTree, 1 << 20, "258 UTF-16 units");
 
     expectRefused(dir.Join("missing"), 1 << 20, "missing");
@@ -305,10 +305,10 @@ TEST(HfsVolumeWriterRefusals, SaysWhatCannotBeWrittenAndWritesNothing)
 // clock say; the progress callback sees the data bytes go in and can stop the write.
 TEST(HfsVolumeWriterReproducible, FixedDateAndProgress)
 {
-    CTempDir dir;
+    CTempFolder dir;
     std::string const tree = dir.Join("tree");
-    WriteTextFile(tree + "/Folder/a.txt", std::string(300000, 'a'));
-    WriteTextFile(tree + "/b.txt", "b");
+    WriteWholeFile(tree + "/Folder/a.txt", std::string(300000, 'a'));
+    WriteWholeFile(tree + "/b.txt", "b");
     CHfsVolumeSettings settings = MakeSettings("Fixed", 4 << 20);
     settings.fixedDate = 3786825600u;
     std::vector<std::pair<uint64_t, uint64_t>> seen;

@@ -8,11 +8,6 @@
 
 namespace
 {
-constexpr unsigned int kLocation = MakeFourCharCode("Iloc");
-constexpr unsigned int kWindow = MakeFourCharCode("fwi0");
-constexpr unsigned int kTextSize = MakeFourCharCode("icvt");
-constexpr unsigned int kMarker = MakeFourCharCode("QRVL");
-
 struct CWalk
 {
     bool result;

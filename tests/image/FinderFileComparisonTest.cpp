@@ -67,8 +67,12 @@ TEST(FinderFileComparison, IconViewSettingsAreTheFindersOwn)
     CConfigSnippet snippet("<view type='icon' icon_size='120'/>");
     std::vector<unsigned char> alias = DataOfKey(theirBytes, "backgroundImageAlias");
     ASSERT_FALSE(alias.empty());
-    CEntries ours =
-        ReadNormalizedPlist(BuildIconViewSettings(ReadViewAttributes(GetTreeNode(snippet.Root())), &alias));
+    std::vector<unsigned char> ourBytes;
+    std::string error;
+    ASSERT_TRUE(
+        BuildIconViewSettings(ReadViewAttributes(GetTreeNode(snippet.Root())), &alias, &ourBytes, &error))
+        << error;
+    CEntries ours = ReadNormalizedPlist(ourBytes);
     // Every key and value, the alias included; ours says nothing else.
     EXPECT_EQ(ours, theirs);
 }

@@ -15,14 +15,6 @@ namespace
 {
 using CEntries = std::map<std::string, CPlistEntry>;
 
-constexpr unsigned int kWindowSettings = MakeFourCharCode("bwsp");
-constexpr unsigned int kIconViewSettings = MakeFourCharCode("icvp");
-constexpr unsigned int kViewStyle = MakeFourCharCode("icvl");
-constexpr unsigned int kVersion = MakeFourCharCode("vSrn");
-constexpr unsigned int kMarker = MakeFourCharCode("QRVL");
-constexpr unsigned int kPicture = MakeFourCharCode("pict");
-constexpr unsigned int kBackground = MakeFourCharCode("BKGD");
-
 // Every code that only the legacy set writes.
 std::vector<unsigned int> const kLegacyCodes = {MakeFourCharCode("fwi0"),
                                                 MakeFourCharCode("icsp"),
@@ -348,7 +340,7 @@ TEST(FinderRecordsEndToEnd, ImageWithBothSetsHoldsReadablePropertyLists)
     std::string shell = "cd " + QuoteArgument(work.path) + " && TMPDIR=" + QuoteArgument(work.path + "/tmp") +
                         " " + KILNPACK_BINARY + " config.xml > build.out 2> build.err && 7zz x -y -o" +
                         QuoteArgument(work.path + "/out") + " " + QuoteArgument(image) + " > /dev/null 2>&1";
-    ASSERT_EQ(std::system(shell.c_str()), 0) << ReadWholeFile(work.path + "/build.err");
+    ASSERT_EQ(RunShell(shell), 0) << ReadWholeFile(work.path + "/build.err");
     ExpectDmgVolumeSound(image);
 
     auto root = ReadStore(work.path + "/out/Kiln Test");

@@ -1,11 +1,15 @@
 // Shared helpers of the image building tests: configuration snippets, a scripted command runner,
-// temporary folders and desktop database records.
+// a stand-in volume and desktop database records.
 #pragma once
 
 #include "config/XmlAccess.h"
 #include "desktopdb/DesktopDatabase.h"
 #include "image/CommandRunner.h"
 #include "support/EnvironmentSetting.h"
+#include "support/FileBytes.h"
+#include "support/RecordCodes.h"
+#include "support/ShellCommand.h"
+#include "support/TempFolder.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -16,7 +20,6 @@
 #include <png.h>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 // A parsed snippet; Root() is its top element, whose children the code under test walks.
@@ -69,26 +72,6 @@ public:
     std::function<void(std::string const&)> onCommand;
 };
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class CTempFolder
-{
-public:
-    CTempFolder()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kiln-image-XXXXXX").string();
-        path = mkdtemp(pattern.data()) ? pattern : std::string();
-    }
-    ~CTempFolder()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-    CTempFolder(CTempFolder const&) = delete;
-    CTempFolder& operator=(CTempFolder const&) = delete;
-
-    std::string path;
-};
-
 // Points TMPDIR at a private folder while it lives, so that mount points made by the pipeline land
 // there and can be checked; the previous setting comes back afterwards.
 class CTemporaryDirectoryScope
@@ -137,22 +120,6 @@ inline std::vector<unsigned char> Concat(std::initializer_list<std::vector<unsig
 inline std::vector<unsigned char> Text(char const* text)
 {
     return std::vector<unsigned char>(text, text + std::char_traits<char>::length(text));
-}
-
-// A whole file's bytes; empty if it can't be read.
-inline std::string ReadWholeFile(std::string const& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-// Runs a shell command line; its exit status, or -1 if it didn't exit.
-inline int RunShell(std::string const& command)
-{
-    int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // The mount point named by an attach command, or empty text for any other command.

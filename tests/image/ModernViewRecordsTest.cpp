@@ -1,6 +1,7 @@
 #include "image/ModernViewRecords.h"
 #include "ImageTestSupport.h"
 #include "PlistReading.h"
+#include "image/BinaryPlistReals.h"
 
 #include <algorithm>
 #include <climits>
@@ -9,12 +10,23 @@ namespace
 {
 using CEntries = std::map<std::string, CPlistEntry>;
 
-constexpr unsigned int kWindowSettings = MakeFourCharCode("bwsp");
-constexpr unsigned int kIconViewSettings = MakeFourCharCode("icvp");
-constexpr unsigned int kViewStyle = MakeFourCharCode("icvl");
-constexpr unsigned int kVersion = MakeFourCharCode("vSrn");
-
 // Attributes as a view element gives them; the reading warns about nothing here.
+std::vector<unsigned char> WindowBytes(CViewAttributes const& view)
+{
+    std::vector<unsigned char> bytes;
+    std::string error;
+    EXPECT_TRUE(BuildWindowSettings(view, &bytes, &error)) << error;
+    return bytes;
+}
+
+std::vector<unsigned char> IconViewBytes(CViewAttributes const& view, std::vector<unsigned char> const* alias)
+{
+    std::vector<unsigned char> bytes;
+    std::string error;
+    EXPECT_TRUE(BuildIconViewSettings(view, alias, &bytes, &error)) << error;
+    return bytes;
+}
+
 CViewAttributes ViewOf(std::string const& attributes)
 {
     CConfigSnippet snippet("<view type='icon' " + attributes + "/>");
@@ -78,7 +90,7 @@ CEntries IconViewEntries(double iconSize, double textSize, bool labelOnBottom, c
 
 TEST(WindowSettings, EveryKeyThroughAnIndependentReader)
 {
-    std::vector<unsigned char> bytes = BuildWindowSettings(
+    std::vector<unsigned char> bytes = WindowBytes(
         ViewOf("x='100' y='200' width='400' height='300' show_toolbar='yes' toolbar_width='150'"));
     EXPECT_TRUE(StartsWithMagic(bytes));
     EXPECT_EQ(CountMarkers(bytes, 0x23), 1u); // SidebarWidthTenElevenOrLater
@@ -117,12 +129,11 @@ TEST(WindowSettings, NoRectangleMeansNoBounds)
 {
     CViewAttributes toolbar = ViewOf("show_toolbar='no'");
     EXPECT_TRUE(HasWindowSettings(toolbar));
-    EXPECT_EQ(ReadPlistWithTool(BuildWindowSettings(toolbar)),
-              With(kBarsHidden, {{"ShowToolbar", Flag(false)}}));
+    EXPECT_EQ(ReadPlistWithTool(WindowBytes(toolbar)), With(kBarsHidden, {{"ShowToolbar", Flag(false)}}));
 
     CViewAttributes sidebar = ViewOf("toolbar_width='-3'");
     EXPECT_TRUE(HasWindowSettings(sidebar));
-    EXPECT_EQ(ReadNormalizedPlist(BuildWindowSettings(sidebar)),
+    EXPECT_EQ(ReadNormalizedPlist(WindowBytes(sidebar)),
               With(kBarsHidden, {{"ShowToolbar", Flag(false)},
                                  {"SidebarWidth", Integer(0)},
                                  {"SidebarWidthTenElevenOrLater", Real(0)}}));
@@ -132,7 +143,7 @@ TEST(WindowSettings, NoRectangleMeansNoBounds)
 
 TEST(IconViewSettings, DefaultsForATypeOnlyView)
 {
-    std::vector<unsigned char> bytes = BuildIconViewSettings(ViewOf(""), nullptr);
+    std::vector<unsigned char> bytes = IconViewBytes(ViewOf(""), nullptr);
     EXPECT_TRUE(StartsWithMagic(bytes));
     // Eight reals in five objects (equal values share one, as in the Finder's files), all stored
     // as 8-byte doubles although a float would hold each of them exactly.
@@ -141,15 +152,32 @@ TEST(IconViewSettings, DefaultsForATypeOnlyView)
     EXPECT_EQ(ReadNormalizedPlist(bytes), IconViewEntries(48, 12, true, "none"));
 }
 
+TEST(IconViewSettings, WideningRefusesWhatIsNoBinaryPropertyList)
+{
+    std::vector<unsigned char> good = IconViewBytes(ViewOf(""), nullptr);
+    std::vector<unsigned char> wide = {1};
+    std::string error;
+    EXPECT_FALSE(WidenBinaryPlistReals(std::vector<unsigned char>(40, 'x'), &wide, &error));
+    EXPECT_EQ(error, "Not a binary property list.");
+    // An offset table that points past itself.
+    std::vector<unsigned char> damaged = good;
+    damaged[damaged.size() - 1] = 0xFF;
+    EXPECT_FALSE(WidenBinaryPlistReals(damaged, &wide, &error));
+    EXPECT_EQ(error, "Damaged binary property list.");
+    EXPECT_EQ(wide, std::vector<unsigned char>{1}); // untouched on failure
+    // Already wide: the same bytes again.
+    ASSERT_TRUE(WidenBinaryPlistReals(good, &wide, &error)) << error;
+    EXPECT_EQ(wide, good);
+}
+
 TEST(IconViewSettings, AttributesAreCarriedWhole)
 {
     // 300 would be 44 in the legacy record's single byte.
-    std::vector<unsigned char> bytes = BuildIconViewSettings(
-        ViewOf("icon_size='300' font_size='14' grid='true' text_position='RIGHT'"), nullptr);
+    std::vector<unsigned char> bytes =
+        IconViewBytes(ViewOf("icon_size='300' font_size='14' grid='true' text_position='RIGHT'"), nullptr);
     EXPECT_EQ(ReadNormalizedPlist(bytes), IconViewEntries(300, 14, false, "grid"));
 
-    CEntries left =
-        ReadNormalizedPlist(BuildIconViewSettings(ViewOf("text_position='left' grid='no'"), nullptr));
+    CEntries left = ReadNormalizedPlist(IconViewBytes(ViewOf("text_position='left' grid='no'"), nullptr));
     EXPECT_EQ(left["labelOnBottom"], Flag(true));
     EXPECT_EQ(left["arrangeBy"], String("none"));
 }
@@ -158,7 +186,7 @@ TEST(IconViewSettings, SizesStayWithinTheFindersRange)
 {
     auto sizes = [](std::string const& attributes)
     {
-        CEntries entries = ReadNormalizedPlist(BuildIconViewSettings(ViewOf(attributes), nullptr));
+        CEntries entries = ReadNormalizedPlist(IconViewBytes(ViewOf(attributes), nullptr));
         return std::make_pair(entries["iconSize"], entries["textSize"]);
     };
     EXPECT_EQ(sizes("icon_size='8' font_size='2'"), std::make_pair(Real(16), Real(10)));
@@ -169,7 +197,7 @@ TEST(IconViewSettings, SizesStayWithinTheFindersRange)
 
 TEST(IconViewSettings, GridSpacingIsTheFindersOwn)
 {
-    CEntries entries = ReadNormalizedPlist(BuildIconViewSettings(ViewOf("grid='yes'"), nullptr));
+    CEntries entries = ReadNormalizedPlist(IconViewBytes(ViewOf("grid='yes'"), nullptr));
     EXPECT_EQ(entries["gridSpacing"], Real(100)); // every Finder-written icvp holds 100.0
 }
 
@@ -178,12 +206,12 @@ TEST(IconViewSettings, BackgroundIsTheAliasRecordWithoutABookmark)
     std::vector<unsigned char> alias;
     for (int index = 0; index < 301; ++index)
         alias.push_back(static_cast<unsigned char>(index * 7));
-    CEntries entries = ReadNormalizedPlist(BuildIconViewSettings(ViewOf("icon_size='128'"), &alias));
+    CEntries entries = ReadNormalizedPlist(IconViewBytes(ViewOf("icon_size='128'"), &alias));
     EXPECT_EQ(entries, With(IconViewEntries(128, 12, true, "none"),
                             {{"backgroundType", Integer(2)}, {"backgroundImageAlias", Data(alias)}}));
     EXPECT_EQ(entries.count("pBBk"), 0u);
     // Offsets beyond 255 once the reals are wider: the table still names every object.
-    std::vector<unsigned char> bytes = BuildIconViewSettings(ViewOf("icon_size='128'"), &alias);
+    std::vector<unsigned char> bytes = IconViewBytes(ViewOf("icon_size='128'"), &alias);
     EXPECT_EQ(CountMarkers(bytes, 0x23), 5u);
     EXPECT_EQ(CountMarkers(bytes, 0x22), 0u);
     EXPECT_EQ(CountMarkers(bytes, 0x4F), 1u); // the alias: data of 15 bytes or more
@@ -192,7 +220,8 @@ TEST(IconViewSettings, BackgroundIsTheAliasRecordWithoutABookmark)
 TEST(ModernViewRecords, TypeOnlyViewGetsStyleIconViewAndVersionUnderItsName)
 {
     CDesktopDatabase database;
-    SetModernViewRecords(ViewOf(""), nullptr, "Sub", &database);
+    std::string error;
+    ASSERT_TRUE(SetModernViewRecords(ViewOf(""), nullptr, "Sub", &database, &error)) << error;
     auto style = database.records.find(CDesktopDatabase::CDatabaseKey("Sub", kViewStyle));
     ASSERT_NE(style, database.records.end());
     EXPECT_EQ(style->second.type, MakeFourCharCode("type"));
@@ -210,7 +239,9 @@ TEST(ModernViewRecords, TypeOnlyViewGetsStyleIconViewAndVersionUnderItsName)
 TEST(ModernViewRecords, WindowAttributesAddTheWindowList)
 {
     CDesktopDatabase database;
-    SetModernViewRecords(ViewOf("width='640' height='480'"), nullptr, ".", &database);
+    std::string error;
+    ASSERT_TRUE(SetModernViewRecords(ViewOf("width='640' height='480'"), nullptr, ".", &database, &error))
+        << error;
     EXPECT_EQ(ReadPlistWithTool(BlobOf(database, ".", kWindowSettings))["WindowBounds"],
               String("{{0, 392}, {640, 508}}"));
     EXPECT_TRUE(HasRecord(database, ".", kIconViewSettings));

@@ -37,7 +37,7 @@ inline std::map<std::string, CPlistEntry> ReadPlistWithTool(std::vector<unsigned
     std::string output = folder.path + "/out.xml";
     std::ofstream(input, std::ios::binary).write(reinterpret_cast<char const*>(bytes.data()), bytes.size());
     std::string command = "plistutil -i '" + input + "' -o '" + output + "' 2>/dev/null";
-    if (std::system(command.c_str()) != 0)
+    if (RunShell(command) != 0)
     {
         ADD_FAILURE() << "plistutil could not read the property list";
         return {};

@@ -23,15 +23,6 @@ uint32_t PixelAt(cairo_surface_t* surface, int x, int y)
     unsigned char const* row = cairo_image_surface_get_data(surface) + y * cairo_image_surface_get_stride(surface);
     return reinterpret_cast<uint32_t const*>(row)[x];
 }
-
-std::string ReadWhole(std::string const& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // Runs the program in `folder` on config.xml; returns its standard error. Fontconfig's caches live
 // as long as the process, which the leak checker of sanitized builds is told.
 std::string Build(std::string const& folder)
@@ -40,8 +31,8 @@ std::string Build(std::string const& folder)
                                 " LSAN_OPTIONS=suppressions=" KILNPACK_SOURCE_DIR
                                 "/tests/lsan-suppressions.txt:print_suppressions=0 " KILNPACK_BINARY
                                 " config.xml > build.out 2> build.err";
-    EXPECT_EQ(std::system(command.c_str()), 0);
-    return ReadWhole(folder + "/build.err");
+    EXPECT_EQ(RunShell(command), 0);
+    return ReadWholeFile(folder + "/build.err");
 }
 
 std::string WarningsAndErrors(std::string const& errors)
@@ -60,7 +51,7 @@ TEST(PreviewPicture, ExampleMatchesTheReferencePicture)
 {
     CTempFolder work;
     std::filesystem::copy(KILNPACK_SOURCE_DIR "/example", work.path, std::filesystem::copy_options::recursive);
-    std::string config = ReadWhole(work.path + "/kilnpack.xml");
+    std::string config = ReadWholeFile(work.path + "/kilnpack.xml");
     config.replace(config.find("<image "), 7, "<image preview=\"Example.png\" ");
     std::ofstream(work.path + "/config.xml") << config;
     ExpectValidConfiguration(work.path + "/config.xml");
@@ -106,7 +97,7 @@ TEST(PreviewPicture, DrawsAnApplicationsOwnIconAndOnlyWarnsWhenItCannotDraw)
     cairo_paint(cr);
     cairo_destroy(cr);
     cairo_surface_write_to_png(red.get(), (work.path + "/red.png").c_str());
-    std::string const png = ReadWhole(work.path + "/red.png");
+    std::string const png = ReadWholeFile(work.path + "/red.png");
     auto be32 = [](size_t v) {
         return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
     };

@@ -17,15 +17,6 @@
 namespace
 {
 namespace fs = std::filesystem;
-
-std::string ReadWhole(std::string const& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // One kilnpack process started in a work folder with its own TMPDIR and extra environment.
 class CKilnpackProcess
 {
@@ -70,8 +61,8 @@ public:
 
     void Signal(int signalNumber) { kill(m_pid, signalNumber); }
     pid_t GetPid() const { return m_pid; }
-    std::string GetErrors() const { return ReadWhole(m_errorsPath); }
-    std::string GetOutput() const { return ReadWhole(m_outputPath); }
+    std::string GetErrors() const { return ReadWholeFile(m_errorsPath); }
+    std::string GetOutput() const { return ReadWholeFile(m_outputPath); }
 
 private:
     static inline int s_count = 0;
@@ -295,9 +286,9 @@ TEST_F(ReleasePipeline, SourceDateEpochGivesIdenticalImages)
                          {"TMPDIR=" + otherTemporary, "SOURCE_DATE_EPOCH=1700000000", "TZ=Pacific/Kiritimati"});
     ASSERT_EQ(two.Wait(), 0) << two.GetErrors();
 
-    std::string const first = ReadWhole(image);
+    std::string const first = ReadWholeFile(image);
     ASSERT_FALSE(first.empty());
-    EXPECT_TRUE(first == ReadWhole(second)) << "the two images differ";
+    EXPECT_TRUE(first == ReadWholeFile(second)) << "the two images differ";
     ExpectDmgVolumeSound(second);
 
     // Without the variable, images carry the time of the build, as before.
@@ -305,7 +296,7 @@ TEST_F(ReleasePipeline, SourceDateEpochGivesIdenticalImages)
     WriteConfig("third.xml", third);
     CKilnpackProcess three(work.path, {"third.xml"}, Environment());
     ASSERT_EQ(three.Wait(), 0) << three.GetErrors();
-    EXPECT_FALSE(first == ReadWhole(third));
+    EXPECT_FALSE(first == ReadWholeFile(third));
 }
 
 // A read-only source folder (0555) builds for a user who isn't root; its staging copy is removed
@@ -335,8 +326,8 @@ TEST_F(ReleasePipeline, ReadOnlySourceFolderBuildsAndLeavesNothing)
 
     CTempFolder listing;
     std::string const text = listing.path + "/list.txt";
-    ASSERT_EQ(std::system(("7zz l -slt '" + image + "' > '" + text + "'").c_str()), 0);
-    std::string const entries = ReadWhole(text);
+    ASSERT_EQ(RunShell("7zz l -slt '" + image + "' > '" + text + "'"), 0);
+    std::string const entries = ReadWholeFile(text);
     for (char const* item : {"Locked/Locked\n", "Locked/Locked/Inner\n"})
     {
         size_t const at = entries.find(std::string("Path = ") + item);
@@ -360,8 +351,8 @@ TEST_F(ReleasePipeline, ProgressLineOnlyOnATerminal)
     std::string const typescript = work.path + "/typescript";
     std::string const command = "cd '" + work.path + "' && TMPDIR='" + temporary + "' script -qec '" +
                                 KILNPACK_BINARY + " config.xml' '" + typescript + "' > /dev/null";
-    ASSERT_EQ(std::system(command.c_str()), 0) << ReadWhole(typescript);
-    std::string const screen = ReadWhole(typescript);
+    ASSERT_EQ(RunShell(command), 0) << ReadWholeFile(typescript);
+    std::string const screen = ReadWholeFile(typescript);
     EXPECT_NE(screen.find("\rWriting volume: "), std::string::npos) << screen;
     EXPECT_NE(screen.find("\rCompressing: "), std::string::npos) << screen;
     EXPECT_NE(screen.find("100% "), std::string::npos) << screen;

@@ -6,17 +6,6 @@
 
 namespace
 {
-constexpr unsigned int kWindow = MakeFourCharCode("fwi0");
-constexpr unsigned int kIconSpacing = MakeFourCharCode("icsp");
-constexpr unsigned int kIconGrid = MakeFourCharCode("icgo");
-constexpr unsigned int kIconOptions = MakeFourCharCode("icvo");
-constexpr unsigned int kIconOptionsFlag = MakeFourCharCode("ICVO");
-constexpr unsigned int kToolbarWidth = MakeFourCharCode("fwsw");
-constexpr unsigned int kTextSize = MakeFourCharCode("icvt");
-constexpr unsigned int kPicture = MakeFourCharCode("pict");
-constexpr unsigned int kBackground = MakeFourCharCode("BKGD");
-constexpr unsigned int kLocation = MakeFourCharCode("Iloc");
-
 struct CViewRun
 {
     bool result;

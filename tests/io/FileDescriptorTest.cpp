@@ -3,7 +3,7 @@
 #include "io/FileDescriptor.h"
 #include "io/FullTransfer.h"
 
-#include "config/TempDirectory.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -76,7 +76,7 @@ TEST(FullTransfer, PipeIsReadWholeAcrossPiecesAndItsEndIsNoError)
 
 TEST(FullTransfer, PositionedCallsLeaveTheFilePositionAndReportErrors)
 {
-    CTempDirectory directory;
+    CTempFolder directory;
     std::string const path = directory.WriteFile("data", "0123456789");
     CFileDescriptor file(open(path.c_str(), O_RDWR | O_CLOEXEC));
     ASSERT_TRUE(file.IsOpen());

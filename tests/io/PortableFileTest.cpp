@@ -1,7 +1,8 @@
 // The file calls with a Linux form and a portable one: both builds must behave the same here.
 #include "io/PortableFile.h"
 
-#include "config/TempDirectory.h"
+#include "support/FileBytes.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -15,45 +16,34 @@
 #include <iterator>
 #include <string>
 
-namespace
-{
-
-std::string ReadWhole(std::string const& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-} // namespace
-
 TEST(PortableFile, RenameWithoutReplacingMovesOnlyOntoFreeNames)
 {
-    CTempDirectory directory;
+    CTempFolder directory;
     std::string const from = directory.WriteFile("new", "fresh");
     std::string const taken = directory.WriteFile("taken", "kept");
 
     EXPECT_EQ(RenameWithoutReplacing(from, taken), EEXIST);
-    EXPECT_EQ(ReadWhole(taken), "kept");
-    EXPECT_EQ(ReadWhole(from), "fresh");
+    EXPECT_EQ(ReadWholeFile(taken), "kept");
+    EXPECT_EQ(ReadWholeFile(from), "fresh");
 
     // A dangling symbolic link is something at the name too.
-    std::string const dangling = (directory.path / "dangling").string();
+    std::string const dangling = directory.Join("dangling");
     ASSERT_EQ(symlink("nowhere", dangling.c_str()), 0);
     EXPECT_EQ(RenameWithoutReplacing(from, dangling), EEXIST);
 
-    std::string const target = (directory.path / "target").string();
+    std::string const target = directory.Join("target");
     EXPECT_EQ(RenameWithoutReplacing(from, target), 0);
-    EXPECT_EQ(ReadWhole(target), "fresh");
+    EXPECT_EQ(ReadWholeFile(target), "fresh");
     EXPECT_FALSE(std::filesystem::exists(from));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(directory.path), {}), 3);
 
-    EXPECT_EQ(RenameWithoutReplacing((directory.path / "missing").string(), (directory.path / "x").string()),
+    EXPECT_EQ(RenameWithoutReplacing(directory.Join("missing"), directory.Join("x")),
               ENOENT);
 }
 
 TEST(PortableFile, PunchFileHoleLeavesZerosOrSaysItCant)
 {
-    CTempDirectory directory;
+    CTempFolder directory;
     uint64_t const mib = 1 << 20;
     std::string const path = directory.WriteFile("disk", std::string(4 * mib, 'x'));
     int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
@@ -72,13 +62,13 @@ TEST(PortableFile, PunchFileHoleLeavesZerosOrSaysItCant)
     if (early == 0)
         expected.replace(4096, 4096, 4096, '\0');
     expected.replace(2 * mib, mib + 512 * 1024, mib + 512 * 1024, '\0');
-    EXPECT_TRUE(ReadWhole(path) == expected);
+    EXPECT_TRUE(ReadWholeFile(path) == expected);
     EXPECT_LE(uint64_t(info.st_blocks) * 512, 2 * mib + 512 * 1024 + 64 * 1024);
 }
 
 TEST(PortableFile, GetModificationTimeGivesTheSecondsSet)
 {
-    CTempDirectory directory;
+    CTempFolder directory;
     std::string const path = directory.WriteFile("dated", "");
     struct timespec const times[2] = {{1000000000, 0}, {1234567890, 999999999}};
     ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);

@@ -1,7 +1,7 @@
 // The atomic output file: the final name only ever holds a complete file, and nothing else is left.
 #include "io/TempOutputFile.h"
 
-#include "config/TempDirectory.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -29,7 +29,7 @@ size_t CountEntries(std::filesystem::path const& folder)
 
 TEST(TempOutputFile, FinalNameChangesOnlyOnCommit)
 {
-    CTempDirectory directory;
+    CTempFolder directory;
     std::string const target = directory.WriteFile("out.bin", "old");
     std::string error;
     {
@@ -53,9 +53,9 @@ TEST(TempOutputFile, FinalNameChangesOnlyOnCommit)
 
 TEST(TempOutputFile, KeepExistingRefusesATakenNameAndLeavesBothAlone)
 {
-    CTempDirectory directory;
+    CTempFolder directory;
     std::string const taken = directory.WriteFile("taken", "kept");
-    std::string const free = (directory.path / "free").string();
+    std::string const free = directory.Join("free");
     std::string error;
     {
         CTempOutputFile out("image");
@@ -83,10 +83,10 @@ TEST(TempOutputFile, KeepExistingRefusesATakenNameAndLeavesBothAlone)
 
 TEST(TempOutputFile, OpenInAMissingFolderSaysWhy)
 {
-    CTempDirectory directory;
+    CTempFolder directory;
     std::string error;
     CTempOutputFile out;
-    EXPECT_FALSE(out.Open((directory.path / "missing" / "out.bin").string(), &error));
+    EXPECT_FALSE(out.Open(directory.Join("missing/out.bin"), &error));
     EXPECT_EQ(out.GetErrorNumber(), ENOENT);
     EXPECT_NE(error.find("cannot create '"), std::string::npos) << error;
     EXPECT_EQ(CountEntries(directory.path), 0u);

@@ -1,6 +1,6 @@
 #include "RunKilnpack.h"
 
-#include "config/TempDirectory.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@ protected:
         return RunKilnpack(arguments, directory.path);
     }
 
-    CTempDirectory directory;
+    CTempFolder directory;
 };
 
 std::string Banner(std::string const& rest = "")

@@ -1,6 +1,6 @@
 #include "RunKilnpack.h"
 
-#include "config/TempDirectory.h"
+#include "support/TempFolder.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -32,14 +32,14 @@ protected:
         return result.errors;
     }
 
-    CTempDirectory directory;
+    CTempFolder directory;
 };
 } // namespace
 
 TEST_F(ConfigFile, UnreadablePathsAreReportedAndTheRunGoesOn)
 {
-    ASSERT_EQ(mkdir((directory.path / "folder.xml").c_str(), 0700), 0);
-    ASSERT_EQ(mkfifo((directory.path / "fifo.xml").c_str(), 0600), 0);
+    ASSERT_EQ(mkdir(directory.Join("folder.xml").c_str(), 0700), 0);
+    ASSERT_EQ(mkfifo(directory.Join("fifo.xml").c_str(), 0600), 0);
     CRunResult result = Run({"missing.xml", "folder.xml", "fifo.xml", "--version"});
     EXPECT_EQ(result.output, "Version: 0.1\n");
     EXPECT_EQ(result.errors, "Error: Unable to access file 'missing.xml'.\n"
@@ -100,7 +100,7 @@ TEST_F(ConfigFile, ImageLevelWarningsAndErrors)
 TEST_F(ConfigFile, FailingImageDoesNotStopTheNextOne)
 {
     // The first image can't be created (its folder does not exist); the second is built.
-    std::string bad = (directory.path / "none" / "bad.dmg").string();
+    std::string bad = directory.Join("none/bad.dmg");
     directory.WriteFile("config.xml", "<kilnpack>\n"
                                       "  <image file='" +
                                           bad +
@@ -127,8 +127,8 @@ TEST_F(ConfigFile, FailingImageDoesNotStopTheNextOne)
     EXPECT_LT(warningAt, errorAt);
     EXPECT_EQ(result.errors.find("Error:", errorAt + error.size()), std::string::npos) << result.errors;
 
-    EXPECT_TRUE(std::filesystem::is_regular_file(directory.path / "good.dmg"));
-    EXPECT_FALSE(std::filesystem::exists(directory.path / "good.dmg.sparseimage"));
+    EXPECT_TRUE(std::filesystem::is_regular_file(directory.Join("good.dmg")));
+    EXPECT_FALSE(std::filesystem::exists(directory.Join("good.dmg.sparseimage")));
 }
 
 TEST_F(ConfigFile, EntityExpansionIsRefused)
@@ -155,10 +155,10 @@ TEST_F(ConfigFile, FiftyMegabyteFilesAreHandled)
     constexpr size_t kSize = 50u << 20;
     {
         // Mostly blank: read, parsed and found to hold no image.
-        std::ofstream out(directory.path / "blank.xml", std::ios::binary);
+        std::ofstream out(directory.Join("blank.xml"), std::ios::binary);
         out << "<kilnpack>" << std::string(kSize, ' ') << "</kilnpack>\n";
         // A million images: refused long before memory runs short.
-        std::ofstream dense(directory.path / "dense.xml", std::ios::binary);
+        std::ofstream dense(directory.Join("dense.xml"), std::ios::binary);
         std::string image = "<image file='a.dmg' name='A'/>\n";
         dense << "<kilnpack version='0.1'>\n";
         for (size_t written = 0; written < kSize; written += image.size())

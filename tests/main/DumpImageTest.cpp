@@ -2,8 +2,9 @@
 // 7-Zip extracts it, then the volume's facts; damaged images give error lines and the run goes on.
 #include "RunKilnpack.h"
 
-#include "config/TempDirectory.h"
+#include "support/TempFolder.h"
 #include "support/ConfigSchema.h"
+#include "support/FileBytes.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -12,19 +13,6 @@
 
 namespace
 {
-std::string ReadWhole(std::string const& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteWhole(std::string const& path, std::string const& bytes)
-{
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
 // The "--dump" listing of a file, the banner left off.
 std::string DumpListing(std::string const& path, std::filesystem::path const& directory)
 {
@@ -58,22 +46,22 @@ protected:
                             "<view type=\"icon\" x=\"60\" y=\"50\" width=\"200\" height=\"250\"/></folder>"
                             "<view type=\"icon\" width=\"400\" height=\"300\" background=\"back.png\"/>"
                             "</image></kilnpack>");
-        ExpectValidConfiguration((directory.path / "dump.xml").string());
+        ExpectValidConfiguration(directory.Join("dump.xml"));
         CRunResult const build = RunKilnpack({"dump.xml"}, directory.path);
-        image = (directory.path / "Dump.dmg").string();
+        image = directory.Join("Dump.dmg");
         ASSERT_TRUE(std::filesystem::exists(image)) << build.errors;
     }
 
     // A desktop database of the image as 7-Zip extracts it, and its own "--dump" listing.
     std::string ExtractedListing(std::string const& item)
     {
-        std::string const copy = (directory.path / "extracted").string();
+        std::string const copy = directory.Join("extracted");
         std::string const command = "7zz x -so '" + image + "' 'Dump Test/" + item + "' > '" + copy + "' 2>/dev/null";
-        EXPECT_EQ(std::system(command.c_str()), 0);
+        EXPECT_EQ(RunShell(command), 0);
         return DumpListing(copy, directory.path);
     }
 
-    CTempDirectory directory;
+    CTempFolder directory;
     std::string image;
 };
 } // namespace
@@ -91,26 +79,26 @@ TEST_F(DumpImage, ListsEveryDatabaseAndTheVolumeFacts)
 
 TEST_F(DumpImage, DamagedImagesGiveErrorLinesAndTheRunGoesOn)
 {
-    std::string const bytes = ReadWhole(image);
+    std::string const bytes = ReadWholeFile(image);
     ASSERT_GT(bytes.size(), 8192u);
     std::string const trailer = bytes.substr(bytes.size() - 512);
     std::string const body = bytes.substr(0, bytes.size() - 512);
     std::string const good = DumpListing(image, directory.path);
 
     // The trailer kept, half of what it points at gone.
-    WriteWhole((directory.path / "halved.dmg").string(), body.substr(0, body.size() / 2) + trailer);
+    WriteWholeFile(directory.Join("halved.dmg"), body.substr(0, body.size() / 2) + trailer);
     // The first compressed runs overwritten.
     std::string zeroed = bytes;
     std::fill(zeroed.begin(), zeroed.begin() + 4096, '\x55');
-    WriteWhole((directory.path / "zeroed.dmg").string(), zeroed);
+    WriteWholeFile(directory.Join("zeroed.dmg"), zeroed);
     // The property list without its block tables.
     std::string renamed = bytes;
     size_t const key = renamed.find("<key>blkx</key>");
     ASSERT_NE(key, std::string::npos);
     renamed[key + 8] = 'q';
-    WriteWhole((directory.path / "renamed.dmg").string(), renamed);
+    WriteWholeFile(directory.Join("renamed.dmg"), renamed);
     // The trailer cut short: no longer an image, so read as a desktop database.
-    WriteWhole((directory.path / "cut.dmg").string(), bytes.substr(0, bytes.size() - 100));
+    WriteWholeFile(directory.Join("cut.dmg"), bytes.substr(0, bytes.size() - 100));
 
     CRunResult const result =
         RunKilnpack({"--dump", "halved.dmg", "zeroed.dmg", "renamed.dmg", "cut.dmg", "Dump.dmg"}, directory.path);

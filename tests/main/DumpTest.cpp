@@ -2,7 +2,7 @@
 // argument after a failure is handled normally.
 #include "RunKilnpack.h"
 
-#include "config/TempDirectory.h"
+#include "support/TempFolder.h"
 #include "desktopdb/DesktopDatabase.h"
 #include "desktopdb/FinderFileBuilder.h"
 
@@ -26,12 +26,12 @@ protected:
 
     std::string WriteDatabase(std::string const& name, CDesktopDatabase const& database)
     {
-        std::string const path = (directory.path / name).string();
+        std::string const path = directory.Join(name);
         database.WriteToDisk(path.c_str());
         return path;
     }
 
-    CTempDirectory directory;
+    CTempFolder directory;
 };
 
 unsigned char const kBlobBytes[20] = {0x41, 0x42, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48, 0x49, 0x4a,
@@ -93,7 +93,7 @@ TEST_F(Dump, BrokenFilesAreReportedAndTheNextArgumentStillRuns)
     std::string const version =
         directory.WriteFile("version", std::string("\0\0\0\2Bud1\0\0\0\0\0\0\0\0", 16));
     std::string const truncated = directory.WriteFile("short", std::string("\0\0\0\1Bud1", 8));
-    std::string const missing = (directory.path / "missing").string();
+    std::string const missing = directory.Join("missing");
 
     CRunResult const result = Run({"--dump", notDatabase, sample, version, truncated, missing, sample});
     EXPECT_EQ(result.output, std::string(kBanner) + kListing + kListing);
@@ -167,9 +167,9 @@ TEST_F(Dump, ListsFinderLaidOutFilesInKeyOrder)
 // error line without hanging or aborting the run, and the next argument is handled as usual.
 TEST_F(Dump, AnythingButARegularFileIsRefusedAndTheRunGoesOn)
 {
-    std::string const folder = (directory.path / "folder").string();
-    std::string const fifo = (directory.path / "fifo").string();
-    std::string const socketPath = (directory.path / "socket").string();
+    std::string const folder = directory.Join("folder");
+    std::string const fifo = directory.Join("fifo");
+    std::string const socketPath = directory.Join("socket");
     ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     int const listener = socket(AF_UNIX, SOCK_STREAM, 0);

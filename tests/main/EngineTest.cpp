@@ -2,7 +2,7 @@
 // stops the run before any argument is handled.
 #include "RunKilnpack.h"
 
-#include "config/TempDirectory.h"
+#include "support/TempFolder.h"
 #include "support/EnvironmentSetting.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +17,7 @@ TEST(Engine, BuiltinAndTheDefaultBuildTheImage)
     for (char const* engine : {static_cast<char const*>(nullptr), "", "builtin"})
     {
         CEnvironmentSetting setting("KILNPACK_ENGINE", engine);
-        CTempDirectory directory;
+        CTempFolder directory;
         directory.WriteFile("config.xml", kConfig);
         CRunResult result = RunKilnpack({"config.xml"}, directory.path);
         std::string const shown = engine ? engine : "(unset)";
@@ -26,7 +26,7 @@ TEST(Engine, BuiltinAndTheDefaultBuildTheImage)
                   std::string::npos)
             << shown << "\n"
             << result.output;
-        EXPECT_TRUE(std::filesystem::is_regular_file(directory.path / "e.dmg")) << shown;
+        EXPECT_TRUE(std::filesystem::is_regular_file(directory.Join("e.dmg"))) << shown;
     }
 }
 
@@ -36,13 +36,13 @@ TEST(Engine, OtherValuesStopTheRunBeforeAnything)
     for (char const* engine : {"hdiutil", "fast", "Builtin", "builtin "})
     {
         CEnvironmentSetting setting("KILNPACK_ENGINE", engine);
-        CTempDirectory directory;
+        CTempFolder directory;
         directory.WriteFile("config.xml", kConfig);
         CRunResult result = RunKilnpack({"config.xml", "--help"}, directory.path);
         EXPECT_EQ(result.status, 1) << engine;
         EXPECT_EQ(result.output, kBanner) << engine;
         EXPECT_EQ(result.errors, "Error: KILNPACK_ENGINE value '" + std::string(engine) +
                                      "' is not accepted here; use 'builtin' or leave it unset.\n");
-        EXPECT_FALSE(std::filesystem::exists(directory.path / "e.dmg")) << engine;
+        EXPECT_FALSE(std::filesystem::exists(directory.Join("e.dmg"))) << engine;
     }
 }

@@ -1,6 +1,7 @@
 #include "RunKilnpack.h"
 
-#include "config/TempDirectory.h"
+#include "support/TempFolder.h"
+#include "support/FileBytes.h"
 
 #include <fcntl.h>
 #include <fstream>
@@ -14,23 +15,13 @@ char const* const kUsage = "Usage: kilnpack config-file\n"
                            "Exit status: 0 when everything was built and printed, 1 when anything failed, "
                            "128 + N when stopped by signal N.\n";
 
-namespace
-{
-std::string ReadWhole(std::filesystem::path const& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-} // namespace
 
 CRunResult RunKilnpack(std::vector<std::string> const& arguments,
                        std::filesystem::path const& workingDirectory)
 {
-    CTempDirectory captures;
-    std::string outputPath = (captures.path / "stdout").string();
-    std::string errorsPath = (captures.path / "stderr").string();
+    CTempFolder captures;
+    std::string outputPath = captures.Join("stdout");
+    std::string errorsPath = captures.Join("stderr");
     std::vector<char*> argv;
     std::string program = KILNPACK_BINARY;
     argv.push_back(program.data());
@@ -54,7 +45,7 @@ CRunResult RunKilnpack(std::vector<std::string> const& arguments,
     int status = 0;
     if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status))
         result.status = WEXITSTATUS(status);
-    result.output = ReadWhole(outputPath);
-    result.errors = ReadWhole(errorsPath);
+    result.output = ReadWholeFile(outputPath);
+    result.errors = ReadWholeFile(errorsPath);
     return result;
 }

@@ -6,8 +6,9 @@
 
 #include "PlatformTestSupport.h"
 #include "support/FsckHfs.h"
+#include "support/FileBytes.h"
+#include "support/TempFolder.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -64,29 +65,6 @@ CToolResult RunTool(CBuiltinDiskImageTools* tools, std::vector<std::string> cons
     return result;
 }
 
-std::string ReadWholeFile(std::string const& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteWholeFile(std::string const& path, std::string const& bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
-
-std::vector<std::string> ListFolder(std::string const& path)
-{
-    std::vector<std::string> names;
-    for (auto const& entry : std::filesystem::directory_iterator(path))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 uint32_t ReadBigEndian32(std::string const& bytes, size_t at)
 {
     return (uint32_t(uint8_t(bytes[at])) << 24) | (uint32_t(uint8_t(bytes[at + 1])) << 16) |
@@ -114,9 +92,7 @@ class StandInToolsTest : public testing::Test
 protected:
     void SetUp() override
     {
-        char name[] = "/tmp/kiln-standin-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir = name;
+        dir = folder.path;
         image = dir + "/work.sparseimage";
         mount = dir + "/mnt.test";
     }
@@ -125,7 +101,6 @@ protected:
         // Leave nothing attached for the next test.
         if (std::filesystem::exists(mount))
             RunTool({"hdiutil", "detach", mount, "-force"});
-        std::filesystem::remove_all(dir);
     }
 
     CToolResult RunTool(std::vector<std::string> const& argv) { return ::RunTool(&tools, argv); }
@@ -141,6 +116,7 @@ protected:
     }
 
     CBuiltinDiskImageTools tools;
+    CTempFolder folder;
     std::string dir;
     std::string image;
     std::string mount;

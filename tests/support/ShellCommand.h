@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <sys/wait.h>
 
@@ -12,6 +13,14 @@ inline std::string QuoteForShell(std::string const& word)
     for (char c : word)
         quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return quoted + "'";
+}
+
+// Runs a shell command line, its output going where the test's goes; its exit status, or -1 if it
+// didn't exit.
+inline int RunShell(std::string const& command)
+{
+    int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // Runs a shell command line; its exit status (-1 if it didn't exit), with its standard output and

@@ -83,7 +83,8 @@ CBuiltImage BuildImage(std::vector<CBlkxRun>* editRuns = nullptr)
     CKolyTrailer trailer;
     trailer.dataForkLength = built.file.size();
     trailer.sectorCount = 2 + table.sectorCount;
-    std::string const xml = BuildUdifPlist({{"whole disk", 0, SerializeBlkxTable(table)}});
+    std::string xml, error;
+    EXPECT_TRUE(BuildUdifPlist({{"whole disk", 0, SerializeBlkxTable(table)}}, &xml, &error)) << error;
     trailer.xmlOffset = built.file.size();
     trailer.xmlLength = xml.size();
     built.file.insert(built.file.end(), xml.begin(), xml.end());

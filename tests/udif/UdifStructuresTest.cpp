@@ -109,8 +109,11 @@ TEST(KolyTrailerTest, FieldsAtTheirOffsets)
 
 TEST(UdifPlistTest, ResourceForkHoldsBlkxInOrderAndPlst)
 {
-    std::string const xml = BuildUdifPlist({{"Protective Master Boot Record (MBR : 0)", -1, {1, 2, 3}},
-                                            {"disk image (Apple_HFS : 4)", 3, {0x6D, 0x69}}});
+    std::string xml, error;
+    ASSERT_TRUE(BuildUdifPlist({{"Protective Master Boot Record (MBR : 0)", -1, {1, 2, 3}},
+                                {"disk image (Apple_HFS : 4)", 3, {0x6D, 0x69}}},
+                               &xml, &error))
+        << error;
     EXPECT_EQ(xml.rfind("<?xml", 0), 0u);
     plist_t root = nullptr;
     plist_from_xml(xml.data(), static_cast<uint32_t>(xml.size()), &root);

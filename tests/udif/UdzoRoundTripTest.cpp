@@ -5,13 +5,14 @@
 #include "udif/UdifResourceEditor.h"
 
 #include "support/ShellCommand.h"
+#include "support/FileBytes.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
 #include <fstream>
 #include <map>
 #include <random>
@@ -34,28 +35,6 @@ CCommandResult RunCommand(std::string const& command)
     CCommandResult result;
     result.status = RunCapturing(command, &result.output);
     return result;
-}
-
-std::string ReadFile(std::string const& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::vector<std::string> ListDirectory(std::string const& path)
-{
-    std::vector<std::string> names;
-    if (DIR* dir = opendir(path.c_str()))
-    {
-        while (dirent* entry = readdir(dir))
-            if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..")
-                names.push_back(entry->d_name);
-        closedir(dir);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 // A raw disk under construction: a sparse file whose sectors are filled piece by piece.
@@ -120,13 +99,7 @@ std::vector<CUdifRegion> MakeGptRegions(uint64_t sectors)
 class UdzoRoundTripTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/udif-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-    }
-    void TearDown() override { RunCommand("rm -rf '" + m_dir + "'"); }
+    void SetUp() override { m_dir = m_folder.path; }
 
     std::string PathOf(std::string const& name) const { return m_dir + "/" + name; }
 
@@ -138,7 +111,7 @@ protected:
         std::string const dmg = PathOf("out.dmg");
         std::string error;
         ASSERT_TRUE(WriteUdifImage(PathOf("raw.img"), regions, dmg, format, level, &error)) << error;
-        EXPECT_EQ(ListDirectory(m_dir), (std::vector<std::string>{"out.dmg", "raw.img"}));
+        EXPECT_EQ(ListFolder(m_dir), (std::vector<std::string>{"out.dmg", "raw.img"}));
 
         CCommandResult test = RunCommand("7zz t -tdmg '" + dmg + "'");
         EXPECT_EQ(test.status, 0) << test.output;
@@ -152,13 +125,13 @@ protected:
         std::string const extracted = PathOf("x");
         CCommandResult extract = RunCommand("7zz x -tdmg -y -o'" + extracted + "' '" + dmg + "'");
         ASSERT_EQ(extract.status, 0) << extract.output;
-        std::vector<std::string> files = ListDirectory(extracted);
+        std::vector<std::string> files = ListFolder(extracted);
         ASSERT_EQ(files.size(), regions.size());
         std::sort(files.begin(), files.end(),
                   [](std::string const& a, std::string const& b) { return std::stoi(a) < std::stoi(b); });
         for (size_t i = 0; i < regions.size(); ++i)
         {
-            std::string const bytes = ReadFile(extracted + "/" + files[i]);
+            std::string const bytes = ReadWholeFile(extracted + "/" + files[i]);
             EXPECT_TRUE(bytes ==
                         expected.substr(regions[i].startSector * kSector, regions[i].sectorCount * kSector))
                 << "region " << i << " (" << files[i] << ") differs";
@@ -173,10 +146,11 @@ protected:
         std::string const converted = PathOf("raw2.img");
         CCommandResult dmg2img = RunCommand("dmg2img -i '" + dmg + "' -o '" + converted + "'");
         ASSERT_EQ(dmg2img.status, 0) << dmg2img.output;
-        EXPECT_TRUE(ReadFile(converted) == expected) << "dmg2img gives back a different disk";
+        EXPECT_TRUE(ReadWholeFile(converted) == expected) << "dmg2img gives back a different disk";
         RunCommand("rm -rf '" + extracted + "' '" + converted + "'");
     }
 
+    CTempFolder m_folder;
     std::string m_dir;
 };
 } // namespace
@@ -192,7 +166,7 @@ TEST_F(UdzoRoundTripTest, MixedContentAcrossGptRegionsReadsBackExactly)
     disk.FillZeros(5140, 2048);  // zeros written as data, not a hole
     disk.FillText(8000, 10);     // a lone sector in a mostly empty chunk
     disk.FillRandom(sectors - 33, 33);
-    WriteAndCheck(MakeGptRegions(sectors), ReadFile(PathOf("raw.img")));
+    WriteAndCheck(MakeGptRegions(sectors), ReadWholeFile(PathOf("raw.img")));
 }
 
 TEST_F(UdzoRoundTripTest, EveryFormatReadsBackExactlyAndStoresItsOwnChunkType)
@@ -208,7 +182,7 @@ TEST_F(UdzoRoundTripTest, EveryFormatReadsBackExactlyAndStoresItsOwnChunkType)
     disk.FillRandom(sectors - 33, 33);
     std::vector<CUdifRegion> regions = MakeGptRegions(sectors);
     regions[4].unusedSectors = {{9000, 1000}};
-    std::string expected = ReadFile(PathOf("raw.img"));
+    std::string expected = ReadWholeFile(PathOf("raw.img"));
     std::fill_n(expected.begin() + 9000 * kSector, 1000 * kSector, '\0');
     // 7-Zip names each region's methods: its name for the format's stream, Copy for stored runs.
     struct
@@ -255,7 +229,7 @@ TEST_F(UdzoRoundTripTest, UnusedSectorsAreNotStoredAndReadBackAsZeros)
     regions[4].unusedSectors = {{40, 8}, {100, 50}, {120, 60}, {180, 20}, {1000, 5000}, {sectors - 48, 8}};
     regions[3].unusedSectors = {{34, 6}};
 
-    std::string expected = ReadFile(PathOf("raw.img"));
+    std::string expected = ReadWholeFile(PathOf("raw.img"));
     for (auto const& region : regions)
         for (auto const& range : region.unusedSectors)
             std::fill_n(expected.begin() + static_cast<long>(range.first * kSector), range.second * kSector,
@@ -272,7 +246,7 @@ TEST_F(UdzoRoundTripTest, SparseDiskWithWholeVolumeUnusedAtEveryLevel)
     disk.FillRandom(30000, 3000);
     std::vector<CUdifRegion> regions = MakeGptRegions(sectors);
     regions[4].unusedSectors = {{200, 20000}, {40000, sectors - 40 - 40000}};
-    std::string const expected = ReadFile(PathOf("raw.img"));
+    std::string const expected = ReadWholeFile(PathOf("raw.img"));
     for (int level : {1, 6})
         WriteAndCheck(regions, expected, level);
 }
@@ -281,7 +255,7 @@ TEST_F(UdzoRoundTripTest, SingleRegionDisk)
 {
     CRawDiskBuilder disk(PathOf("raw.img"), 3000);
     disk.FillText(0, 3000);
-    WriteAndCheck({{"whole disk (Apple_HFS : 0)", 0, 0, 3000, {}}}, ReadFile(PathOf("raw.img")), 1);
+    WriteAndCheck({{"whole disk (Apple_HFS : 0)", 0, 0, 3000, {}}}, ReadWholeFile(PathOf("raw.img")), 1);
 }
 
 TEST_F(UdzoRoundTripTest, ReplacesAnEarlierImage)
@@ -289,7 +263,7 @@ TEST_F(UdzoRoundTripTest, ReplacesAnEarlierImage)
     CRawDiskBuilder disk(PathOf("raw.img"), 100);
     disk.FillText(0, 100);
     std::ofstream(PathOf("out.dmg")) << "an old image";
-    WriteAndCheck({{"whole disk (Apple_HFS : 0)", 0, 0, 100, {}}}, ReadFile(PathOf("raw.img")), 1);
+    WriteAndCheck({{"whole disk (Apple_HFS : 0)", 0, 0, 100, {}}}, ReadWholeFile(PathOf("raw.img")), 1);
 }
 
 TEST_F(UdzoRoundTripTest, FailuresLeaveNoImageAndNoTemporaryFile)
@@ -311,7 +285,7 @@ TEST_F(UdzoRoundTripTest, FailuresLeaveNoImageAndNoTemporaryFile)
     EXPECT_FALSE(WriteUdzoImage(PathOf("raw.img"), regions, dmg, 0, &error));
     EXPECT_FALSE(WriteUdzoImage(PathOf("raw.img"), regions, dmg, 10, &error));
     EXPECT_FALSE(WriteUdzoImage(PathOf("raw.img"), {}, dmg, 9, &error));
-    EXPECT_EQ(ListDirectory(m_dir), std::vector<std::string>{"raw.img"});
+    EXPECT_EQ(ListFolder(m_dir), std::vector<std::string>{"raw.img"});
 
     // Fails only at the final rename, after the whole image was written: the temporary file goes, and
     // what stood at the output path is left as it was.
@@ -319,8 +293,8 @@ TEST_F(UdzoRoundTripTest, FailuresLeaveNoImageAndNoTemporaryFile)
     std::ofstream(dmg + "/keep") << "kept";
     EXPECT_FALSE(WriteUdzoImage(PathOf("raw.img"), regions, dmg, 9, &error));
     EXPECT_NE(error.find("out.dmg"), std::string::npos) << error;
-    EXPECT_EQ(ListDirectory(m_dir), (std::vector<std::string>{"out.dmg", "raw.img"}));
-    EXPECT_EQ(ListDirectory(dmg), std::vector<std::string>{"keep"});
+    EXPECT_EQ(ListFolder(m_dir), (std::vector<std::string>{"out.dmg", "raw.img"}));
+    EXPECT_EQ(ListFolder(dmg), std::vector<std::string>{"keep"});
 }
 
 // Resources added to a finished image: the new image takes the old one's place whole, with the same
@@ -329,8 +303,8 @@ TEST_F(UdzoRoundTripTest, AddedResourcesReplaceTheImageWholeAndLeaveNothingBesid
 {
     CRawDiskBuilder disk(PathOf("raw.img"), 100);
     disk.FillText(0, 100);
-    WriteAndCheck({{"whole disk (Apple_HFS : 0)", 0, 0, 100, {}}}, ReadFile(PathOf("raw.img")), 1);
-    std::string const before = ReadFile(PathOf("out.dmg"));
+    WriteAndCheck({{"whole disk (Apple_HFS : 0)", 0, 0, 100, {}}}, ReadWholeFile(PathOf("raw.img")), 1);
+    std::string const before = ReadWholeFile(PathOf("out.dmg"));
     ASSERT_GT(before.size(), 512u);
     uint64_t const xmlOffset = GetBe64(reinterpret_cast<uint8_t const*>(before.data()) + before.size() - 512 + 216);
     ASSERT_LT(xmlOffset, before.size());
@@ -338,10 +312,10 @@ TEST_F(UdzoRoundTripTest, AddedResourcesReplaceTheImageWholeAndLeaveNothingBesid
     std::string error;
     ASSERT_TRUE(AddResourcesToUdifImage(PathOf("out.dmg"), {{"TEXT", 5000, "", {'T', 'e', 'r', 'm', 's'}}}, &error))
         << error;
-    std::string const after = ReadFile(PathOf("out.dmg"));
+    std::string const after = ReadWholeFile(PathOf("out.dmg"));
     EXPECT_EQ(after.compare(0, xmlOffset, before, 0, xmlOffset), 0);
     EXPECT_NE(after.find("<key>TEXT</key>", xmlOffset), std::string::npos);
-    EXPECT_EQ(ListDirectory(m_dir), (std::vector<std::string>{"out.dmg", "raw.img"}));
+    EXPECT_EQ(ListFolder(m_dir), (std::vector<std::string>{"out.dmg", "raw.img"}));
     CCommandResult test = RunCommand("7zz t -tdmg '" + PathOf("out.dmg") + "'");
     EXPECT_EQ(test.status, 0) << test.output;
     EXPECT_NE(test.output.find("Everything is Ok"), std::string::npos) << test.output;
@@ -349,8 +323,8 @@ TEST_F(UdzoRoundTripTest, AddedResourcesReplaceTheImageWholeAndLeaveNothingBesid
     // A file that is no image is refused and stays as it was.
     std::ofstream(PathOf("plain.txt")) << std::string(600, 'x');
     EXPECT_FALSE(AddResourcesToUdifImage(PathOf("plain.txt"), {{"TEXT", 5000, "", {'x'}}}, &error));
-    EXPECT_EQ(ReadFile(PathOf("plain.txt")), std::string(600, 'x'));
-    EXPECT_EQ(ListDirectory(m_dir), (std::vector<std::string>{"out.dmg", "plain.txt", "raw.img"}));
+    EXPECT_EQ(ReadWholeFile(PathOf("plain.txt")), std::string(600, 'x'));
+    EXPECT_EQ(ListFolder(m_dir), (std::vector<std::string>{"out.dmg", "plain.txt", "raw.img"}));
 }
 
 // Progress is reported as chunks are stored, and a "stop" from it ends the write like a failure:
@@ -381,7 +355,7 @@ TEST_F(UdzoRoundTripTest, ProgressCountsSectorsAndCanStopTheWrite)
     EXPECT_FALSE(WriteUdzoImage(PathOf("raw.img"), regions, dmg, 9, &error, stop));
     EXPECT_EQ(error, "interrupted");
     EXPECT_EQ(calls, 2);
-    EXPECT_EQ(ListDirectory(m_dir), std::vector<std::string>{"raw.img"});
+    EXPECT_EQ(ListFolder(m_dir), std::vector<std::string>{"raw.img"});
 }
 
 TEST_F(UdzoRoundTripTest, DiskOfZerosStillReadable)
