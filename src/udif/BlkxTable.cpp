@@ -5,8 +5,6 @@
 
 namespace
 {
-constexpr size_t kHeaderSize = 204;
-constexpr size_t kRunSize = 40;
 constexpr uint32_t kChecksumCrc32 = 2;
 
 void PutRun(uint8_t* out, uint32_t type, uint64_t sector, uint64_t count, uint64_t offset, uint64_t length)
@@ -46,9 +44,9 @@ void PutRun(uint8_t* out, uint32_t type, uint64_t sector, uint64_t count, uint64
 std::vector<uint8_t> SerializeBlkxTable(CBlkxTable const& table)
 {
     size_t const runCount = table.runs.size() + 1;
-    std::vector<uint8_t> bytes(kHeaderSize + runCount * kRunSize, 0);
+    std::vector<uint8_t> bytes(kMishHeaderSize + runCount * kMishRunSize, 0);
     uint8_t* p = bytes.data();
-    PutBe32(p, 0x6D697368); // 'mish'
+    PutBe32(p, kMishSignature);
     PutBe32(p + 4, 1);
     PutBe64(p + 8, table.firstSector);
     PutBe64(p + 16, table.sectorCount);
@@ -62,12 +60,12 @@ std::vector<uint8_t> SerializeBlkxTable(CBlkxTable const& table)
     PutBe32(p + 72, table.crc32);
     PutBe32(p + 200, static_cast<uint32_t>(runCount));
 
-    uint8_t* run = p + kHeaderSize;
+    uint8_t* run = p + kMishHeaderSize;
     uint64_t dataEnd = 0;
     for (CBlkxRun const& r : table.runs)
     {
         PutRun(run, r.type, r.sectorNumber, r.sectorCount, r.compressedOffset, r.compressedLength);
-        run += kRunSize;
+        run += kMishRunSize;
         dataEnd = r.compressedOffset + r.compressedLength;
     }
     PutRun(run, kBlkxTerminator, table.sectorCount, 0, dataEnd, 0);

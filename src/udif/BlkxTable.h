@@ -6,6 +6,10 @@
 #include <vector>
 
 // Run types of a block table.
+constexpr uint32_t kMishSignature = 0x6D697368; // 'mish'
+constexpr size_t kMishHeaderSize = 204;
+constexpr size_t kMishRunSize = 40;
+
 constexpr uint32_t kBlkxZeroFill = 0x00000000;   // reads as zeros, nothing stored
 constexpr uint32_t kBlkxRaw = 0x00000001;        // stored as is
 constexpr uint32_t kBlkxIgnore = 0x00000002;     // unused space, reads as zeros, not checksummed

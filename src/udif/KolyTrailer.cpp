@@ -42,7 +42,7 @@ std::array<uint8_t, kKolyTrailerSize> SerializeKolyTrailer(CKolyTrailer const& t
 {
     std::array<uint8_t, kKolyTrailerSize> bytes{};
     uint8_t* p = bytes.data();
-    PutBe32(p, 0x6B6F6C79); // 'koly'
+    PutBe32(p, kKolySignature);
     PutBe32(p + 4, 4);
     PutBe32(p + 8, kKolyTrailerSize);
     PutBe32(p + 12, kFlagFlattened);

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 constexpr size_t kKolyTrailerSize = 512;
+constexpr uint32_t kKolySignature = 0x6B6F6C79; // 'koly'
 
 struct CKolyTrailer
 {

@@ -11,6 +11,7 @@
 
 #include "io/ByteOrder.h"
 #include "udif/BlkxTable.h"
+#include "udif/KolyTrailer.h"
 
 #include <algorithm>
 #include <bzlib.h>
@@ -22,11 +23,6 @@
 
 namespace
 {
-constexpr size_t kTrailerSize = 512;
-constexpr uint32_t kKolySignature = 0x6B6F6C79;
-constexpr uint32_t kMishSignature = 0x6D697368;
-constexpr size_t kMishHeaderSize = 204;
-constexpr size_t kMishRunSize = 40;
 // Run types only ever read here: ADC and comments.
 constexpr uint32_t kBlkxAdc = 0x80000004;
 constexpr uint32_t kBlkxComment = 0x7FFFFFFE;
@@ -92,7 +88,7 @@ bool IsUdifImage(CImageReadAt const& read, uint64_t fileSize)
 {
     uint8_t signature[4];
     std::string ignored;
-    return fileSize >= kTrailerSize && read(fileSize - kTrailerSize, signature, 4, &ignored) &&
+    return fileSize >= kKolyTrailerSize && read(fileSize - kKolyTrailerSize, signature, 4, &ignored) &&
            GetBe32(signature) == kKolySignature;
 }
 
@@ -101,10 +97,10 @@ bool CUdifImageReader::Open(CImageReadAt readAt, uint64_t fileSize, std::string*
     read = std::move(readAt);
     runs.clear();
     cachedRun = SIZE_MAX;
-    uint8_t koly[kTrailerSize];
-    if (fileSize < kTrailerSize || !read(fileSize - kTrailerSize, koly, kTrailerSize, error))
+    uint8_t koly[kKolyTrailerSize];
+    if (fileSize < kKolyTrailerSize || !read(fileSize - kKolyTrailerSize, koly, kKolyTrailerSize, error))
         return false;
-    if (GetBe32(koly) != kKolySignature || GetBe32(koly + 8) != kTrailerSize)
+    if (GetBe32(koly) != kKolySignature || GetBe32(koly + 8) != kKolyTrailerSize)
     {
         *error = "the image has no UDIF trailer";
         return false;
@@ -114,7 +110,7 @@ bool CUdifImageReader::Open(CImageReadAt readAt, uint64_t fileSize, std::string*
     uint64_t const xmlOffset = GetBe64(koly + 216);
     uint64_t const xmlLength = GetBe64(koly + 224);
     diskSectors = GetBe64(koly + 492);
-    uint64_t const body = fileSize - kTrailerSize;
+    uint64_t const body = fileSize - kKolyTrailerSize;
     if (forkOffset > body || forkLength > body - forkOffset || xmlOffset > body ||
         xmlLength > body - xmlOffset || diskSectors > kMaxDiskSectors)
     {

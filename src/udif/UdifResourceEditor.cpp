@@ -29,7 +29,6 @@ namespace
 // | 48     | 8    | resource fork length                       |
 // | 216    | 8    | XML property list offset                   |
 // | 224    | 8    | XML property list length                   |
-constexpr uint32_t kKolyMagic = 0x6B6F6C79;
 constexpr size_t kCopyChunk = 1 << 20;
 
 bool EditImage(int fd, std::string const& path, std::vector<CUdifResource> const& resources,
@@ -39,7 +38,7 @@ bool EditImage(int fd, std::string const& path, std::vector<CUdifResource> const
     uint8_t koly[kKolyTrailerSize];
     if (fstat(fd, &info) != 0 || info.st_size < static_cast<off_t>(kKolyTrailerSize) ||
         !ReadAllAt(fd, koly, sizeof koly, static_cast<uint64_t>(info.st_size) - kKolyTrailerSize, error) ||
-        GetBe32(koly) != kKolyMagic)
+        GetBe32(koly) != kKolySignature)
     {
         *error = path + " is not a UDIF disk image (no 'koly' trailer)";
         return false;
