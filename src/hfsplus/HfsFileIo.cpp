@@ -86,8 +86,37 @@ bool EnsureFileSize(int fd, uint64_t size, std::string* error)
     return true;
 }
 
-bool CopyFileDataAt(int fd, uint64_t offset, std::string const& path, uint64_t size, std::string* error,
-                    std::function<bool(uint64_t bytes)> const& copied)
+CGatheredWriter::CGatheredWriter(int fd, size_t maxGap) : m_fd(fd), m_maxGap(maxGap) {}
+
+bool CGatheredWriter::WriteAt(void const* data, size_t size, uint64_t offset, std::string* error)
+{
+    uint64_t const end = m_start + m_pending.size();
+    bool const follows = !m_pending.empty() && offset >= end && offset - end < m_maxGap;
+    if (!follows || m_pending.size() + (offset - end) + size > kCopyChunk)
+    {
+        if (!Flush(error))
+            return false;
+        if (size >= kCopyChunk)
+            return WriteAllAt(m_fd, data, size, offset, error);
+        m_start = offset;
+    }
+    m_pending.resize(size_t(offset - m_start), 0);
+    auto const* bytes = static_cast<uint8_t const*>(data);
+    m_pending.insert(m_pending.end(), bytes, bytes + size);
+    return true;
+}
+
+bool CGatheredWriter::Flush(std::string* error)
+{
+    if (m_pending.empty())
+        return true;
+    bool const written = WriteAllAt(m_fd, m_pending.data(), m_pending.size(), m_start, error);
+    m_pending.clear();
+    return written;
+}
+
+bool CopyFileDataAt(CGatheredWriter* out, uint64_t offset, std::string const& path, uint64_t size,
+                    std::string* error, std::function<bool(uint64_t bytes)> const& copied)
 {
     CFileDescriptor const source(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (!source.IsOpen())
@@ -128,7 +157,7 @@ bool CopyFileDataAt(int fd, uint64_t offset, std::string const& path, uint64_t s
                     break;
                 run += next;
             }
-            if (!WriteAllAt(fd, buffer.get() + at, run, offset + done + at, error))
+            if (!out->WriteAt(buffer.get() + at, run, offset + done + at, error))
                 return false;
             at += run - piece;
         }

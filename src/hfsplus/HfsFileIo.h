@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 bool WriteAllAt(int fd, void const* data, size_t size, uint64_t offset, std::string* error);
 bool ReadAllAt(int fd, void* data, size_t size, uint64_t offset, std::string* error);
@@ -15,8 +16,29 @@ bool ZeroFileRange(int fd, uint64_t offset, uint64_t size, std::string* error);
 // Grows the file to at least `size` bytes (never shrinks it).
 bool EnsureFileSize(int fd, uint64_t size, std::string* error);
 
-// Copies `size` bytes of the regular file at `path` to `offset` of `fd` in pieces, skipping blocks
-// of zeros (the target range must already read as zeros). Fails if the file's size changed.
+// Gathers positioned writes that follow one another on the image into one write: many small files
+// laid out block after block would otherwise cost a system call each. A gap shorter than `maxGap`
+// between two writes is filled with zeros (it must read as zeros already, like the tail of a file's
+// last block); a longer gap, a full buffer or Flush() writes what was gathered.
+class CGatheredWriter
+{
+public:
+    CGatheredWriter(int fd, size_t maxGap);
+    CGatheredWriter(CGatheredWriter const&) = delete;
+    CGatheredWriter& operator=(CGatheredWriter const&) = delete;
+
+    bool WriteAt(void const* data, size_t size, uint64_t offset, std::string* error);
+    bool Flush(std::string* error);
+
+private:
+    int m_fd;
+    size_t m_maxGap;
+    uint64_t m_start = 0;
+    std::vector<uint8_t> m_pending;
+};
+
+// Copies `size` bytes of the regular file at `path` to `offset` of the image in pieces, skipping
+// blocks of zeros (the target range must already read as zeros). Fails if the file's size changed.
 // `copied`, when set, is told the size of each piece read and stops the copy by giving false.
-bool CopyFileDataAt(int fd, uint64_t offset, std::string const& path, uint64_t size, std::string* error,
-                    std::function<bool(uint64_t bytes)> const& copied = {});
+bool CopyFileDataAt(CGatheredWriter* out, uint64_t offset, std::string const& path, uint64_t size,
+                    std::string* error, std::function<bool(uint64_t bytes)> const& copied = {});

@@ -2,7 +2,6 @@
 #include "hfsplus/HfsSourceTree.h"
 
 #include "hfsplus/HfsNames.h"
-#include "io/FileDescriptor.h"
 #include "io/HfsConstants.h"
 #include "io/MacTime.h"
 #include "io/PortableFile.h"
@@ -76,8 +75,9 @@ bool DescribeItem(std::string const& fullPath, struct stat const& st, CHfsItem* 
     }
     else if (S_ISREG(st.st_mode))
     {
-        // Found unreadable now rather than halfway through writing the volume.
-        if (!CFileDescriptor(open(fullPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)).IsOpen())
+        // Found unreadable now rather than halfway through writing the volume; asking costs one
+        // system call where opening costs two, which counts with many small files.
+        if (faccessat(AT_FDCWD, fullPath.c_str(), R_OK, AT_EACCESS) != 0)
         {
             *error = "cannot read " + fullPath + ": " + strerror(errno);
             return false;

@@ -199,21 +199,24 @@ bool WriteFileData(int fd, uint64_t offset, std::vector<CHfsItem> const& items, 
         *error = "interrupted";
         return false;
     }
+    // Items are laid out one after another, so the data of small files is written in few large writes;
+    // the gap between two is at most the unused tail of a block.
+    CGatheredWriter out(fd, kHfsBlockSize);
     for (CHfsItem const& item : items)
     {
         uint64_t const at = offset + uint64_t(item.startBlock) * kHfsBlockSize;
         if (item.kind == EHfsItemKind::Symlink)
         {
-            if (!WriteAllAt(fd, item.linkTarget.data(), item.linkTarget.size(), at, error))
+            if (!out.WriteAt(item.linkTarget.data(), item.linkTarget.size(), at, error))
                 return false;
         }
         else if (item.kind == EHfsItemKind::File && item.size > 0)
         {
-            if (!CopyFileDataAt(fd, at, JoinSourcePath(sourceRoot, item.path), item.size, error, copied))
+            if (!CopyFileDataAt(&out, at, JoinSourcePath(sourceRoot, item.path), item.size, error, copied))
                 return false;
         }
     }
-    return true;
+    return out.Flush(error);
 }
 
 } // namespace
