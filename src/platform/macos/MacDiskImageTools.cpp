@@ -1,9 +1,10 @@
 // macOS's own disk-image tools (hdiutil, bless, xattr, tiffutil) run through the shell, and alias
 // records of items on the volumes they mount, built from what the file system reports: on HFS+ an
 // item's inode number is its catalog node ID.
+#include "io/ByteOrder.h"
+#include "io/MacTime.h"
 #include "platform/AliasRecord.h"
 #include "platform/DiskImageTools.h"
-#include "io/MacTime.h"
 #include "platform/ShellRun.h"
 #include "platform/TemporaryMountPoint.h"
 
@@ -51,11 +52,6 @@ bool ReadVolumeName(std::string const& root, std::string* name)
         return false;
     *name = reinterpret_cast<char const*>(&reply.name) + reply.name.attr_dataoffset;
     return true;
-}
-
-uint32_t ReadBigEndian32(uint8_t const* bytes)
-{
-    return uint32_t(bytes[0]) << 24 | uint32_t(bytes[1]) << 16 | uint32_t(bytes[2]) << 8 | bytes[3];
 }
 
 class CMacDiskImageTools : public CDiskImageTools
@@ -148,8 +144,8 @@ public:
         if (!facts.targetIsFolder)
         {
             CFinderInfo const finderInfo = ReadFinderInfo(targetPath);
-            facts.fileType = ReadBigEndian32(finderInfo.data());
-            facts.fileCreator = ReadBigEndian32(finderInfo.data() + 4);
+            facts.fileType = GetBe32(finderInfo.data());
+            facts.fileCreator = GetBe32(finderInfo.data() + 4);
         }
         std::vector<uint8_t> bytes = BuildAliasRecord(facts);
         if (bytes.empty())
