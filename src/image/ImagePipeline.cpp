@@ -156,7 +156,7 @@ bool ProcessImage(CXmlTree* imageTree, char const* file, char const* volumeName,
         return false;
 
     // A path that begins with "-" must reach every command as a path, never as an option.
-    std::string fileText = file[0] == '-' ? std::string("./") + file : std::string(file);
+    std::string fileText = ProtectLeadingDash(file);
     if (!CheckOutputPath(fileText))
         return false;
     CBuildLock lock;

@@ -13,14 +13,19 @@ std::string QuoteArgument(std::string const& value)
     return quoted;
 }
 
+std::string ProtectLeadingDash(std::string const& path)
+{
+    return !path.empty() && path[0] == '-' ? "./" + path : path;
+}
+
 std::string QuotePathArgument(std::string const& path)
 {
-    return QuoteArgument(!path.empty() && path[0] == '-' ? "./" + path : path);
+    return QuoteArgument(ProtectLeadingDash(path));
 }
 
 std::string CCommandWord::GetArgument() const
 {
-    return form == EForm::QuotedPath && !value.empty() && value[0] == '-' ? "./" + value : value;
+    return form == EForm::QuotedPath ? ProtectLeadingDash(value) : value;
 }
 
 std::string CCommandWord::FormatText() const

@@ -8,8 +8,10 @@
 // takes it literally.
 std::string QuoteArgument(std::string const& value);
 
-// QuoteArgument for a path: one that begins with "-" gets "./" in front, so that no command takes
-// it for an option.
+// The path with "./" in front when it begins with "-", so that no command takes it for an option.
+std::string ProtectLeadingDash(std::string const& path);
+
+// QuoteArgument of ProtectLeadingDash(path).
 std::string QuotePathArgument(std::string const& path);
 
 // One word of a command: written as it stands, or quoted as a value or as a path.
