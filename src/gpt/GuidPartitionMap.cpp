@@ -96,7 +96,7 @@ CPartitionLayout ComputePartitionLayout(uint64_t totalSectors)
     return layout;
 }
 
-// Protective MBR (UEFI specification, chapter 5.2.3), sector 0, little-endian:
+// Protective MBR (UEFI 2.x, chapter 5.2.3), sector 0, little-endian:
 //   offset size meaning
 //      446   16 partition record 1:
 //                 +0  1 boot indicator (0)
@@ -124,7 +124,7 @@ std::vector<uint8_t> BuildProtectiveMbr(uint64_t totalSectors)
     return mbr;
 }
 
-// Partition entry (UEFI specification, chapter 5.3.3), 128 bytes, little-endian; 128 entries, the
+// Partition entry (UEFI 2.x, chapter 5.3.3), 128 bytes, little-endian; 128 entries, the
 // first one used:
 //   offset size meaning
 //        0   16 partition type GUID (Apple_HFS)
@@ -147,7 +147,7 @@ std::vector<uint8_t> BuildPartitionEntries(CPartitionLayout const& layout, CGuid
     return entries;
 }
 
-// GPT header (UEFI specification, chapter 5.3.2), sector 1 and the last sector, little-endian:
+// GPT header (UEFI 2.x, chapter 5.3.2), sector 1 and the last sector, little-endian:
 //   offset size meaning
 //        0    8 signature "EFI PART"
 //        8    4 revision 0x00010000
