@@ -19,7 +19,8 @@ bool IsElementNamed(CXmlNode const* node, char const* name)
 // Hands every child on, whatever the earlier ones gave. True when at least one child gave true and
 // none gave false: a run that skipped part of what it was asked to build has failed. Children for
 // which `counts` says no draw only their warning and don't decide the outcome.
-bool PerformEachChild(CXmlTree* tree, bool (*perform)(CXmlTree*), char const* counts = nullptr)
+bool PerformEachChild(CXmlTree* tree, CDiskImageEngine& engine, bool (*perform)(CXmlTree*, CDiskImageEngine&),
+                      char const* counts = nullptr)
 {
     bool anyBuilt = false;
     bool anyFailed = false;
@@ -27,7 +28,7 @@ bool PerformEachChild(CXmlTree* tree, bool (*perform)(CXmlTree*), char const* co
     {
         if (GetPendingInterrupt() != 0)
             return false; // a stopped run builds nothing more
-        bool const built = perform(child.get());
+        bool const built = perform(child.get(), engine);
         if (!built && counts && !IsElementNamed(GetTreeNode(child.get()), counts))
             continue;
         anyBuilt = anyBuilt || built;
@@ -37,7 +38,7 @@ bool PerformEachChild(CXmlTree* tree, bool (*perform)(CXmlTree*), char const* co
 }
 } // namespace
 
-bool PerformConfigFile(char const* path)
+bool PerformConfigFile(char const* path, CDiskImageEngine& engine)
 {
     std::unique_ptr<CFileData> data = ReadFileIntoMemory(path);
     if (!data)
@@ -45,17 +46,17 @@ bool PerformConfigFile(char const* path)
     std::unique_ptr<CXmlTree> tree = ParseXMLData(data.get());
     if (!tree)
         return false;
-    return PerformRoot(tree.get());
+    return PerformRoot(tree.get(), engine);
 }
 
-bool PerformRoot(CXmlTree* tree)
+bool PerformRoot(CXmlTree* tree, CDiskImageEngine& engine)
 {
     if (!tree || GetTreeNode(tree)->typeCode != kXmlNodeDocument)
         return false;
-    return PerformEachChild(tree, PerformKilnPack);
+    return PerformEachChild(tree, engine, PerformKilnPack);
 }
 
-bool PerformKilnPack(CXmlTree* tree)
+bool PerformKilnPack(CXmlTree* tree, CDiskImageEngine& engine)
 {
     CXmlNode const* node = GetTreeNode(tree);
     if (!IsElementNamed(node, "kilnpack"))
@@ -71,10 +72,10 @@ bool PerformKilnPack(CXmlTree* tree)
         fprintf(stderr, "Warning: incompatiable kilnpack version '%s' skipped.\n", version.c_str());
         return false;
     }
-    return PerformEachChild(tree, PerformImage, "image");
+    return PerformEachChild(tree, engine, PerformImage, "image");
 }
 
-bool PerformImage(CXmlTree* tree)
+bool PerformImage(CXmlTree* tree, CDiskImageEngine& engine)
 {
     CXmlNode const* node = GetTreeNode(tree);
     if (!IsElementNamed(node, "image"))
@@ -102,5 +103,5 @@ bool PerformImage(CXmlTree* tree)
     // "auto" is the pipeline's to handle: it sizes the volume to its content.
     if (!IsAutoTemplateSize(node))
         GetNodeAttribute(node, "template_size", &size);
-    return ProcessImage(tree, file.c_str(), name.c_str(), openFolder.c_str(), size);
+    return ProcessImage(engine, tree, file.c_str(), name.c_str(), openFolder.c_str(), size);
 }

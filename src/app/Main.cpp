@@ -1,14 +1,14 @@
 // kilnpack: builds disk images from configuration files and prints desktop database files.
 #include "app/ConfigDocument.h"
 #include "app/DumpDatabase.h"
-#include "engine/DiskImageTools.h"
+#include "engine/DiskImageEngine.h"
 #include "sys/Interruption.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <strings.h>
-#include <vector>
+#include <memory>
 
 namespace
 {
@@ -21,20 +21,17 @@ void PrintBanner()
     printf("See: https://kilnpack.example for more information.\n");
 }
 
-// KILNPACK_ENGINE chooses the disk-image tools once, before anything is built; a value this build
-// doesn't have stops the run, since a build with other tools than asked for would pass unnoticed.
-bool SelectEngineFromEnvironment()
+// KILNPACK_ENGINE chooses the engine once, before anything is built; a value this build doesn't
+// have stops the run, since a build with other tools than asked for would pass unnoticed.
+std::unique_ptr<CDiskImageEngine> ChooseEngineFromEnvironment()
 {
-    char const* engine = std::getenv("KILNPACK_ENGINE");
-    if (SelectDiskImageEngine(engine))
-        return true;
-    std::vector<std::string> const engines = ListDiskImageEngines();
+    char const* name = std::getenv("KILNPACK_ENGINE");
     std::string accepted;
-    for (size_t i = 0; i < engines.size(); ++i)
-        accepted += (i == 0 ? "'" : i + 1 == engines.size() ? " or '" : ", '") + engines[i] + "'";
-    fprintf(stderr, "Error: KILNPACK_ENGINE value '%s' is not accepted here; use %s or leave it unset.\n",
-            engine, accepted.c_str());
-    return false;
+    std::unique_ptr<CDiskImageEngine> engine = ChooseDiskImageEngine(name, &accepted);
+    if (!engine)
+        fprintf(stderr, "Error: KILNPACK_ENGINE value '%s' is not accepted here; use %s or leave it unset.\n", name,
+                accepted.c_str());
+    return engine;
 }
 } // namespace
 
@@ -47,7 +44,8 @@ int main(int argc, char** argv)
     InstallInterruptHandlers();
     PrintBanner();
     fflush(stdout);
-    if (!SelectEngineFromEnvironment())
+    std::unique_ptr<CDiskImageEngine> const engine = ChooseEngineFromEnvironment();
+    if (!engine)
         return 1;
     bool helpRequested = false;
     bool dumpMode = false;
@@ -65,7 +63,7 @@ int main(int argc, char** argv)
         else if (dumpMode)
             allDone = DumpDatabaseFile(argument) && allDone;
         else
-            allDone = PerformConfigFile(argument) && allDone;
+            allDone = PerformConfigFile(argument, *engine) && allDone;
         fflush(stdout);
     }
     if (int const signalNumber = GetPendingInterrupt())

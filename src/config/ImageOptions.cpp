@@ -12,20 +12,15 @@
 
 namespace
 {
-char const* const kFormats[] = {"UDZO", "UDBZ", "ULMO", "UDRO"};
-
-bool ReadFormat(CXmlNode const* node, std::string* format)
+bool ReadFormat(CXmlNode const* node, CImageFormat const** format)
 {
     std::string value;
     if (!GetNodeAttribute(node, "format", &value))
         return true;
-    for (char const* known : kFormats)
+    if (CImageFormat const* known = FindImageFormat(value))
     {
-        if (strcasecmp(value.c_str(), known) == 0)
-        {
-            *format = known;
-            return true;
-        }
+        *format = known;
+        return true;
     }
     if (strcasecmp(value.c_str(), "ULFO") == 0)
         std::fprintf(stderr,

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "config/XmlTree.h"
+#include "udif/ImageFormats.h"
 #include "udif/UdifPlist.h"
 
 #include <optional>
@@ -11,7 +12,7 @@
 
 struct CImageOptions
 {
-    std::string format = "UDZO";                 // as hdiutil convert names it
+    CImageFormat const* format = &GetDefaultImageFormat();
     bool autoSize = false;                       // template_size="auto"
     std::vector<CUdifResource> licenseResources; // empty: no licence agreement
     std::optional<std::string> icon;             // the .icns file of the volume's icon

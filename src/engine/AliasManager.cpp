@@ -1,32 +1,5 @@
 #include "engine/AliasManager.h"
 
-#include <cerrno>
-#include <cstring>
-#include <sys/stat.h>
-
-bool FSPathMakeRef(char const* path, CFileRef* ref, bool* isDirectory, std::string* error)
-{
-    if (path == nullptr || ref == nullptr)
-    {
-        *error = "no path given";
-        return false;
-    }
-    struct stat info;
-    if (stat(path, &info) != 0)
-    {
-        *error = std::string(path) + ": " + std::strerror(errno);
-        return false;
-    }
-    ref->path = path;
-    if (isDirectory != nullptr)
-        *isDirectory = S_ISDIR(info.st_mode);
-    return true;
-}
-
-unsigned int GetAliasSize(CAliasHandle const& alias)
-{
-    return alias ? static_cast<unsigned int>(alias->bytes.size()) : 0;
-}
 
 std::vector<std::string> SplitRelativePath(std::string const& relativePath)
 {

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 // A value between double quotes, with a backslash before each of " ` $ and \ so that the shell
 // takes it literally.
@@ -13,27 +12,3 @@ std::string ProtectLeadingDash(std::string const& path);
 
 // QuoteArgument of ProtectLeadingDash(path).
 std::string QuotePathArgument(std::string const& path);
-
-// One word of a command: written as it stands, or quoted as a value or as a path.
-struct CCommandWord
-{
-    enum class EForm
-    {
-        Literal,
-        Quoted,
-        QuotedPath,
-    };
-    EForm form = EForm::Literal;
-    std::string value;
-
-    // The word as the program receives it (a path that begins with "-" has "./" in front).
-    std::string GetArgument() const;
-    // The word as the command text shows it.
-    std::string FormatText() const;
-};
-
-// The words joined by single blanks, each formatted as its form says.
-std::string FormatCommandText(std::vector<CCommandWord> const& words);
-
-// The words as the program receives them: its argv.
-std::vector<std::string> ListCommandArguments(std::vector<CCommandWord> const& words);

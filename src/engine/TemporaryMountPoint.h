@@ -1,4 +1,4 @@
-// The in-process tools' mount point: an empty folder of a unique name under $TMPDIR.
+// Mount point names: "mnt." and eight letters or digits under a folder.
 #pragma once
 
 #include <string>
@@ -6,8 +6,5 @@
 // "DIRECTORY/mnt." and eight letters or digits drawn at random.
 std::string DrawMountPointName(std::string const& directory);
 
-// Makes the empty folder "mnt.XXXXXXXX" under $TMPDIR (else /tmp); false with a reason.
-bool MakeTemporaryMountPoint(std::string* mountPoint, std::string* error);
-
-// Removes the folder if it is still there and empty.
-void RemoveTemporaryMountPoint(std::string const& mountPoint);
+// $TMPDIR without trailing slashes, else /tmp.
+std::string GetTemporaryDirectory();

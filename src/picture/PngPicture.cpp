@@ -15,9 +15,9 @@ public:
     CPngReader(CPngReader const&) = delete;
     CPngReader& operator=(CPngReader const&) = delete;
 
-    bool Begin(std::string const& path, std::string* error)
+    bool Begin(std::vector<uint8_t> const& bytes, std::string const& path, std::string* error)
     {
-        if (png_image_begin_read_from_file(&m_image, path.c_str()))
+        if (png_image_begin_read_from_memory(&m_image, bytes.data(), bytes.size()))
             return true;
         *error = path + ": " + m_image.message;
         return false;
@@ -29,20 +29,20 @@ private:
 };
 } // namespace
 
-bool ReadPngSize(std::string const& path, uint32_t* width, uint32_t* height, std::string* error)
+bool ReadPngSize(std::vector<uint8_t> const& bytes, std::string const& path, uint32_t* width, uint32_t* height, std::string* error)
 {
     CPngReader reader;
-    if (!reader.Begin(path, error))
+    if (!reader.Begin(bytes, path, error))
         return false;
     *width = reader.Image().width;
     *height = reader.Image().height;
     return true;
 }
 
-bool ReadPngPicture(std::string const& path, CPngPicture* picture, std::string* error)
+bool ReadPngPicture(std::vector<uint8_t> const& bytes, std::string const& path, CPngPicture* picture, std::string* error)
 {
     CPngReader reader;
-    if (!reader.Begin(path, error))
+    if (!reader.Begin(bytes, path, error))
         return false;
     png_image& image = reader.Image();
     // A header may claim any size; a background picture never needs more than this many pixels.

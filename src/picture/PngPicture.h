@@ -13,8 +13,11 @@ struct CPngPicture
     std::vector<uint8_t> pixels; // rows top to bottom, 8-bit RGB or RGBA (hasAlpha) samples
 };
 
-// The picture's size from its header alone. False with libpng's reason when it isn't a PNG.
-bool ReadPngSize(std::string const& path, uint32_t* width, uint32_t* height, std::string* error);
+// The picture's size from the header of the PNG file `bytes`, which `path` names in a reason. False
+// with libpng's reason when it isn't a PNG.
+bool ReadPngSize(std::vector<uint8_t> const& bytes, std::string const& path, uint32_t* width, uint32_t* height,
+                 std::string* error);
 
 // The whole picture, converted to 8-bit RGB, or RGBA where the picture has transparency.
-bool ReadPngPicture(std::string const& path, CPngPicture* picture, std::string* error);
+bool ReadPngPicture(std::vector<uint8_t> const& bytes, std::string const& path, CPngPicture* picture,
+                    std::string* error);

@@ -1,6 +1,13 @@
 #include "picture/RetinaTiff.h"
 
-#include "io/TempOutputFile.h"
+#include "io/FileDescriptor.h"
+#include "io/FullTransfer.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <tiffio.h>
 
@@ -40,23 +47,38 @@ bool WriteTiffDirectory(TIFF* tiff, CPngPicture const& picture, float dotsPerInc
 }
 } // namespace
 
-bool WriteRetinaTiff(std::string const& path, CPngPicture const& single, CPngPicture const& twice,
+bool BuildRetinaTiff(CPngPicture const& single, CPngPicture const& twice, std::vector<uint8_t>* bytes,
                      std::string* error)
 {
-    // libtiff writes the temporary file by its name (it seeks and reads back while linking images).
-    CTempOutputFile out;
-    std::string reason;
-    TIFF* tiff = out.Open(path, &reason) ? TIFFOpen(out.GetTempPath().c_str(), "w") : nullptr;
-    if (tiff == nullptr)
+    // libtiff seeks and reads back while it links the images, so it writes into an unnamed temporary
+    // file (gone with its descriptor, never left behind), which is then read whole.
+    char const* directory = std::getenv("TMPDIR");
+    std::string pattern = std::string(directory && *directory ? directory : "/tmp") + "/kilnpack-tiff.XXXXXX";
+    CFileDescriptor file(mkstemp(pattern.data()));
+    if (!file.IsOpen())
     {
-        *error = "can't write " + path;
+        *error = "can't make a temporary file in " + pattern + ": " + std::strerror(errno);
         return false;
     }
-    bool written = WriteTiffDirectory(tiff, single, 72.0f) && WriteTiffDirectory(tiff, twice, 144.0f);
-    TIFFClose(tiff);
-    if (!written || !out.Commit(&reason))
+    unlink(pattern.c_str());
+    TIFF* tiff = TIFFFdOpen(dup(file.Get()), "retina.tiff", "w");
+    if (tiff == nullptr)
     {
-        *error = "can't write " + path;
+        *error = "can't start the TIFF";
+        return false;
+    }
+    bool const written = WriteTiffDirectory(tiff, single, 72.0f) && WriteTiffDirectory(tiff, twice, 144.0f);
+    TIFFClose(tiff);
+    struct stat info;
+    if (!written || fstat(file.Get(), &info) != 0)
+    {
+        *error = "can't write the TIFF";
+        return false;
+    }
+    bytes->resize(static_cast<size_t>(info.st_size));
+    if (!ReadFullyAt(file.Get(), bytes->data(), bytes->size(), 0))
+    {
+        *error = std::string("can't read the TIFF back: ") + std::strerror(errno);
         return false;
     }
     return true;

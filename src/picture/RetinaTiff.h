@@ -4,8 +4,10 @@
 
 #include "picture/PngPicture.h"
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
-// Writes the TIFF at `path` in one piece (a temporary file renamed into place); false with a reason.
-bool WriteRetinaTiff(std::string const& path, CPngPicture const& single, CPngPicture const& twice,
+// The TIFF file's bytes; false with a reason.
+bool BuildRetinaTiff(CPngPicture const& single, CPngPicture const& twice, std::vector<uint8_t>* bytes,
                      std::string* error);

@@ -13,7 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-// Lock file: text lines "pid <number>" and, once the volume is attached, "staging <path>".
+// Lock file: text lines "pid <number>"; a lock of an older build may also name "staging <path>", the
+// folder it filled the volume in, which is removed with its other leftovers.
 
 namespace
 {
@@ -139,14 +140,6 @@ bool CBuildLock::Acquire(std::string const& file)
     }
     std::fprintf(stderr, "Error: Unable to lock '%s'.\n", m_lockPath.c_str());
     return false;
-}
-
-void CBuildLock::RecordStagingFolder(std::string const& path)
-{
-    if (!m_fd.IsOpen())
-        return;
-    m_content += "staging " + path + "\n";
-    WriteContent();
 }
 
 void CBuildLock::WriteContent()

@@ -2,7 +2,6 @@
 #include "pipeline/ContainerContent.h"
 
 #include "config/XmlAccess.h"
-#include "engine/CommandRunner.h"
 #include "pipeline/FolderNames.h"
 #include "pipeline/FinderFlags.h"
 #include "config/PathRules.h"
@@ -11,8 +10,6 @@
 
 #include <cstdio>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace
 {
@@ -54,10 +51,32 @@ bool ClaimItemName(CXmlNode const* node, std::string const& tag, char const* con
                  tag.c_str(), name.c_str(), taken.c_str(), containerPath);
     return false;
 }
+
+// Writes the folder's desktop database (failures are thrown as texts). A file copied in under that name is replaced, with a
+// warning rather than lost silently; a link or folder of that name is never written through nor
+// replaced: it may lead out of the volume, and what it stands for is the configuration's to mend.
+bool WriteDesktopDatabase(CDiskImageEngine& engine, CDesktopDatabase const& database, std::string const& path)
+{
+    EVolumeEntry const existing = engine.LookUp(path);
+    if (existing == EVolumeEntry::File)
+        std::fprintf(stderr, "Warning: The view settings replace the existing file '%s'.\n", path.c_str());
+    else if (existing != EVolumeEntry::None)
+    {
+        std::fprintf(stderr, "Error: The view settings can't be written to '%s': another item has that name.\n",
+                     path.c_str());
+        return false;
+    }
+    std::string const image = database.BuildFileImage();
+    std::string error;
+    // Thrown like the desktop database's own failures: the walk ends, and the pipeline says so.
+    if (!engine.WriteFile(path, std::vector<uint8_t>(image.begin(), image.end()), &error))
+        throw "Unable to create desktop database file.";
+    return true;
+}
 } // namespace
 
-bool ProcessContainer(CXmlTree* containerTree, char const* containerPath, char const* viewName,
-                      CDesktopDatabase* viewDatabase, EFinderRecordSet recordSet)
+bool ProcessContainer(CBuildContext& context, CXmlTree* containerTree, char const* containerPath,
+                      char const* viewName, CDesktopDatabase* viewDatabase)
 {
     CDesktopDatabase ownDatabase;
     bool const isVolumeRoot = !viewName || !viewDatabase;
@@ -88,15 +107,15 @@ bool ProcessContainer(CXmlTree* containerTree, char const* containerPath, char c
         if (tag == "view")
         {
             isItem = false;
-            if (!ProcessView(child, viewName, viewDatabase, containerPath, recordSet))
+            if (!ProcessView(context, child, viewName, viewDatabase, containerPath))
                 success = false;
         }
         else if (tag == "file")
-            itemResult = ProcessFile(child, containerPath);
+            itemResult = ProcessFile(context, child, containerPath);
         else if (tag == "folder")
-            itemResult = ProcessFolder(child, containerPath, &ownDatabase, recordSet);
+            itemResult = ProcessFolder(context, child, containerPath, &ownDatabase);
         else if (tag == "link")
-            itemResult = ProcessLink(child, containerPath);
+            itemResult = ProcessLink(context, child, containerPath);
         else if (tag == "license" && isVolumeRoot)
             isItem = false; // read by the image pipeline before the volume is made
         else
@@ -118,41 +137,31 @@ bool ProcessContainer(CXmlTree* containerTree, char const* containerPath, char c
     {
         ownDatabase.SetLong(".", MakeFourCharCode("QRVL"), 1);
         std::string databasePath = std::string(containerPath) + "/.DS_Store";
-        // A desktop database copied in by a file item is about to be replaced: say so rather than
-        // lose it silently. A link of that name is replaced too, never written through: it may lead
-        // out of the volume.
-        struct stat existing;
-        if (lstat(databasePath.c_str(), &existing) == 0 && (S_ISREG(existing.st_mode) || S_ISLNK(existing.st_mode)))
-        {
-            std::fprintf(stderr, "Warning: The view settings replace the existing file '%s'.\n",
-                         databasePath.c_str());
-            if (S_ISLNK(existing.st_mode))
-                unlink(databasePath.c_str());
-        }
-        ownDatabase.WriteToDisk(databasePath.c_str());
+        if (!WriteDesktopDatabase(context.engine, ownDatabase, databasePath))
+            success = false;
     }
     return success;
 }
 
-bool ProcessFolder(CXmlTree* folderTree, char const* containerPath, CDesktopDatabase* parentDatabase,
-                   EFinderRecordSet recordSet)
+bool ProcessFolder(CBuildContext& context, CXmlTree* folderTree, char const* containerPath,
+                   CDesktopDatabase* parentDatabase)
 {
     std::string name;
     if (!ReadItemName(NodeOf(folderTree), "folder", &name))
         return false;
 
     std::string folderPath = std::string(containerPath) + "/" + name;
-    if (!RunCommand("mkdir " + QuotePathArgument(folderPath)))
+    if (!PerformRequest(context.engine, CMakeFolderRequest{folderPath}))
     {
         std::fprintf(stderr, "Error: Unable to create folder '%s'.\n", folderPath.c_str());
         return false;
     }
-    bool flagged = ProcessItemFinderFlags(NodeOf(folderTree), folderPath);
-    return ProcessContainer(folderTree, folderPath.c_str(), MakeRecordName(name).c_str(), parentDatabase, recordSet) &&
+    bool flagged = ProcessItemFinderFlags(context.engine, NodeOf(folderTree), folderPath);
+    return ProcessContainer(context, folderTree, folderPath.c_str(), MakeRecordName(name).c_str(), parentDatabase) &&
            flagged;
 }
 
-bool ProcessFile(CXmlTree* fileTree, char const* containerPath)
+bool ProcessFile(CBuildContext& context, CXmlTree* fileTree, char const* containerPath)
 {
     CXmlNode const* node = NodeOf(fileTree);
     std::string source;
@@ -168,7 +177,7 @@ bool ProcessFile(CXmlTree* fileTree, char const* containerPath)
     GetNodeAttribute(node, "required", &required);
 
     std::string destination = std::string(containerPath) + "/" + name;
-    if (!RunCommand("cp -r " + QuotePathArgument(source) + " " + QuotePathArgument(destination)))
+    if (!PerformRequest(context.engine, CCopyRequest{source, destination, true}))
     {
         if (!required)
             return true;
@@ -176,10 +185,10 @@ bool ProcessFile(CXmlTree* fileTree, char const* containerPath)
                      name.c_str());
         return false;
     }
-    return ProcessItemFinderFlags(node, destination);
+    return ProcessItemFinderFlags(context.engine, node, destination);
 }
 
-bool ProcessLink(CXmlTree* linkTree, char const* containerPath)
+bool ProcessLink(CBuildContext& context, CXmlTree* linkTree, char const* containerPath)
 {
     CXmlNode const* node = NodeOf(linkTree);
     std::string target;
@@ -193,14 +202,12 @@ bool ProcessLink(CXmlTree* linkTree, char const* containerPath)
         return false;
 
     std::string linkPath = std::string(containerPath) + "/" + name;
-    // The link's text is kept exactly as given, so one that begins with "-" follows the end of
-    // the options instead of being made into a path.
-    std::string const endOfOptions = !target.empty() && target[0] == '-' ? "-- " : "";
-    if (!RunCommand("ln -s " + endOfOptions + QuoteArgument(target) + " " + QuotePathArgument(linkPath)))
+    // The link's text is kept exactly as given.
+    if (!PerformRequest(context.engine, CLinkRequest{target, linkPath}))
     {
         std::fprintf(stderr, "Error: Error creating link to '%s' at '%s/%s'.\n", target.c_str(),
                      containerPath, name.c_str());
         return false;
     }
-    return ProcessItemFinderFlags(node, linkPath);
+    return ProcessItemFinderFlags(context.engine, node, linkPath);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "config/XmlTree.h"
+#include "engine/DiskImageEngine.h"
 #include "finder/FinderInfo.h"
 
 #include <cstdint>
@@ -9,9 +10,9 @@
 
 // Adds `flags` to the Finder info of the item at `path` (a symbolic link itself, not its target),
 // keeping what the Finder info held, with "xattr -s -x -w com.apple.FinderInfo". Prints an error
-// and returns false when the command fails.
-bool AddFinderFlags(std::string const& path, uint16_t flags);
+// and returns false when that fails.
+bool AddFinderFlags(CDiskImageEngine& engine, std::string const& path, uint16_t flags);
 
 // Sets the flags an item element asks for with `hide_extension` and `hidden` on the item just made
 // at `itemPath`; true when there was nothing to do.
-bool ProcessItemFinderFlags(CXmlNode const* itemNode, std::string const& itemPath);
+bool ProcessItemFinderFlags(CDiskImageEngine& engine, CXmlNode const* itemNode, std::string const& itemPath);

@@ -2,16 +2,14 @@
 
 #include "config/XmlAccess.h"
 #include "pipeline/BuildLock.h"
-#include "engine/CommandRunner.h"
+#include "engine/CommandText.h"
 #include "pipeline/ContainerContent.h"
 #include "config/FinderRecordSet.h"
 #include "config/ImageOptions.h"
 #include "config/PathRules.h"
 #include "preview/PreviewPicture.h"
 #include "pipeline/VolumeIcon.h"
-#include "engine/DiskImageTools.h"
 #include "sys/Interruption.h"
-#include "udif/UdifResourceEditor.h"
 
 #include <cstdio>
 #include <string>
@@ -24,12 +22,12 @@ namespace
 // nothing while it is sparse, and its allocation bitmap (kept at this size) is 1 MB.
 constexpr int kAutoSizeMegabytes = 32768;
 
-// Fills the mounted volume; a desktop database that can't be written ends the walk like a failure.
-bool FillVolume(CXmlTree* imageTree, std::string const& mountPoint, EFinderRecordSet recordSet)
+// Fills the attached volume; a desktop database that can't be written ends the walk like a failure.
+bool FillVolume(CBuildContext& context, CXmlTree* imageTree, std::string const& mountPoint)
 {
     try
     {
-        return ProcessContainer(imageTree, mountPoint.c_str(), nullptr, nullptr, recordSet);
+        return ProcessContainer(context, imageTree, mountPoint.c_str(), nullptr, nullptr);
     }
     catch (char const* message)
     {
@@ -40,73 +38,78 @@ bool FillVolume(CXmlTree* imageTree, std::string const& mountPoint, EFinderRecor
 
 // The preview is drawn from the filled volume, before it is detached; one that can't be drawn
 // leaves no file and doesn't fail the image.
-void WritePreview(CXmlTree const* imageTree, std::string const& mountPoint, std::string const& preview)
+void WritePreview(CDiskImageEngine& engine, CXmlTree const* imageTree, std::string const& mountPoint,
+                  std::string const& preview)
 {
+    CPreviewVolume volume;
+    volume.readFile = [&engine](std::string const& path, std::vector<uint8_t>* bytes)
+    {
+        std::string ignored;
+        return engine.ReadFile(path, bytes, &ignored);
+    };
+    volume.isFolder = [&engine](std::string const& path) { return engine.LookUp(path) == EVolumeEntry::Folder; };
     std::string reason;
-    if (DrawPreviewPicture(imageTree, mountPoint, preview, &reason))
+    if (DrawPreviewPicture(imageTree, mountPoint, volume, preview, &reason))
         return;
     std::remove(preview.c_str());
     std::fprintf(stderr, "Warning: Unable to draw the preview picture '%s': %s.\n", preview.c_str(), reason.c_str());
 }
 
 // Attach, fill, bless, detach and convert; the caller removes the sparse image afterwards.
-bool BuildFromSparseImage(CDiskImageTools& tools, CXmlTree* imageTree, std::string const& file,
-                          std::string const& sparseImage, char const* volumeName,
-                          std::string const& openFolder, EFinderRecordSet recordSet,
-                          CImageOptions const& options, CBuildLock* lock)
+bool BuildFromSparseImage(CBuildContext& context, CXmlTree* imageTree, std::string const& file,
+                          std::string const& sparseImage, char const* volumeName, std::string const& openFolder,
+                          CImageOptions const& options)
 {
+    CDiskImageEngine& engine = context.engine;
     std::string mountPoint, error;
-    if (!tools.MakeMountPoint(&mountPoint, &error))
+    if (!engine.MakeMountPoint(&mountPoint, &error))
     {
         std::fprintf(stderr, "Error: %s.\n", error.c_str());
         return false;
     }
-    if (tools.IsMountPointStagingFolder())
-        lock->RecordStagingFolder(mountPoint);
 
     bool ok = true;
-    if (!RunToolCommand(MakeAttachCommand(sparseImage, mountPoint)))
+    if (!PerformRequest(engine, CAttachRequest{sparseImage, mountPoint}))
     {
         std::fprintf(stderr, "Error: Unable to mount disk image \"%s\".\n", volumeName);
-        tools.RemoveMountPoint(mountPoint);
         return false;
     }
 
-    ok = FillVolume(imageTree, mountPoint, recordSet);
-    if (options.icon && !ProcessVolumeIcon(*options.icon, mountPoint))
+    ok = FillVolume(context, imageTree, mountPoint);
+    if (options.icon && !ProcessVolumeIcon(engine, *options.icon, mountPoint))
         ok = false;
     if (ok && !options.preview.empty())
-        WritePreview(imageTree, mountPoint, options.preview);
-    if (ok && !openFolder.empty() && !RunToolCommand(MakeBlessCommand(mountPoint + "/" + openFolder)))
+        WritePreview(engine, imageTree, mountPoint, options.preview);
+    if (ok && !openFolder.empty() && !PerformRequest(engine, CBlessRequest{mountPoint + "/" + openFolder}))
     {
         std::fprintf(stderr, "Error: Unable to set '%s/%s' as the mount folder.\n", mountPoint.c_str(),
                      openFolder.c_str());
         ok = false;
     }
 
-    if (!RunToolCommand(MakeDetachCommand(mountPoint, false)))
+    if (!PerformRequest(engine, CDetachRequest{mountPoint, false}))
     {
         std::fprintf(stderr, "Error: Unable to detach disk image.\n");
-        RunToolCommand(MakeDetachCommand(mountPoint, true));
-        tools.RemoveMountPoint(mountPoint);
+        PerformRequest(engine, CDetachRequest{mountPoint, true});
         return false;
     }
-    tools.RemoveMountPoint(mountPoint);
 
     if (GetPendingInterrupt() != 0)
         ok = false;
-    if (ok && options.autoSize && !RunToolCommand(MakeResizeCommand(sparseImage)))
+    if (ok && options.autoSize && !PerformRequest(engine, CResizeRequest{sparseImage}))
     {
         std::fprintf(stderr, "Error: Unable to shrink the disk image to its content.\n");
         ok = false;
     }
-    if (ok && !RunToolCommand(MakeConvertCommand(sparseImage, options.format, file)))
+    // The licence goes in with the convert where the engine can, so that the image never bears its
+    // final name without its agreement.
+    engine.SetLicence(options.licenseResources);
+    if (ok && !PerformRequest(engine, CConvertRequest{sparseImage, options.format, file}))
     {
         std::fprintf(stderr, "Error: Error converting disk image to read only.\n");
         ok = false;
     }
-    if (ok && !options.licenseResources.empty() &&
-        !AddResourcesToUdifImage(file, options.licenseResources, &error))
+    if (ok && !options.licenseResources.empty() && !engine.AddLicence(file, &error))
     {
         std::fprintf(stderr, "Error: Unable to add the license agreement to the image: %s.\n", error.c_str());
         unlink(file.c_str()); // an image without its agreement must not pass for a finished one
@@ -132,11 +135,11 @@ bool CheckOutputPath(std::string const& file)
 }
 } // namespace
 
-bool ProcessImage(CXmlTree* imageTree, char const* file, char const* volumeName, char const* openFolder,
-                  int size)
+bool ProcessImage(CDiskImageEngine& engine, CXmlTree* imageTree, char const* file, char const* volumeName,
+                  char const* openFolder, int size)
 {
     // Read before any command runs, so that a warning about the value comes first.
-    EFinderRecordSet recordSet = ReadFinderRecordSet(GetTreeNode(imageTree));
+    CBuildContext context{engine, ReadFinderRecordSet(GetTreeNode(imageTree))};
     CImageOptions options;
     if (!ReadImageOptions(imageTree, &options))
         return false;
@@ -164,22 +167,18 @@ bool ProcessImage(CXmlTree* imageTree, char const* file, char const* volumeName,
         return false;
     std::string sparseImage = fileText + ".sparseimage";
     // Leftovers of an earlier run; there is usually nothing to remove.
-    RunCommand("rm " + QuoteArgument(fileText));
-    RunCommand("rm " + QuoteArgument(sparseImage));
+    PerformRequest(engine, CRemoveRequest{fileText});
+    PerformRequest(engine, CRemoveRequest{sparseImage});
 
-    // Fresh tools for each image: nothing one build attached is seen by the next.
-    CDiskImageToolsScope tools;
-    if (!RunToolCommand(
-            MakeCreateCommand(volumeName, options.autoSize ? kAutoSizeMegabytes : size, sparseImage)))
+    if (!PerformRequest(engine, CCreateRequest{volumeName, options.autoSize ? kAutoSizeMegabytes : size, sparseImage}))
     {
         std::fprintf(stderr, "Error: Unable to create temporary sparse disk image '%s.sparseimage'.\n", file);
         return false;
     }
 
-    bool ok = BuildFromSparseImage(tools.Tools(), imageTree, fileText, sparseImage, volumeName,
-                                   openFolderText, recordSet, options, &lock);
+    bool ok = BuildFromSparseImage(context, imageTree, fileText, sparseImage, volumeName, openFolderText, options);
 
-    if (!RunCommand("rm " + QuoteArgument(sparseImage)))
+    if (!PerformRequest(engine, CRemoveRequest{sparseImage}))
     {
         std::fprintf(stderr, "Error:  Unable to remove sparse image.\n");
         return false;

@@ -1,30 +1,26 @@
 #include "pipeline/RetinaBackground.h"
 
-#include "engine/CommandRunner.h"
 #include "picture/PngPicture.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <strings.h>
-#include <sys/stat.h>
+#include <vector>
 
 namespace
 {
 constexpr char const kPngExtension[] = ".png";
 constexpr size_t kPngExtensionLength = sizeof kPngExtension - 1;
 
-bool IsRegularFile(std::string const& path)
-{
-    struct stat info;
-    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
 // Both pictures readable, the second exactly twice the first in each direction; warns otherwise.
-bool AreRetinaPair(std::string const& single, std::string const& twice)
+bool AreRetinaPair(CDiskImageEngine& engine, std::string const& single, std::string const& twice)
 {
     uint32_t width = 0, height = 0, width2 = 0, height2 = 0;
+    std::vector<uint8_t> singleBytes, twiceBytes;
     std::string error;
-    if (!ReadPngSize(single, &width, &height, &error) || !ReadPngSize(twice, &width2, &height2, &error))
+    if (!engine.ReadFile(single, &singleBytes, &error) || !engine.ReadFile(twice, &twiceBytes, &error) ||
+        !ReadPngSize(singleBytes, single, &width, &height, &error) ||
+        !ReadPngSize(twiceBytes, twice, &width2, &height2, &error))
     {
         std::fprintf(stderr, "Warning: Unable to read the picture %s; '%s' is not used.\n", error.c_str(),
                      twice.c_str());
@@ -42,7 +38,8 @@ bool AreRetinaPair(std::string const& single, std::string const& twice)
 }
 } // namespace
 
-bool ChooseBackgroundPicture(std::string const& background, char const* containerPath, std::string* picture)
+bool ChooseBackgroundPicture(CDiskImageEngine& engine, std::string const& background, char const* containerPath,
+                             std::string* picture)
 {
     *picture = background;
     if (background.size() <= kPngExtensionLength ||
@@ -53,15 +50,22 @@ bool ChooseBackgroundPicture(std::string const& background, char const* containe
     std::string const folder = std::string(containerPath) + "/";
     std::string const single = folder + background;
     std::string const twice = folder + stem + "@2x" + extension;
-    if (!IsRegularFile(single) || !IsRegularFile(twice) || !AreRetinaPair(single, twice))
+    if (engine.LookUp(single) != EVolumeEntry::File || engine.LookUp(twice) != EVolumeEntry::File ||
+        !AreRetinaPair(engine, single, twice))
         return true;
 
     std::string const tiff = stem + ".tiff";
-    struct stat existing;
-    if (lstat((folder + tiff).c_str(), &existing) == 0)
-        std::fprintf(stderr, "Warning: The retina background replaces the existing file '%s'.\n",
+    // The TIFF is made only under a free name: it never replaces an item of the configuration, nor
+    // goes through a link (which may lead out of the volume).
+    if (engine.LookUp(folder + tiff) != EVolumeEntry::None)
+    {
+        std::fprintf(stderr,
+                     "Error: The retina background can't be written to '%s': an item of the configuration has "
+                     "that name.\n",
                      (folder + tiff).c_str());
-    if (!RunToolCommand(MakeJoinRetinaPicturesCommand(single, twice, folder + tiff)))
+        return false;
+    }
+    if (!PerformRequest(engine, CRetinaJoinRequest{single, twice, folder + tiff}))
     {
         std::fprintf(stderr, "Error: Unable to make the retina background '%s%s'.\n", folder.c_str(),
                      tiff.c_str());

@@ -2,6 +2,8 @@
 // NAME.tiff, one file holding both, from which the Finder picks the one that suits the screen.
 #pragma once
 
+#include "engine/DiskImageEngine.h"
+
 #include <string>
 
 // The picture the view's alias is to name, relative to the container folder: NAME.tiff when
@@ -9,4 +11,6 @@
 // was made; otherwise `background` itself. A double picture of another size draws a warning and is
 // not used. False (with an error printed) when making the TIFF failed; the picture given is then
 // `background`.
-bool ChooseBackgroundPicture(std::string const& background, char const* containerPath, std::string* picture);
+// An item of the TIFF's name already in the folder is refused with an error (false).
+bool ChooseBackgroundPicture(CDiskImageEngine& engine, std::string const& background, char const* containerPath,
+                             std::string* picture);

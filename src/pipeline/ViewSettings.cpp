@@ -7,14 +7,12 @@
 #include "pipeline/RetinaBackground.h"
 #include "config/ViewAttributes.h"
 #include "io/ByteOrder.h"
-#include "engine/DiskImageTools.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 namespace
@@ -78,24 +76,20 @@ void SetLegacyViewRecords(CViewAttributes const& view, char const* viewName, CDe
 }
 
 // The alias record of the background picture, relative to the folder it lies in.
-bool MakeBackgroundAlias(std::string const& background, char const* containerPath,
+bool MakeBackgroundAlias(CDiskImageEngine& engine, std::string const& background, char const* containerPath,
                          std::vector<unsigned char>* aliasBytes)
 {
     std::string picturePath = std::string(containerPath) + "/" + background;
 
     // The reasons are not shown: the messages below say what to mend in the configuration.
     std::string reason;
-    CFileRef folderRef;
-    if (!FSPathMakeRef(containerPath, &folderRef, nullptr, &reason))
+    if (engine.LookUp(containerPath) != EVolumeEntry::Folder)
     {
         std::fprintf(stderr, "Error: Unable to link to current path '%s'. This is odd.\n", containerPath);
         return false;
     }
-    // A folder is no picture: it is refused as a missing one is.
-    struct stat pictureStatus;
-    bool const isFolder = stat(picturePath.c_str(), &pictureStatus) == 0 && S_ISDIR(pictureStatus.st_mode);
-    CFileRef pictureRef;
-    if (isFolder || !FSPathMakeRef(picturePath.c_str(), &pictureRef, nullptr, &reason))
+    // A folder is no picture: it is refused as a missing one is. So is a link: it is never followed.
+    if (engine.LookUp(picturePath) != EVolumeEntry::File)
     {
         std::fprintf(stderr,
                      "Error: Unable to link to image '%s'. Make sure the view line appears after the file "
@@ -104,7 +98,7 @@ bool MakeBackgroundAlias(std::string const& background, char const* containerPat
         return false;
     }
     CAliasHandle alias;
-    if (!GetDiskImageTools().FSNewAlias(&folderRef, pictureRef, &alias, &reason) || !alias)
+    if (!engine.MakeAlias(containerPath, picturePath, &alias, &reason) || !alias)
     {
         std::fprintf(stderr,
                      "Error: Unable to create alias to image '%s'. Make sure the view line appears after the "
@@ -113,9 +107,7 @@ bool MakeBackgroundAlias(std::string const& background, char const* containerPat
         return false;
     }
 
-    unsigned int aliasSize = GetAliasSize(alias);
-    aliasBytes->assign(alias->bytes.begin(),
-                       alias->bytes.begin() + std::min<size_t>(aliasSize, alias->bytes.size()));
+    aliasBytes->assign(alias->bytes.begin(), alias->bytes.end());
     return true;
 }
 
@@ -146,9 +138,10 @@ void SetColorBackgroundRecord(CBackgroundColor const& color, char const* viewNam
 }
 } // namespace
 
-bool ProcessView(CXmlTree* viewTree, char const* viewName, CDesktopDatabase* viewDatabase,
-                 char const* containerPath, EFinderRecordSet recordSet)
+bool ProcessView(CBuildContext& context, CXmlTree* viewTree, char const* viewName, CDesktopDatabase* viewDatabase,
+                 char const* containerPath)
 {
+    EFinderRecordSet const recordSet = context.recordSet;
     CXmlNode const* node = viewTree ? GetTreeNode(viewTree) : nullptr;
     std::string type;
     if (!GetNodeAttribute(node, "type", &type))
@@ -201,9 +194,9 @@ bool ProcessView(CXmlTree* viewTree, char const* viewName, CDesktopDatabase* vie
     // The settings records are set before the background is tried and stay when it fails; the
     // property list records are then written without the picture.
     std::string picture;
-    bool pictureMade = !hasBackground || ChooseBackgroundPicture(background, containerPath, &picture);
+    bool pictureMade = !hasBackground || ChooseBackgroundPicture(context.engine, background, containerPath, &picture);
     std::vector<unsigned char> aliasBytes;
-    bool hasAlias = hasBackground && MakeBackgroundAlias(picture, containerPath, &aliasBytes);
+    bool hasAlias = hasBackground && MakeBackgroundAlias(context.engine, picture, containerPath, &aliasBytes);
     if (hasAlias && legacy)
         SetBackgroundRecords(aliasBytes, viewName, viewDatabase);
     std::string error;

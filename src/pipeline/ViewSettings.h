@@ -3,13 +3,13 @@
 
 #include "config/XmlTree.h"
 #include "desktopdb/DesktopDatabase.h"
-#include "config/FinderRecordSet.h"
+#include "pipeline/BuildContext.h"
 
 // Window, icon view, toolbar, text size and background records of one view element, stored under
-// viewName in viewDatabase. The background picture is looked up inside containerPath. recordSet
+// viewName in viewDatabase. The background picture is looked up inside containerPath. The context's recordSet
 // chooses the legacy records, the property list records of current Finders, or both.
-bool ProcessView(CXmlTree* viewTree, char const* viewName, CDesktopDatabase* viewDatabase,
-                 char const* containerPath, EFinderRecordSet recordSet = EFinderRecordSet::Legacy);
+bool ProcessView(CBuildContext& context, CXmlTree* viewTree, char const* viewName, CDesktopDatabase* viewDatabase,
+                 char const* containerPath);
 
 // The icon position of one item (file, folder or link) in its folder's own database.
 bool ProcessItemView(CXmlTree* itemTree, CDesktopDatabase* database);

@@ -1,7 +1,6 @@
 // Copying the volume icon to the root and flagging the root folder for it.
 #include "pipeline/VolumeIcon.h"
 
-#include "engine/CommandRunner.h"
 #include "pipeline/FinderFlags.h"
 
 #include <cerrno>
@@ -34,14 +33,24 @@ bool CheckVolumeIcon(std::string const& icon)
     return true;
 }
 
-bool ProcessVolumeIcon(std::string const& icon, std::string const& mountPoint)
+bool ProcessVolumeIcon(CDiskImageEngine& engine, std::string const& icon, std::string const& mountPoint)
 {
     std::string destination = mountPoint + "/" + kVolumeIconName;
-    if (!RunCommand("cp " + QuotePathArgument(icon) + " " + QuoteArgument(destination)))
+    // An item of the configuration took the name: the icon never replaces it, nor goes through it
+    // when it is a link (which may lead out of the volume).
+    if (engine.LookUp(destination) != EVolumeEntry::None)
+    {
+        std::fprintf(stderr,
+                     "Error: The volume icon can't be copied to '%s': an item of the configuration has that "
+                     "name.\n",
+                     destination.c_str());
+        return false;
+    }
+    if (!PerformRequest(engine, CCopyRequest{icon, destination, false}))
     {
         std::fprintf(stderr, "Error: Unable to copy the volume icon '%s' to '%s'.\n", icon.c_str(),
                      destination.c_str());
         return false;
     }
-    return AddFinderFlags(mountPoint, kFinderHasCustomIcon);
+    return AddFinderFlags(engine, mountPoint, kFinderHasCustomIcon);
 }

@@ -2,6 +2,8 @@
 // folder's custom-icon flag set so that the Finder shows it for the mounted volume.
 #pragma once
 
+#include "engine/DiskImageEngine.h"
+
 #include <string>
 
 // Checks, before anything is built, that the icon file can be read; warns when it is not an .icns
@@ -9,4 +11,5 @@
 bool CheckVolumeIcon(std::string const& icon);
 
 // Copies the icon into the volume mounted at `mountPoint` and flags the root folder.
-bool ProcessVolumeIcon(std::string const& icon, std::string const& mountPoint);
+// Refused with an error when an item already has the icon's name.
+bool ProcessVolumeIcon(CDiskImageEngine& engine, std::string const& icon, std::string const& mountPoint);

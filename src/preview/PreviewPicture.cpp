@@ -89,17 +89,12 @@ CWindowLook ReadWindowLook(CXmlTree const* imageTree)
     return look;
 }
 
-std::vector<uint8_t> ReadSmallFile(std::string const& path)
+std::vector<uint8_t> ReadSmallFile(CPreviewVolume const& volume, std::string const& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    in.seekg(0, std::ios::end);
-    std::streamoff const size = in.tellg();
-    if (!in || size <= 0 || size > kLargestIconFile)
+    std::vector<uint8_t> bytes;
+    if (!volume.readFile(path, &bytes) || bytes.size() > size_t(kLargestIconFile))
         return {};
-    in.seekg(0);
-    std::vector<uint8_t> bytes(static_cast<size_t>(size));
-    in.read(reinterpret_cast<char*>(bytes.data()), size);
-    return in ? bytes : std::vector<uint8_t>();
+    return bytes;
 }
 
 CSurface LoadPngBytes(uint8_t const* data, size_t size)
@@ -125,9 +120,9 @@ CSurface LoadPngBytes(uint8_t const* data, size_t size)
 }
 
 // The largest PNG picture of an .icns file.
-CSurface LoadIcns(std::string const& path)
+CSurface LoadIcns(CPreviewVolume const& volume, std::string const& path)
 {
-    std::vector<uint8_t> const bytes = ReadSmallFile(path);
+    std::vector<uint8_t> const bytes = ReadSmallFile(volume, path);
     CSurface best(nullptr, &cairo_surface_destroy);
     for (CIcnsPng const& png : ListIcnsPngElements(bytes))
     {
@@ -140,9 +135,9 @@ CSurface LoadIcns(std::string const& path)
 }
 
 // The icon an application bundle names in its Info.plist (CFBundleIconFile, ".icns" optional).
-CSurface LoadBundleIcon(std::string const& bundle)
+CSurface LoadBundleIcon(CPreviewVolume const& volume, std::string const& bundle)
 {
-    std::vector<uint8_t> const info = ReadSmallFile(bundle + "/Contents/Info.plist");
+    std::vector<uint8_t> const info = ReadSmallFile(volume, bundle + "/Contents/Info.plist");
     if (info.empty())
         return CSurface(nullptr, &cairo_surface_destroy);
     plist_t root = nullptr;
@@ -159,7 +154,7 @@ CSurface LoadBundleIcon(std::string const& bundle)
         return CSurface(nullptr, &cairo_surface_destroy);
     if (iconName.size() < 5 || strcasecmp(iconName.c_str() + iconName.size() - 5, ".icns") != 0)
         iconName += ".icns";
-    return LoadIcns(bundle + "/Contents/Resources/" + iconName);
+    return LoadIcns(volume, bundle + "/Contents/Resources/" + iconName);
 }
 
 void RoundedRectangle(cairo_t* cr, double x, double y, double w, double h, double r)
@@ -242,22 +237,21 @@ void DrawAliasBadge(cairo_t* cr)
     cairo_fill(cr);
 }
 
-bool IsDirectory(std::string const& path)
+bool IsDirectory(CPreviewVolume const& volume, std::string const& path)
 {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    return volume.isFolder(path);
 }
 
 // One item's icon, centred on (x, y) in window points.
-void DrawIcon(cairo_t* cr, CXmlTree const* item, std::string const& copied, double x, double y, double size)
+void DrawIcon(cairo_t* cr, CPreviewVolume const& volume, CXmlTree const* item, std::string const& copied, double x, double y, double size)
 {
     cairo_save(cr);
     cairo_translate(cr, x - size / 2, y - size / 2);
     bool const link = IsElement(item, "link");
-    bool const directory = IsElement(item, "folder") || (!link && IsDirectory(copied));
+    bool const directory = IsElement(item, "folder") || (!link && IsDirectory(volume, copied));
     CSurface picture(nullptr, &cairo_surface_destroy);
-    if (directory && IsDirectory(copied + "/Contents"))
-        picture = LoadBundleIcon(copied);
+    if (directory && IsDirectory(volume, copied + "/Contents"))
+        picture = LoadBundleIcon(volume, copied);
     if (picture)
     {
         double const side = std::max(cairo_image_surface_get_width(picture.get()), cairo_image_surface_get_height(picture.get()));
@@ -271,7 +265,7 @@ void DrawIcon(cairo_t* cr, CXmlTree const* item, std::string const& copied, doub
         cairo_scale(cr, size, size);
         std::string const target = link ? FindAttribute(item, "target") : "";
         bool const linkToFolder = link && target.find('.', target.find_last_of('/') + 1) == std::string::npos;
-        if (directory && IsDirectory(copied + "/Contents"))
+        if (directory && IsDirectory(volume, copied + "/Contents"))
             DrawApplication(cr);
         else if (directory || linkToFolder)
             DrawFolder(cr);
@@ -351,7 +345,8 @@ void DrawTitleBar(cairo_t* cr, PangoFontDescription const* font, std::string con
 }
 } // namespace
 
-bool DrawPreviewPicture(CXmlTree const* imageTree, std::string const& volumeRoot, std::string const& pngPath,
+bool DrawPreviewPicture(CXmlTree const* imageTree, std::string const& volumeRoot, CPreviewVolume const& volume,
+                        std::string const& pngPath,
                         std::string* error)
 {
     CWindowLook const look = ReadWindowLook(imageTree);
@@ -373,7 +368,7 @@ bool DrawPreviewPicture(CXmlTree const* imageTree, std::string const& volumeRoot
     cairo_translate(cr, 0, contentTop);
     if (!look.background.empty())
     {
-        std::vector<uint8_t> const bytes = ReadSmallFile(volumeRoot + "/" + look.background);
+        std::vector<uint8_t> const bytes = ReadSmallFile(volume, volumeRoot + "/" + look.background);
         CSurface picture = LoadPngBytes(bytes.data(), bytes.size());
         if (!picture)
         {
@@ -396,7 +391,7 @@ bool DrawPreviewPicture(CXmlTree const* imageTree, std::string const& volumeRoot
             continue;
         double const x = ReadInteger(item, "x", 0);
         double const y = ReadInteger(item, "y", 0);
-        DrawIcon(cr, item, volumeRoot + "/" + name, x, y, look.iconSize);
+        DrawIcon(cr, volume, item, volumeRoot + "/" + name, x, y, look.iconSize);
         DrawLabel(cr, font.get(), name, look, x, y);
     }
     cairo_restore(cr);

@@ -4,9 +4,12 @@
 #include "io/ByteOrder.h"
 #include "io/MacTime.h"
 #include "finder/AliasRecord.h"
-#include "engine/DiskImageTools.h"
-#include "sys/ShellRun.h"
+#include "engine/DiskImageEngine.h"
+#include "engine/HostVolumeFiles.h"
 #include "engine/TemporaryMountPoint.h"
+#include "io/FullTransfer.h"
+#include "sys/ShellRun.h"
+#include "udif/UdifResourceEditor.h"
 
 #include <cerrno>
 #include <climits>
@@ -54,10 +57,11 @@ bool ReadVolumeName(std::string const& root, std::string* name)
     return true;
 }
 
-class CMacDiskImageTools : public CDiskImageTools
+class CMacDiskImageEngine : public CDiskImageEngine
 {
 public:
-    int Run(CToolCommand const& command) override { return RunInShell(command.FormatText()); }
+    // Each request's text is the command that does it.
+    int Run(CEngineRequest const& request) override { return RunInShell(FormatRequestText(request)); }
 
     bool MakeMountPoint(std::string* mountPoint, std::string* error) override
     {
@@ -76,9 +80,25 @@ public:
         return false;
     }
 
-    void RemoveMountPoint(std::string const&) override {}
+    void SetLicence(std::vector<CUdifResource> resources) override { m_licence = std::move(resources); }
 
-    bool IsMountPointStagingFolder() const override { return false; }
+    // hdiutil has already renamed its image into place; the agreement goes in afterwards.
+    bool AddLicence(std::string const& file, std::string* error) override
+    {
+        return m_licence.empty() || AddResourcesToUdifImage(file, m_licence, error);
+    }
+
+    EVolumeEntry LookUp(std::string const& path) override { return LookUpHostEntry(path); }
+
+    bool ReadFile(std::string const& path, std::vector<uint8_t>* bytes, std::string* error) override
+    {
+        return ReadRegularFileWhole(path, bytes, error);
+    }
+
+    bool WriteFile(std::string const& path, std::vector<uint8_t> bytes, std::string* error) override
+    {
+        return WriteHostFile(path, bytes, error);
+    }
 
     CFinderInfo ReadFinderInfo(std::string const& path) override
     {
@@ -89,14 +109,14 @@ public:
         return info;
     }
 
-    bool FSNewAlias(CFileRef const* fromFile, CFileRef const& target, CAliasHandle* alias,
-                    std::string* error) override
+    bool MakeAlias(std::string const& fromFolder, std::string const& targetName, CAliasHandle* alias,
+                   std::string* error) override
     {
         struct stat info;
-        std::string const targetPath = ResolvePath(target.path);
+        std::string const targetPath = ResolvePath(targetName);
         if (targetPath.empty() || stat(targetPath.c_str(), &info) != 0)
         {
-            *error = target.path + ": " + std::strerror(errno);
+            *error = targetName + ": " + std::strerror(errno);
             return false;
         }
         std::string const root = FindMountRoot(targetPath);
@@ -104,12 +124,12 @@ public:
         if (root.empty() || targetPath.size() <= rootPrefix.size() ||
             targetPath.compare(0, rootPrefix.size(), rootPrefix) != 0)
         {
-            *error = target.path + " is not an item on a mounted volume";
+            *error = targetName + " is not an item on a mounted volume";
             return false;
         }
-        if (fromFile != nullptr && FindMountRoot(fromFile->path) != root)
+        if (FindMountRoot(fromFolder) != root)
         {
-            *error = fromFile->path + " is not on the volume of " + target.path;
+            *error = fromFolder + " is not on the volume of " + targetName;
             return false;
         }
         struct stat rootInfo;
@@ -150,17 +170,20 @@ public:
         std::vector<uint8_t> bytes = BuildAliasRecord(facts);
         if (bytes.empty())
         {
-            *error = "the alias record of " + target.path + " would exceed 64 KiB";
+            *error = "the alias record of " + targetName + " would exceed 64 KiB";
             return false;
         }
         *alias = std::make_unique<CAliasRecord>();
         (*alias)->bytes.assign(bytes.begin(), bytes.end());
         return true;
     }
+
+private:
+    std::vector<CUdifResource> m_licence;
 };
 } // namespace
 
-std::unique_ptr<CDiskImageTools> MakeSystemDiskImageTools()
+std::unique_ptr<CDiskImageEngine> MakeSystemDiskImageEngine()
 {
-    return std::make_unique<CMacDiskImageTools>();
+    return std::make_unique<CMacDiskImageEngine>();
 }

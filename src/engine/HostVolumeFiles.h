@@ -1,0 +1,16 @@
+// The items of a volume that is mounted on the host, reached by their paths: what the engine that
+// runs the system's own tools reads and writes, and what tests of the pipeline use.
+#pragma once
+
+#include "engine/DiskImageEngine.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// What the path names, a link as a link.
+EVolumeEntry LookUpHostEntry(std::string const& path);
+
+// Writes the file in one piece (a temporary file renamed over it), replacing a regular file of that
+// name; a link, folder or anything else there stays and the write fails. False with a reason.
+bool WriteHostFile(std::string const& path, std::vector<uint8_t> const& bytes, std::string* error);

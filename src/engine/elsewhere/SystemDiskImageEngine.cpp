@@ -1,0 +1,7 @@
+// Systems other than macOS have no disk-image tools of their own: the builtin engine serves.
+#include "engine/DiskImageEngine.h"
+
+std::unique_ptr<CDiskImageEngine> MakeSystemDiskImageEngine()
+{
+    return nullptr;
+}
