@@ -45,8 +45,8 @@ public:
     virtual EVolumeEntry LookUp(std::string const& path) = 0;
     // The bytes of the file at `path` (a link is not followed); false with a reason.
     virtual bool ReadFile(std::string const& path, std::vector<uint8_t>* bytes, std::string* error) = 0;
-    // Makes the file at `path` with `bytes`, replacing a file kilnpack made there before; a link or
-    // any other item of that name stays untouched and the write fails. False with a reason.
+    // Makes the file at `path` with `bytes`, replacing a file or a link of that name (the link itself,
+    // never what it leads to); a folder or any other item stays and the write fails. False with a reason.
     virtual bool WriteFile(std::string const& path, std::vector<uint8_t> bytes, std::string* error) = 0;
     // The Finder info the item (a link itself) holds now; zeros when it has none.
     virtual CFinderInfo ReadFinderInfo(std::string const& path) = 0;

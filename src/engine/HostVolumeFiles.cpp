@@ -19,7 +19,7 @@ EVolumeEntry LookUpHostEntry(std::string const& path)
 bool WriteHostFile(std::string const& path, std::vector<uint8_t> const& bytes, std::string* error)
 {
     EVolumeEntry const existing = LookUpHostEntry(path);
-    if (existing != EVolumeEntry::None && existing != EVolumeEntry::File)
+    if (existing == EVolumeEntry::Folder || existing == EVolumeEntry::Other)
     {
         *error = path + ": another item of this name is in the way";
         return false;

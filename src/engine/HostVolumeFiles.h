@@ -11,6 +11,7 @@
 // What the path names, a link as a link.
 EVolumeEntry LookUpHostEntry(std::string const& path);
 
-// Writes the file in one piece (a temporary file renamed over it), replacing a regular file of that
-// name; a link, folder or anything else there stays and the write fails. False with a reason.
+// Writes the file in one piece (a temporary file renamed over it), replacing a regular file or a link
+// of that name (the link itself); a folder or anything else there stays and the write fails. False
+// with a reason.
 bool WriteHostFile(std::string const& path, std::vector<uint8_t> const& bytes, std::string* error);

@@ -52,13 +52,14 @@ bool ClaimItemName(CXmlNode const* node, std::string const& tag, char const* con
     return false;
 }
 
-// Writes the folder's desktop database (failures are thrown as texts). A file copied in under that name is replaced, with a
-// warning rather than lost silently; a link or folder of that name is never written through nor
-// replaced: it may lead out of the volume, and what it stands for is the configuration's to mend.
+// Writes the folder's desktop database (failures are thrown as texts). A desktop database copied in
+// by a file item is about to be replaced: say so rather than lose it silently. A link of that name is
+// replaced too, never written through: it may lead out of the volume. A folder of that name stays,
+// and the database is not written.
 bool WriteDesktopDatabase(CDiskImageEngine& engine, CDesktopDatabase const& database, std::string const& path)
 {
     EVolumeEntry const existing = engine.LookUp(path);
-    if (existing == EVolumeEntry::File)
+    if (existing == EVolumeEntry::File || existing == EVolumeEntry::Link)
         std::fprintf(stderr, "Warning: The view settings replace the existing file '%s'.\n", path.c_str());
     else if (existing != EVolumeEntry::None)
     {

@@ -2,7 +2,7 @@
 #include "support/XmlTestSupport.h"
 
 #include "app/ConfigDocument.h"
-#include "engine/CommandRunner.h"
+#include "support/ImageTestSupport.h"
 
 #include <gtest/gtest.h>
 #include <vector>
@@ -14,28 +14,19 @@ using testing::internal::GetCapturedStdout;
 
 namespace
 {
-// Runs configuration files against a fake command runner: every command succeeds unless its
-// text contains failingText, so images "build" without any disk-image tool.
+// Runs configuration files against a recording engine: every request succeeds unless its text
+// contains failingText, so images "build" without any disk-image tool.
 class ConfigWalk : public testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        SetCommandHandler(
-            [this](std::string const& command)
-            {
-                commands.push_back(command);
-                return !failingText.empty() && command.find(failingText) != std::string::npos ? 1 : 0;
-            });
-    }
-    void TearDown() override { SetCommandHandler(nullptr); }
 
     bool Perform(std::string const& config)
     {
         std::string path = directory.WriteFile("config.xml", config);
         CaptureStdout();
         CaptureStderr();
-        bool result = PerformConfigFile(path.c_str());
+        engine.failingText = failingText;
+        bool result = PerformConfigFile(path.c_str(), engine);
         errors = GetCapturedStderr();
         output = GetCapturedStdout();
         return result;
@@ -60,7 +51,8 @@ protected:
     }
 
     CTempFolder directory;
-    std::vector<std::string> commands;
+    CRecordingEngine engine;
+    std::vector<std::string>& commands = engine.commands;
     std::string failingText;
     std::string output;
     std::string errors;
@@ -193,7 +185,7 @@ TEST_F(ConfigWalk, UnreadableOrMalformedFilesFail)
 {
     std::string missing = directory.Join("missing.xml");
     CaptureStderr();
-    EXPECT_FALSE(PerformConfigFile(missing.c_str()));
+    EXPECT_FALSE(PerformConfigFile(missing.c_str(), engine));
     EXPECT_EQ(GetCapturedStderr(), "Error: Unable to access file '" + missing + "'.\n");
     EXPECT_FALSE(Perform("<kilnpack><image file='a.dmg' name='A'></kilnpack>"));
     EXPECT_EQ(errors,
@@ -204,14 +196,15 @@ TEST_F(ConfigWalk, UnreadableOrMalformedFilesFail)
 TEST(PerformRoot, NeedsADocumentNodeAndLevelsNeedNodes)
 {
     auto tree = ParseText("<kilnpack><image file='a.dmg' name='A'/></kilnpack>");
+    CRecordingEngine engine;
     CaptureStderr();
-    EXPECT_FALSE(PerformRoot(nullptr));
-    EXPECT_FALSE(PerformRoot(tree->children.at(0).get()));
+    EXPECT_FALSE(PerformRoot(nullptr, engine));
+    EXPECT_FALSE(PerformRoot(tree->children.at(0).get(), engine));
     EXPECT_EQ(GetCapturedStderr(), "");
     // A missing node is no element either.
     CaptureStderr();
-    EXPECT_FALSE(PerformKilnPack(nullptr));
-    EXPECT_FALSE(PerformImage(nullptr));
+    EXPECT_FALSE(PerformKilnPack(nullptr, engine));
+    EXPECT_FALSE(PerformImage(nullptr, engine));
     EXPECT_EQ(GetCapturedStderr(), "Warning: Unknown tag '' read while expected 'kilnpack'.\n"
                                    "Warning: Unknown tag '' read while expected 'image'.\n");
 }

@@ -17,11 +17,14 @@ struct CRun
     std::string errors;
 };
 
-CRun RunView(std::string const& attributes, CDesktopDatabase* database, std::string const& container)
+CRun RunView(std::string const& attributes, CDesktopDatabase* database, std::string const& container,
+            CDiskImageEngine* engine = nullptr)
 {
     CConfigSnippet snippet("<view " + attributes + "/>");
+    CRecordingEngine host;
+    CBuildContext context{engine ? *engine : host, EFinderRecordSet::Both};
     testing::internal::CaptureStderr();
-    bool result = ProcessView(snippet.Root(), ".", database, container.c_str(), EFinderRecordSet::Both);
+    bool result = ProcessView(context, snippet.Root(), ".", database, container.c_str());
     return {result, testing::internal::GetCapturedStderr()};
 }
 
@@ -33,10 +36,10 @@ bool Holds(std::vector<unsigned char> const& bytes, std::string const& text)
 
 TEST(AppearanceMessages, UnreadableVolumeIconStopsTheImageBeforeAnyCommand)
 {
-    CFakeRunner runner;
+    CRecordingEngine runner;
     CConfigSnippet snippet("<image icon='/no/such/Disk.icns'/>");
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(ProcessImage(snippet.Root(), "/out/Disk.dmg", "Vol", "", 20));
+    EXPECT_FALSE(ProcessImage(runner, snippet.Root(), "/out/Disk.dmg", "Vol", "", 20));
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "Error: Unable to read the volume icon '/no/such/Disk.icns': No such file or directory.\n");
     EXPECT_TRUE(runner.commands.empty());
@@ -47,11 +50,11 @@ TEST(AppearanceMessages, VolumeIconThatIsNoIconFamilyIsCopiedWithAWarning)
     CTemporaryDirectoryScope temporary;
     CTempFolder work;
     std::ofstream(work.path + "/icon.png") << "\x89PNG";
-    CFakeRunner runner;
+    CRecordingEngine runner;
     CConfigSnippet snippet("<image icon='" + work.path + "/icon.png'/>");
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    EXPECT_TRUE(ProcessImage(snippet.Root(), "/out/Disk.dmg", "Vol", "", 20));
+    EXPECT_TRUE(ProcessImage(runner, snippet.Root(), "/out/Disk.dmg", "Vol", "", 20));
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "Warning: The volume icon '" + work.path +
@@ -88,13 +91,14 @@ TEST(AppearanceMessages, PictureWinsOverColourAndMismatchedDoubleIsNotUsed)
 {
     CStandInVolume volume;
     ASSERT_TRUE(volume.attached);
-    WritePng(volume.mountPoint + "/back.png", 40, 30);
-    WritePng(volume.mountPoint + "/back@2x.png", 81, 60);
+    volume.Put("back.png", PngBytes(40, 30));
+    volume.Put("back@2x.png", PngBytes(81, 60));
 
     CDesktopDatabase database;
     testing::internal::CaptureStdout();
     CRun run =
-        RunView("type='icon' background='back.png' background_color='#000000'", &database, volume.mountPoint);
+        RunView("type='icon' background='back.png' background_color='#000000'", &database, volume.mountPoint,
+                volume.engine.get());
     EXPECT_EQ(testing::internal::GetCapturedStdout(), ""); // no TIFF is made
     EXPECT_TRUE(run.result) << run.errors;
     EXPECT_EQ(run.errors,
@@ -103,7 +107,7 @@ TEST(AppearanceMessages, PictureWinsOverColourAndMismatchedDoubleIsNotUsed)
               "Warning: The picture '" +
                   volume.mountPoint + "/back@2x.png' (81x60) is not twice the size of '" + volume.mountPoint +
                   "/back.png' (40x30); it is not used.\n");
-    EXPECT_FALSE(std::filesystem::exists(volume.mountPoint + "/back.tiff"));
+    EXPECT_EQ(volume.engine->LookUp(volume.mountPoint + "/back.tiff"), EVolumeEntry::None);
     EXPECT_EQ(BlobOf(database, ".", MakeFourCharCode("BKGD")).size(), 12u);
     EXPECT_TRUE(Holds(BlobOf(database, ".", MakeFourCharCode("BKGD")), "PctB"));
     EXPECT_TRUE(Holds(BlobOf(database, ".", MakeFourCharCode("pict")), "back.png"));
@@ -111,11 +115,12 @@ TEST(AppearanceMessages, PictureWinsOverColourAndMismatchedDoubleIsNotUsed)
 
 TEST(AppearanceMessages, FinderFlagsThatCannotBeSetFailTheItem)
 {
-    CFakeRunner runner;
+    CRecordingEngine runner;
     runner.FailWhen("xattr ");
     CConfigSnippet snippet("<file source='a' name='A.app' hide_extension='true'/>");
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(ProcessFile(snippet.Root(), "/vol"));
+    CBuildContext context = runner.Context();
+    EXPECT_FALSE(ProcessFile(context, snippet.Root(), "/vol"));
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "Error: Unable to set the Finder flags of '/vol/A.app'.\n");
     ASSERT_EQ(runner.commands.size(), 2u);

@@ -15,12 +15,16 @@ struct CWalk
     std::string errors;
 };
 
-CWalk Walk(std::string const& xml, std::string const& containerPath)
+// Walks with `engine`, or with the host's files and shell when none is given.
+CWalk Walk(std::string const& xml, std::string const& containerPath, CDiskImageEngine* engine = nullptr)
 {
     CConfigSnippet snippet(xml);
+    CRecordingEngine host;
+    host.runInShell = true;
+    CBuildContext context{engine ? *engine : host};
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    bool result = ProcessContainer(snippet.Root(), containerPath.c_str(), nullptr, nullptr);
+    bool result = ProcessContainer(context, snippet.Root(), containerPath.c_str(), nullptr, nullptr);
     std::string errors = testing::internal::GetCapturedStderr();
     return {result, testing::internal::GetCapturedStdout(), errors};
 }
@@ -50,10 +54,10 @@ std::set<std::string> Entries(std::string const& folder)
 TEST(ContainerContent, CommandTextsAndEchoInDocumentOrder)
 {
     CTempFolder volume;
-    CFakeRunner runner;
+    CRecordingEngine runner;
     CWalk walk = Walk("<image><file source='docs/Read Me.txt' name='Read Me'/><folder name='Apps'>"
                       "<link target='/Applications' name='Applications'/></folder></image>",
-                      volume.path);
+                      volume.path, &runner);
     EXPECT_TRUE(walk.result);
     EXPECT_EQ(walk.errors, "");
     std::vector<std::string> expected = {
@@ -70,10 +74,10 @@ TEST(ContainerContent, CommandTextsAndEchoInDocumentOrder)
 TEST(ContainerContent, MissingAttributesReportTheFirstOnly)
 {
     CTempFolder volume;
-    CFakeRunner runner;
+    CRecordingEngine runner;
     CWalk walk = Walk("<image><folder/><file/><file source='a'/><link/><link target='t'/>"
                       "<file name='n' source='s'/></image>",
-                      volume.path);
+                      volume.path, &runner);
     EXPECT_FALSE(walk.result);
     EXPECT_EQ(walk.errors, "Error: 'folder' tag required attribute 'name' missing.\n"
                            "Error: 'file' tag required attribute 'source' missing.\n"
@@ -87,14 +91,14 @@ TEST(ContainerContent, MissingAttributesReportTheFirstOnly)
 TEST(ContainerContent, FailedCommandsAndTheirMessages)
 {
     CTempFolder volume;
-    CFakeRunner runner;
+    CRecordingEngine runner;
     runner.FailWhen("mkdir");
     runner.FailWhen("cp");
     runner.FailWhen("ln");
     CWalk walk = Walk("<image><folder name='F' x='4'><file source='inner' name='i'/></folder>"
                       "<file source='opt' name='o' required='false'/><file source='src' name='s'/>"
                       "<link target='tgt' name='l'/></image>",
-                      volume.path);
+                      volume.path, &runner);
     EXPECT_FALSE(walk.result);
     EXPECT_EQ(walk.errors, "Error: Unable to create folder '" + volume.path + "/F'.\n" +
                                "Error: Error copying file 'src' to '" + volume.path + "/s'.\n" +
@@ -107,9 +111,9 @@ TEST(ContainerContent, FailedCommandsAndTheirMessages)
 TEST(ContainerContent, OptionalCopyFailureIsSilentSuccess)
 {
     CTempFolder volume;
-    CFakeRunner runner;
+    CRecordingEngine runner;
     runner.FailWhen("cp");
-    CWalk walk = Walk("<image><file source='missing' name='m' required='no'/></image>", volume.path);
+    CWalk walk = Walk("<image><file source='missing' name='m' required='no'/></image>", volume.path, &runner);
     EXPECT_TRUE(walk.result);
     EXPECT_EQ(walk.errors, "");
     EXPECT_EQ(runner.commands.size(), 1u);
@@ -118,8 +122,8 @@ TEST(ContainerContent, OptionalCopyFailureIsSilentSuccess)
 TEST(ContainerContent, UnknownChildDrawsWarningOnly)
 {
     CTempFolder volume;
-    CFakeRunner runner;
-    CWalk walk = Walk("<image><File source='a' name='b'/>stray</image>", volume.path);
+    CRecordingEngine runner;
+    CWalk walk = Walk("<image><File source='a' name='b'/>stray</image>", volume.path, &runner);
     EXPECT_TRUE(walk.result);
     EXPECT_EQ(walk.errors, "Warning: Unknown container child tag 'File'.\n"
                            "Warning: Unknown container child tag 'stray'.\n");
@@ -129,10 +133,10 @@ TEST(ContainerContent, UnknownChildDrawsWarningOnly)
 TEST(ContainerContent, NamesThatLeaveTheFolderAreRefused)
 {
     CTempFolder volume;
-    CFakeRunner runner;
+    CRecordingEngine runner;
     CWalk walk = Walk("<image><folder name='..' x='1'/><file source='s' name='' x='1'/>"
                       "<link target='t' name='a/b' x='1'/><file source='s' name='.'/></image>",
-                      volume.path);
+                      volume.path, &runner);
     EXPECT_FALSE(walk.result);
     EXPECT_EQ(
         walk.errors,
@@ -187,15 +191,15 @@ TEST(ContainerContent, BackgroundOfSubFolderIsLookedUpThere)
         "<image><folder name='Sub'><view type='icon' background='early.png'/><file source='" + source.path +
             "/back.png' name='back.png' x='3'/><view type='icon' background='back.png'/></folder>"
             "</image>",
-        root);
+        root, volume.engine.get());
     EXPECT_FALSE(walk.result); // the view before the copy fails, the walk goes on
     EXPECT_EQ(walk.errors, "Error: Unable to link to image '" + root +
                                "/Sub/early.png'. Make sure the view line appears after the file is copied to "
                                "the image.\n");
-    auto rootStore = ReadStore(root);
+    auto rootStore = ReadStoreThrough(*volume.engine, root + "/.DS_Store");
     EXPECT_TRUE(HasRecord(*rootStore, "Sub", MakeFourCharCode("pict")));
     EXPECT_TRUE(HasRecord(*rootStore, "Sub", MakeFourCharCode("BKGD")));
-    EXPECT_TRUE(HasRecord(*ReadStore(root + "/Sub"), "back.png", kLocation));
+    EXPECT_TRUE(HasRecord(*ReadStoreThrough(*volume.engine, root + "/Sub/.DS_Store"), "back.png", kLocation));
 }
 
 // Names holding the shell's special characters reach the disk exactly and run nothing.
@@ -338,12 +342,12 @@ TEST(ContainerContent, BackgroundThatIsAFolderIsRefusedLikeAMissingPicture)
     CStandInVolume volume;
     ASSERT_TRUE(volume.attached);
     std::string const& root = volume.mountPoint;
-    CWalk walk = Walk("<image><folder name='pictures'/><view type='icon' background='pictures'/></image>", root);
+    CWalk walk = Walk("<image><folder name='pictures'/><view type='icon' background='pictures'/></image>", root, volume.engine.get());
     EXPECT_FALSE(walk.result);
     EXPECT_EQ(walk.errors, "Error: Unable to link to image '" + root +
                                "/pictures'. Make sure the view line appears after the file is copied to "
                                "the image.\n");
-    EXPECT_FALSE(Exists(root + "/.DS_Store"));
+    EXPECT_EQ(volume.engine->LookUp(root + "/.DS_Store"), EVolumeEntry::None);
 }
 
 // A link named like the desktop database is replaced by it, never written through.

@@ -32,12 +32,17 @@ struct CWalk
     std::string errors;
 };
 
-CWalk Walk(std::string const& xml, std::string const& containerPath, EFinderRecordSet recordSet)
+// Walks with `engine`, or with the host's files and shell when none is given.
+CWalk Walk(std::string const& xml, std::string const& containerPath, EFinderRecordSet recordSet,
+           CDiskImageEngine* engine = nullptr)
 {
     CConfigSnippet snippet(xml);
+    CRecordingEngine host;
+    host.runInShell = true;
+    CBuildContext context{engine ? *engine : host, recordSet};
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    bool result = ProcessContainer(snippet.Root(), containerPath.c_str(), nullptr, nullptr, recordSet);
+    bool result = ProcessContainer(context, snippet.Root(), containerPath.c_str(), nullptr, nullptr);
     std::string errors = testing::internal::GetCapturedStderr();
     testing::internal::GetCapturedStdout();
     return {result, errors};
@@ -165,9 +170,9 @@ TEST(FinderRecordsWalk, BackgroundAliasIsSharedByBothSets)
     CWalk walk =
         Walk("<image><folder name='Sub'><file source='" + source.path +
                  "/back.png' name='back.png'/><view type='icon' background='back.png'/></folder></image>",
-             volume.mountPoint, EFinderRecordSet::Both);
+             volume.mountPoint, EFinderRecordSet::Both, volume.engine.get());
     ASSERT_TRUE(walk.result) << walk.errors;
-    auto root = ReadStore(volume.mountPoint);
+    auto root = ReadStoreThrough(*volume.engine, volume.mountPoint + "/.DS_Store");
     std::vector<unsigned char> alias = BlobOf(*root, "Sub", kPicture);
     ASSERT_FALSE(alias.empty());
     CEntries entries = ReadNormalizedPlist(BlobOf(*root, "Sub", kIconViewSettings));
@@ -181,9 +186,10 @@ TEST(FinderRecordsWalk, ModernBackgroundWithoutAliasKeepsTheSettingsWithoutPictu
     CTempFolder folder;
     CConfigSnippet snippet("<view type='icon' icon_size='80' background='missing.png'/>");
     CDesktopDatabase database;
+    CRecordingEngine host;
+    CBuildContext context = host.Context(EFinderRecordSet::Modern);
     testing::internal::CaptureStderr();
-    bool result =
-        ProcessView(snippet.Root(), "Sub", &database, folder.path.c_str(), EFinderRecordSet::Modern);
+    bool result = ProcessView(context, snippet.Root(), "Sub", &database, folder.path.c_str());
     std::string errors = testing::internal::GetCapturedStderr();
     EXPECT_FALSE(result);
     EXPECT_EQ(errors,
@@ -198,23 +204,27 @@ TEST(FinderRecordsWalk, ModernBackgroundWithoutAliasKeepsTheSettingsWithoutPictu
 
 TEST(FinderRecordsWalk, RefusedViewWritesNoModernRecords)
 {
+    CRecordingEngine host;
+    CBuildContext context = host.Context(EFinderRecordSet::Both);
     CDesktopDatabase database;
     CConfigSnippet snippet(
         "<folder><view type='list' x='1'/><view x='1'/><view type='icon' background='../x'/>"
         "</folder>");
     testing::internal::CaptureStderr();
     for (size_t index = 0; index < 3; ++index)
-        EXPECT_FALSE(ProcessView(snippet.Child(index), "Sub", &database, "/nowhere", EFinderRecordSet::Both));
+        EXPECT_FALSE(ProcessView(context, snippet.Child(index), "Sub", &database, "/nowhere"));
     testing::internal::GetCapturedStderr();
     EXPECT_TRUE(database.IsEmpty());
 }
 
 TEST(FinderRecordsWalk, UnparsableValueWarnsOnceWithBothSets)
 {
+    CRecordingEngine host;
+    CBuildContext context = host.Context(EFinderRecordSet::Both);
     CDesktopDatabase database;
     CConfigSnippet snippet("<view type='icon' x='left' icon_size='big' font_size='12'/>");
     testing::internal::CaptureStderr();
-    EXPECT_TRUE(ProcessView(snippet.Root(), "Sub", &database, "/nowhere", EFinderRecordSet::Both));
+    EXPECT_TRUE(ProcessView(context, snippet.Root(), "Sub", &database, "/nowhere"));
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "Warning: Attribute 'x' has unknown integer value 'left'. Skipping.\n"
               "Warning: Attribute 'icon_size' has unknown integer value 'big'. Skipping.\n");
@@ -227,7 +237,7 @@ protected:
     // The root's and Apps' desktop databases as the image would hold them.
     std::pair<std::string, std::string> Build(std::string const& imageAttributes)
     {
-        CFakeRunner runner;
+        CRecordingEngine runner;
         std::string mountPoint;
         std::pair<std::string, std::string> stores;
         runner.onCommand = [&](std::string const& text)
@@ -235,7 +245,7 @@ protected:
             if (!MountPointOf(text).empty())
                 mountPoint = MountPointOf(text);
             if (text.rfind("mkdir ", 0) == 0)
-                std::filesystem::create_directory(mountPoint + "/Apps");
+                std::filesystem::create_directories(mountPoint + "/Apps");
             if (text.rfind("hdiutil detach ", 0) == 0)
                 stores = {ReadWholeFile(mountPoint + "/.DS_Store"),
                           ReadWholeFile(mountPoint + "/Apps/.DS_Store")};
@@ -248,7 +258,7 @@ protected:
             "<folder name='Tools'><view type='icon' x='2'/></folder></folder></image>");
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
-        result = ProcessImage(snippet.Root(), "/out/Disk.dmg", "Kiln Vol", "", 20);
+        result = ProcessImage(runner, snippet.Root(), "/out/Disk.dmg", "Kiln Vol", "", 20);
         errors = testing::internal::GetCapturedStderr();
         testing::internal::GetCapturedStdout();
         return stores;

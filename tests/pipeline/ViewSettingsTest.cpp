@@ -1,6 +1,5 @@
 #include "pipeline/ViewSettings.h"
 #include "support/ImageTestSupport.h"
-#include "engine/DiskImageTools.h"
 
 #include <fstream>
 
@@ -13,11 +12,13 @@ struct CViewRun
 };
 
 CViewRun RunView(std::string const& attributes, CDesktopDatabase* database,
-                 std::string const& container = "/nowhere")
+                 std::string const& container = "/nowhere", CDiskImageEngine* engine = nullptr)
 {
     CConfigSnippet snippet("<view " + attributes + "/>");
+    CRecordingEngine host;
+    CBuildContext context{engine ? *engine : host};
     testing::internal::CaptureStderr();
-    bool result = ProcessView(snippet.Root(), "Sub", database, container.c_str());
+    bool result = ProcessView(context, snippet.Root(), "Sub", database, container.c_str());
     return {result, testing::internal::GetCapturedStderr()};
 }
 
@@ -154,18 +155,15 @@ TEST(ViewSettings, BackgroundPictureGivesAliasAndDescriptor)
     CStandInVolume volume;
     ASSERT_TRUE(volume.attached);
     std::string const& folder = volume.mountPoint;
-    std::ofstream(folder + "/back.png") << "picture";
+    volume.Put("back.png", "picture");
     CDesktopDatabase database;
-    CViewRun run = RunView("type='icon' background='back.png'", &database, folder);
+    CViewRun run = RunView("type='icon' background='back.png'", &database, folder, volume.engine.get());
     ASSERT_TRUE(run.result) << run.errors;
 
-    CFileRef folderRef, pictureRef;
     std::string reason;
-    ASSERT_TRUE(FSPathMakeRef(folder.c_str(), &folderRef, nullptr, &reason)) << reason;
-    ASSERT_TRUE(FSPathMakeRef((folder + "/back.png").c_str(), &pictureRef, nullptr, &reason)) << reason;
     CAliasHandle alias;
-    ASSERT_TRUE(GetDiskImageTools().FSNewAlias(&folderRef, pictureRef, &alias, &reason)) << reason;
-    unsigned int size = GetAliasSize(alias);
+    ASSERT_TRUE(volume.engine->MakeAlias(folder, folder + "/back.png", &alias, &reason)) << reason;
+    unsigned int size = static_cast<unsigned int>(alias->bytes.size());
     ASSERT_GT(size, 0u);
 
     EXPECT_EQ(BlobOf(database, "Sub", kPicture),

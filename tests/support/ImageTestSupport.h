@@ -1,10 +1,17 @@
-// Shared helpers of the image building tests: configuration snippets, a scripted command runner,
-// a stand-in volume and desktop database records.
+// Shared helpers of the image building tests: configuration snippets, a recording engine, a
+// stand-in volume and desktop database records.
 #pragma once
 
 #include "config/XmlAccess.h"
 #include "desktopdb/DesktopDatabase.h"
-#include "engine/CommandRunner.h"
+#include "engine/DiskImageEngine.h"
+#include "engine/CommandText.h"
+#include "engine/HostVolumeFiles.h"
+#include "engine/TemporaryMountPoint.h"
+#include "io/FullTransfer.h"
+#include "sys/ShellRun.h"
+#include "udif/UdifResourceEditor.h"
+#include "pipeline/BuildContext.h"
 #include "support/EnvironmentSetting.h"
 #include "support/FileBytes.h"
 #include "support/RecordCodes.h"
@@ -40,36 +47,91 @@ public:
     std::unique_ptr<CXmlTree> document;
 };
 
-// Records every command and answers 0, except for commands that begin with a failing prefix.
-// The real runner comes back when the fake goes out of scope.
-class CFakeRunner
+// An engine that records every request and its text, and answers 0 except for texts that begin
+// with a failing prefix. With a backing engine (the builtin one, say) each request that doesn't fail
+// is then done by it, and the volume is read and written through it; without one, the volume's items
+// are the host's files at their paths (the texts run in the shell when runInShell is set, as on
+// macOS), and no alias can be made.
+class CRecordingEngine : public CDiskImageEngine
 {
 public:
-    CFakeRunner()
+    explicit CRecordingEngine(std::unique_ptr<CDiskImageEngine> backing = nullptr) : backing(std::move(backing)) {}
+
+    int Run(CEngineRequest const& request) override
     {
-        SetCommandHandler(
-            [this](std::string const& text)
-            {
-                commands.push_back(text);
-                if (onCommand)
-                    onCommand(text);
-                for (std::string const& prefix : failingPrefixes)
-                {
-                    if (text.compare(0, prefix.size(), prefix) == 0)
-                        return 1;
-                }
-                return 0;
-            });
+        std::string const text = FormatRequestText(request);
+        commands.push_back(text);
+        requests.push_back(request);
+        if (onCommand)
+            onCommand(text);
+        for (std::string const& prefix : failingPrefixes)
+        {
+            if (text.compare(0, prefix.size(), prefix) == 0)
+                return 1;
+        }
+        if (!failingText.empty() && text.find(failingText) != std::string::npos)
+            return 1;
+        if (backing)
+            return backing->Run(request);
+        return runInShell ? RunInShell(text) : 0;
     }
-    ~CFakeRunner() { SetCommandHandler(nullptr); }
-    CFakeRunner(CFakeRunner const&) = delete;
-    CFakeRunner& operator=(CFakeRunner const&) = delete;
+    bool MakeMountPoint(std::string* mountPoint, std::string* error) override
+    {
+        if (backing)
+            return backing->MakeMountPoint(mountPoint, error);
+        *mountPoint = DrawMountPointName(GetTemporaryDirectory());
+        return true;
+    }
+    // Without a backing engine the licence goes into the image after the convert, as on macOS.
+    void SetLicence(std::vector<CUdifResource> resources) override
+    {
+        if (backing)
+            backing->SetLicence(std::move(resources));
+        else
+            licence = std::move(resources);
+    }
+    bool AddLicence(std::string const& file, std::string* error) override
+    {
+        if (backing)
+            return backing->AddLicence(file, error);
+        return licence.empty() || AddResourcesToUdifImage(file, licence, error);
+    }
+    EVolumeEntry LookUp(std::string const& path) override
+    {
+        return backing ? backing->LookUp(path) : LookUpHostEntry(path);
+    }
+    bool ReadFile(std::string const& path, std::vector<uint8_t>* bytes, std::string* error) override
+    {
+        return backing ? backing->ReadFile(path, bytes, error) : ReadRegularFileWhole(path, bytes, error);
+    }
+    bool WriteFile(std::string const& path, std::vector<uint8_t> bytes, std::string* error) override
+    {
+        return backing ? backing->WriteFile(path, std::move(bytes), error) : WriteHostFile(path, bytes, error);
+    }
+    CFinderInfo ReadFinderInfo(std::string const& path) override
+    {
+        return backing ? backing->ReadFinderInfo(path) : CFinderInfo{};
+    }
+    bool MakeAlias(std::string const& fromFolder, std::string const& target, CAliasHandle* alias,
+                   std::string* error) override
+    {
+        if (backing)
+            return backing->MakeAlias(fromFolder, target, alias, error);
+        *error = target + " is not on an attached volume";
+        return false;
+    }
 
     void FailWhen(std::string prefix) { failingPrefixes.push_back(std::move(prefix)); }
+    CBuildContext Context(EFinderRecordSet recordSet = EFinderRecordSet::Legacy) { return {*this, recordSet}; }
 
+    std::unique_ptr<CDiskImageEngine> backing;
+    bool runInShell = false; // without a backing engine: run each text in the shell, on the host's files
     std::vector<std::string> commands;
+    std::vector<CEngineRequest> requests;
     std::vector<std::string> failingPrefixes;
+    std::string failingText; // fails any text that holds it
     std::function<void(std::string const&)> onCommand;
+    std::vector<CUdifResource> licence;
 };
 
 // Points TMPDIR at a private folder while it lives, so that mount points made by the pipeline land
@@ -133,19 +195,18 @@ inline std::string MountPointOf(std::string const& command)
     return command.substr(start, command.size() - 1 - start);
 }
 
-// An empty volume attached by the stand-in disk-image tool at `mountPoint`, so that items on it
-// can be aliased; detached again at the end.
+// An empty volume created and attached by the builtin engine, held in its memory: files are put
+// on it with Put, and the engine serves the code under test. Detached again at the end.
 class CStandInVolume
 {
 public:
-    CStandInVolume()
+    CStandInVolume() : engine(MakeBuiltinDiskImageEngine())
     {
         std::string image = folder.path + "/volume.sparseimage";
         mountPoint = folder.path + "/volume";
-        std::filesystem::create_directory(mountPoint);
         testing::internal::CaptureStdout();
-        attached = RunToolCommand(MakeCreateCommand("Test", 4, image)) &&
-                   RunToolCommand(MakeAttachCommand(image, mountPoint));
+        attached = engine->Run(CCreateRequest{"Test", 4, image}) == 0 &&
+                   engine->Run(CAttachRequest{image, mountPoint}) == 0;
         testing::internal::GetCapturedStdout();
     }
     ~CStandInVolume()
@@ -153,19 +214,46 @@ public:
         if (!attached)
             return;
         testing::internal::CaptureStdout();
-        RunToolCommand(MakeDetachCommand(mountPoint, true));
+        engine->Run(CDetachRequest{mountPoint, true});
         testing::internal::GetCapturedStdout();
     }
     CStandInVolume(CStandInVolume const&) = delete;
     CStandInVolume& operator=(CStandInVolume const&) = delete;
 
+    // Makes the file at `relative` under the mount point (its folders must exist).
+    void Put(std::string const& relative, std::string const& contents)
+    {
+        std::string error;
+        ASSERT_TRUE(engine->WriteFile(mountPoint + "/" + relative,
+                                      std::vector<uint8_t>(contents.begin(), contents.end()), &error))
+            << error;
+    }
+    CBuildContext Context(EFinderRecordSet recordSet = EFinderRecordSet::Legacy) { return {*engine, recordSet}; }
+
     CTempFolder folder;
+    std::unique_ptr<CDiskImageEngine> engine;
     std::string mountPoint;
     bool attached = false;
 };
 
-// An opaque RGB picture, every sample 0x80.
-inline void WritePng(std::string const& path, unsigned int width, unsigned int height)
+// The desktop database at `path`, read through the engine.
+inline std::unique_ptr<CDesktopDatabase> ReadStoreThrough(CDiskImageEngine& engine, std::string const& path)
+{
+    std::vector<uint8_t> bytes;
+    std::string error;
+    auto database = std::make_unique<CDesktopDatabase>();
+    if (!engine.ReadFile(path, &bytes, &error))
+    {
+        ADD_FAILURE() << error;
+        return database;
+    }
+    std::istringstream in(std::string(bytes.begin(), bytes.end()));
+    database->ReadFromStream(in);
+    return database;
+}
+
+// The PNG file of an opaque RGB picture, every sample 0x80.
+inline std::string PngBytes(unsigned int width, unsigned int height)
 {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
@@ -173,5 +261,15 @@ inline void WritePng(std::string const& path, unsigned int width, unsigned int h
     image.width = width;
     image.height = height;
     std::vector<unsigned char> pixels(size_t(width) * height * 3, 0x80);
-    ASSERT_TRUE(png_image_write_to_file(&image, path.c_str(), 0, pixels.data(), 0, nullptr)) << image.message;
+    png_alloc_size_t size = 0;
+    EXPECT_TRUE(png_image_write_to_memory(&image, nullptr, &size, 0, pixels.data(), 0, nullptr)) << image.message;
+    std::string bytes(size, '\0');
+    EXPECT_TRUE(png_image_write_to_memory(&image, bytes.data(), &size, 0, pixels.data(), 0, nullptr));
+    return bytes;
+}
+
+// The same picture as a file.
+inline void WritePng(std::string const& path, unsigned int width, unsigned int height)
+{
+    std::ofstream(path, std::ios::binary) << PngBytes(width, height);
 }

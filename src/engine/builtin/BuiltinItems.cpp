@@ -13,6 +13,8 @@
 #include "volume/HostTree.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -145,8 +147,13 @@ int CBuiltinEngine::Copy(CCopyRequest const& request)
         std::fprintf(stderr, "cp: cannot create %s\n", error.c_str());
         return 1;
     }
+    // A single-file copy (no -r) follows a link it is given, as cp does; cp -r copies the link.
+    std::string source = request.source;
+    char resolved[PATH_MAX];
+    if (!request.recursive && realpath(request.source.c_str(), resolved) != nullptr)
+        source = resolved;
     size_t added = 0;
-    if (AddHostItem(&m_volume->tree, parent, name, request.source, &added, &error))
+    if (AddHostItem(&m_volume->tree, parent, name, source, &added, &error))
         return 0;
     // An item no volume can hold (a FIFO, a socket, a device), in a copied folder or copied itself: cp
     // would copy it, and writing the volume refuses it at the detach, naming it on the volume. An
@@ -265,7 +272,7 @@ bool CBuiltinEngine::WriteFile(std::string const& path, std::vector<uint8_t> byt
     size_t const existing = FindItem(path);
     if (existing != CVolumeTree::kNone)
     {
-        if (tree.Get(existing).kind != EVolumeItemKind::File)
+        if (tree.Get(existing).kind == EVolumeItemKind::Folder)
         {
             *error = path + ": another item of this name is in the way";
             return false;
