@@ -1,6 +1,5 @@
 #include "engine/AliasManager.h"
 
-
 std::vector<std::string> SplitRelativePath(std::string const& relativePath)
 {
     std::vector<std::string> names;

@@ -1,4 +1,4 @@
-// The text of a command as it is echoed and as the shell reads it, built from the command's words.
+// Quoting values for the command texts, as they are echoed and as the shell reads them.
 #pragma once
 
 #include <string>

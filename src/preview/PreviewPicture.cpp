@@ -9,13 +9,11 @@
 #include <algorithm>
 #include <cairo.h>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <memory>
 #include <pango/pangocairo.h>
 #include <plist/plist.h>
 #include <strings.h>
-#include <sys/stat.h>
 #include <vector>
 
 namespace

@@ -61,36 +61,7 @@ int CBuiltinEngine::Run(CEngineRequest const& request)
     int status = 1;
     try
     {
-        status = std::visit(
-            [this](auto const& typed)
-            {
-                using T = std::decay_t<decltype(typed)>;
-                if constexpr (std::is_same_v<T, CRemoveRequest>)
-                    return Remove(typed);
-                else if constexpr (std::is_same_v<T, CCreateRequest>)
-                    return Create(typed);
-                else if constexpr (std::is_same_v<T, CAttachRequest>)
-                    return Attach(typed);
-                else if constexpr (std::is_same_v<T, CDetachRequest>)
-                    return Detach(typed);
-                else if constexpr (std::is_same_v<T, CResizeRequest>)
-                    return Resize(typed);
-                else if constexpr (std::is_same_v<T, CConvertRequest>)
-                    return Convert(typed);
-                else if constexpr (std::is_same_v<T, CBlessRequest>)
-                    return Bless(typed);
-                else if constexpr (std::is_same_v<T, CFinderInfoRequest>)
-                    return SetFinderInfo(typed);
-                else if constexpr (std::is_same_v<T, CRetinaJoinRequest>)
-                    return JoinRetinaPictures(typed);
-                else if constexpr (std::is_same_v<T, CMakeFolderRequest>)
-                    return MakeFolder(typed);
-                else if constexpr (std::is_same_v<T, CCopyRequest>)
-                    return Copy(typed);
-                else
-                    return Link(typed);
-            },
-            request);
+        status = std::visit([this](auto const& typed) { return Handle(typed); }, request);
     }
     catch (std::exception const& error)
     {
@@ -108,13 +79,13 @@ bool CBuiltinEngine::MakeMountPoint(std::string* mountPoint, std::string*)
     return true;
 }
 
-int CBuiltinEngine::Remove(CRemoveRequest const& request)
+int CBuiltinEngine::Handle(CRemoveRequest const& request)
 {
     // A file outside the volume, removed by the system's own rm, which also says why it couldn't.
     return RunInShell(FormatRequestText(request));
 }
 
-int CBuiltinEngine::Create(CCreateRequest const& request)
+int CBuiltinEngine::Handle(CCreateRequest const& request)
 {
     std::string const size = std::to_string(request.sizeMegabytes) + "m";
     if (request.volumeName.empty())
@@ -147,7 +118,7 @@ int CBuiltinEngine::Create(CCreateRequest const& request)
     return 0;
 }
 
-int CBuiltinEngine::Attach(CAttachRequest const& request)
+int CBuiltinEngine::Handle(CAttachRequest const& request)
 {
     if (m_volume)
         return ReportHdiutilFailure("attach", m_volume->sparseImage + " is attached; only one volume at a time");
@@ -173,7 +144,7 @@ int CBuiltinEngine::Attach(CAttachRequest const& request)
     return 0;
 }
 
-int CBuiltinEngine::Detach(CDetachRequest const& request)
+int CBuiltinEngine::Handle(CDetachRequest const& request)
 {
     if (!m_volume || m_volume->mountPoint != request.mountPoint)
         return ReportHdiutilFailure("detach", request.mountPoint + ": no volume is attached there");
@@ -203,7 +174,7 @@ int CBuiltinEngine::Detach(CDetachRequest const& request)
     return 0;
 }
 
-int CBuiltinEngine::Resize(CResizeRequest const& request)
+int CBuiltinEngine::Handle(CResizeRequest const& request)
 {
     if (m_volume && m_volume->sparseImage == request.sparseImage)
         return ReportHdiutilFailure("resize", request.sparseImage + " is attached; detach it first");
@@ -223,7 +194,7 @@ int CBuiltinEngine::Resize(CResizeRequest const& request)
     return 0;
 }
 
-int CBuiltinEngine::Convert(CConvertRequest const& request)
+int CBuiltinEngine::Handle(CConvertRequest const& request)
 {
     if (m_volume && m_volume->sparseImage == request.sparseImage)
         return ReportHdiutilFailure("convert", request.sparseImage + " is attached; detach it first");

@@ -29,19 +29,19 @@ public:
     bool MakeAlias(std::string const& fromFolder, std::string const& target, CAliasHandle* alias,
                    std::string* error) override;
 
-    // The request handlers, one per request (Run dispatches).
-    int Create(CCreateRequest const& request);
-    int Attach(CAttachRequest const& request);
-    int Detach(CDetachRequest const& request);
-    int Resize(CResizeRequest const& request);
-    int Convert(CConvertRequest const& request);
-    int Bless(CBlessRequest const& request);
-    int SetFinderInfo(CFinderInfoRequest const& request);
-    int JoinRetinaPictures(CRetinaJoinRequest const& request);
-    int MakeFolder(CMakeFolderRequest const& request);
-    int Copy(CCopyRequest const& request);
-    int Link(CLinkRequest const& request);
-    int Remove(CRemoveRequest const& request);
+    // One handler per request (Run dispatches).
+    int Handle(CCreateRequest const& request);
+    int Handle(CAttachRequest const& request);
+    int Handle(CDetachRequest const& request);
+    int Handle(CResizeRequest const& request);
+    int Handle(CConvertRequest const& request);
+    int Handle(CBlessRequest const& request);
+    int Handle(CFinderInfoRequest const& request);
+    int Handle(CRetinaJoinRequest const& request);
+    int Handle(CMakeFolderRequest const& request);
+    int Handle(CCopyRequest const& request);
+    int Handle(CLinkRequest const& request);
+    int Handle(CRemoveRequest const& request);
 
 private:
     // The attached volume.

@@ -124,7 +124,7 @@ uint32_t CBuiltinEngine::PromiseCatalogId(std::string const& relativePath)
     return id;
 }
 
-int CBuiltinEngine::MakeFolder(CMakeFolderRequest const& request)
+int CBuiltinEngine::Handle(CMakeFolderRequest const& request)
 {
     size_t parent = 0;
     std::string name, error;
@@ -138,7 +138,7 @@ int CBuiltinEngine::MakeFolder(CMakeFolderRequest const& request)
     return 0;
 }
 
-int CBuiltinEngine::Copy(CCopyRequest const& request)
+int CBuiltinEngine::Handle(CCopyRequest const& request)
 {
     size_t parent = 0;
     std::string name, error;
@@ -174,7 +174,7 @@ int CBuiltinEngine::Copy(CCopyRequest const& request)
     return 1;
 }
 
-int CBuiltinEngine::Link(CLinkRequest const& request)
+int CBuiltinEngine::Handle(CLinkRequest const& request)
 {
     size_t parent = 0;
     std::string name, error;
@@ -190,7 +190,7 @@ int CBuiltinEngine::Link(CLinkRequest const& request)
     return 0;
 }
 
-int CBuiltinEngine::Bless(CBlessRequest const& request)
+int CBuiltinEngine::Handle(CBlessRequest const& request)
 {
     std::string relative;
     size_t const folder = FindItem(request.folder);
@@ -209,7 +209,7 @@ int CBuiltinEngine::Bless(CBlessRequest const& request)
     return 0;
 }
 
-int CBuiltinEngine::SetFinderInfo(CFinderInfoRequest const& request)
+int CBuiltinEngine::Handle(CFinderInfoRequest const& request)
 {
     size_t const item = FindItem(request.path);
     if (item == CVolumeTree::kNone)
@@ -222,7 +222,7 @@ int CBuiltinEngine::SetFinderInfo(CFinderInfoRequest const& request)
     return 0;
 }
 
-int CBuiltinEngine::JoinRetinaPictures(CRetinaJoinRequest const& request)
+int CBuiltinEngine::Handle(CRetinaJoinRequest const& request)
 {
     std::vector<uint8_t> singleBytes, twiceBytes, tiff;
     std::string error;
