@@ -1,4 +1,5 @@
-// Writing and inspecting an HFS+ volume inside a disk image file, without mounting it.
+// Writing an HFS+ volume (into a disk image file, or planned from a volume tree and streamed into a
+// disk sink) and inspecting one inside a disk image file, without mounting it.
 #pragma once
 
 #include "hfsplus/HfsVolumePlan.h"
@@ -75,7 +76,7 @@ bool WriteHfsVolume(int fd, uint64_t offset, CHfsVolumeSettings const& settings,
 // folder's children in byte order of their names). Fails, with WriteHfsVolume's reasons, on a name
 // HFS+ can't store, two names of one folder that the volume can't tell apart, a tree that doesn't
 // fit or a size HFS+ can't have. The tree may change or go once the plan is made: the plan keeps
-// what it needs (source paths and the shared bytes of made files included).
+// what it needs (source paths and the shared bytes of made files included, and settings.progress).
 [[nodiscard]] bool PlanHfsVolume(CVolumeTree const& tree, CHfsVolumeSettings const& settings,
                                  CHfsVolumePlan* plan, std::string* error);
 
