@@ -69,7 +69,7 @@ bool StreamCatalog(CHfsVolumePlan const& plan, CVolumeOut& out, std::string* err
                            [&out, at, &planned](uint32_t number, uint8_t const* node, std::string* why)
                            { return out.WriteAt(at + uint64_t(number) * planned.nodeSize, node, planned.nodeSize, why); });
     auto const add = [&packer, error](std::vector<uint8_t> const& record) { return packer.Add(record, error); };
-    if (!ForEachHfsCatalogRecord(plan.items, add, error) || !packer.Finish(&written, error))
+    if (!ForEachHfsCatalogRecord(plan.items, plan.describe, add, error) || !packer.Finish(&written, error))
         return false;
     if (written.GetUsedNodes() != planned.GetUsedNodes() || written.rootNode != planned.rootNode ||
         written.depth != planned.depth)
@@ -81,10 +81,11 @@ bool StreamCatalog(CHfsVolumePlan const& plan, CVolumeOut& out, std::string* err
 }
 
 // One file's data from its source, which must still be the file the tree listed.
-bool StreamSourceFile(CHfsItem const& item, CVolumeOut& out, std::unique_ptr<uint8_t[]>& buffer,
-                      std::function<bool(uint64_t)> const& copied, std::string* error)
+bool StreamSourceFile(CHfsItem const& item, CVolumeFileData const& data, CVolumeOut& out,
+                      std::unique_ptr<uint8_t[]>& buffer, std::function<bool(uint64_t)> const& copied,
+                      std::string* error)
 {
-    std::string const& path = item.data.sourcePath;
+    std::string const& path = data.sourcePath;
     CFileDescriptor const source(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!source.IsOpen())
     {
@@ -94,7 +95,7 @@ bool StreamSourceFile(CHfsItem const& item, CVolumeOut& out, std::unique_ptr<uin
     }
     struct stat st;
     if (fstat(source.Get(), &st) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_size) != item.size ||
-        GetModificationNanoseconds(st) != item.data.sourceModifiedNanoseconds)
+        GetModificationNanoseconds(st) != data.sourceModifiedNanoseconds)
     {
         *error = path + " changed while the volume was being written";
         return false;
@@ -141,16 +142,17 @@ bool StreamFileData(CHfsVolumePlan const& plan, CVolumeOut& out, std::string* er
         if (item.kind == EHfsItemKind::Folder || item.size == 0)
             continue;
         uint64_t const at = BlockOffset(plan, item.startBlock);
+        CVolumeItem const& source = plan.tree->Get(item.source);
         if (!out.ZerosTo(at, error))
             return false;
         if (item.kind == EHfsItemKind::Symlink)
         {
-            if (!out.WriteAt(at, item.linkTarget.data(), item.linkTarget.size(), error))
+            if (!out.WriteAt(at, source.linkTarget.data(), source.linkTarget.size(), error))
                 return false;
         }
-        else if (item.data.bytes)
+        else if (source.data.bytes)
         {
-            if (!out.WriteAt(at, item.data.bytes->data(), item.data.bytes->size(), error))
+            if (!out.WriteAt(at, source.data.bytes->data(), source.data.bytes->size(), error))
                 return false;
             if (copied && !copied(item.size))
             {
@@ -158,7 +160,7 @@ bool StreamFileData(CHfsVolumePlan const& plan, CVolumeOut& out, std::string* er
                 return false;
             }
         }
-        else if (!StreamSourceFile(item, out, buffer, copied, error))
+        else if (!StreamSourceFile(item, source.data, out, buffer, copied, error))
             return false;
     }
     return true;

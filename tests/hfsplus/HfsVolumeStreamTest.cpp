@@ -85,12 +85,11 @@ TEST(HfsVolumeStream, SourceChangedSinceItWasListedStopsTheStream)
     CTempFolder work;
     std::string const source = work.Join("payload");
     std::string const file = work.WriteFile("payload/App", std::string(10000, 'a'));
-    auto const plan = [&](CHfsVolumePlan* out)
+    auto const plan = [&](CVolumeTree* tree, CHfsVolumePlan* out)
     {
-        CVolumeTree tree;
         std::string error;
-        ASSERT_TRUE(ReadHostTree(source, &tree, &error)) << error;
-        ASSERT_TRUE(PlanHfsVolume(tree, MakeSettings("Changed", 1 << 20), out, &error)) << error;
+        ASSERT_TRUE(ReadHostTree(source, tree, &error)) << error;
+        ASSERT_TRUE(PlanHfsVolume(*tree, MakeSettings("Changed", 1 << 20), out, &error)) << error;
     };
     struct
     {
@@ -111,8 +110,9 @@ TEST(HfsVolumeStream, SourceChangedSinceItWasListedStopsTheStream)
     {
         unlink(file.c_str());
         WriteWholeFile(file, std::string(10000, 'a'));
+        CVolumeTree tree;
         CHfsVolumePlan listed;
-        plan(&listed);
+        plan(&tree, &listed);
         change.change();
         std::string error;
         EXPECT_FALSE(StreamToFile(listed, work.Join("v.hfs"), &error)) << change.what;
