@@ -88,4 +88,4 @@ bool ReadPartitionMap(int fd, CPartitionLayout* layout, std::string* error);
 // The disk's regions in order, named and numbered as hdiutil names the blkx tables of such a disk;
 // free gaps that are empty are left out.
 std::vector<CUdifRegion> ListPartitionRegions(CPartitionLayout const& layout,
-                                             CPartitionType const& type = GetAppleHfsPartitionType());
+                                              CPartitionType const& type = GetAppleHfsPartitionType());

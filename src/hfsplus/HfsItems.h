@@ -21,14 +21,14 @@ enum class EHfsItemKind
 struct CHfsItem
 {
     EHfsItemKind kind = EHfsItemKind::Folder;
-    size_t source = 0;    // the item's index in the volume tree
-    std::u16string name;  // stored name (the volume name for the root)
-    size_t parent = 0;    // index of the parent folder in the item list (the root points at itself)
-    uint32_t id = 0;      // catalog node ID
-    uint64_t size = 0;    // data fork length: file size or symlink target length
-    uint16_t mode = 0;    // BSD mode with the file type bits
-    uint32_t date = 0;    // modification time, seconds since 1904 GMT
-    uint32_t valence = 0; // folders: number of direct children
+    size_t source = 0;       // the item's index in the volume tree
+    std::u16string name;     // stored name (the volume name for the root)
+    size_t parent = 0;       // index of the parent folder in the item list (the root points at itself)
+    uint32_t id = 0;         // catalog node ID
+    uint64_t size = 0;       // data fork length: file size or symlink target length
+    uint16_t mode = 0;       // BSD mode with the file type bits
+    uint32_t date = 0;       // modification time, seconds since 1904 GMT
+    uint32_t valence = 0;    // folders: number of direct children
     uint32_t startBlock = 0; // first allocation block of the data fork
     uint32_t blockCount = 0;
 

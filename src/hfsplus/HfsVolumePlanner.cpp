@@ -3,8 +3,8 @@
 #include "hfsplus/HfsBTree.h"
 #include "hfsplus/HfsBitmap.h"
 #include "hfsplus/HfsCatalog.h"
-#include "hfsplus/HfsNames.h"
 #include "hfsplus/HfsItems.h"
+#include "hfsplus/HfsNames.h"
 #include "hfsplus/HfsVolume.h"
 #include "hfsplus/HfsVolumeHeader.h"
 #include "io/MacTime.h"
@@ -155,10 +155,10 @@ bool PlanLayout(uint64_t sizeBytes, uint32_t usedCatalogNodes, std::vector<CHfsI
 bool CountCatalog(CHfsVolumePlan const& plan, CHfsBTree* tree, std::string* error)
 {
     CHfsBTreePacker packer(kCatalogNodeSize, [](uint32_t, uint8_t const*, std::string*) { return true; });
-    auto const add = [&packer, error](std::vector<uint8_t> const& record) { return packer.Add(record, error); };
+    auto const add = [&packer, error](std::vector<uint8_t> const& record)
+    { return packer.Add(record, error); };
     return ForEachHfsCatalogRecord(plan.items, plan.describe, add, error) && packer.Finish(tree, error);
 }
-
 
 bool CheckVolumeSettings(CHfsVolumeSettings const& settings, std::u16string* volumeName, std::string* error)
 {
@@ -242,7 +242,8 @@ bool ConvertTree(CVolumeTree const& tree, std::string const& describePrefix, std
             std::string nameError;
             if (!ConvertNameToHfs(source.name, &item.name, &nameError))
             {
-                *error = "cannot put " + describePrefix + tree.GetPath(child) + " on an HFS+ volume: " + nameError;
+                *error =
+                    "cannot put " + describePrefix + tree.GetPath(child) + " on an HFS+ volume: " + nameError;
                 return false;
             }
             (*itemOfTreeItem)[child] = items->size();
@@ -311,16 +312,17 @@ bool PlanHfsVolumeFromTree(CVolumeTree const& tree, CHfsVolumeSettings const& se
                                          kCatalogClumpSize),
                               error) ||
         !PackHfsBTree({}, kExtentsNodeSize, &p.extents, error) ||
-        !FinishHfsBTreeHeader(&p.extents, layout.extentsNodes,
-                              MakeParams(kExtentsNodeSize, kExtentsMaxKeyLength, kHfsBTreeBigKeys, 0,
-                                         kExtentsClumpSize),
-                              error))
+        !FinishHfsBTreeHeader(
+            &p.extents, layout.extentsNodes,
+            MakeParams(kExtentsNodeSize, kExtentsMaxKeyLength, kHfsBTreeBigKeys, 0, kExtentsClumpSize),
+            error))
         return false;
     // An empty attributes file: some readers insist on one.
     if (!PackHfsBTree({}, kAttributesNodeSize, &p.attributes, error) ||
         !FinishHfsBTreeHeader(&p.attributes, layout.attributesNodes,
                               MakeParams(kAttributesNodeSize, kAttributesMaxKeyLength,
-                                         kHfsBTreeBigKeys | kHfsBTreeVariableIndexKeys, 0, kAttributesClumpSize),
+                                         kHfsBTreeBigKeys | kHfsBTreeVariableIndexKeys, 0,
+                                         kAttributesClumpSize),
                               error))
         return false;
 

@@ -65,10 +65,11 @@ bool StreamCatalog(CHfsVolumePlan const& plan, CVolumeOut& out, std::string* err
     if (!out.WriteAt(at, planned.nodes.data(), planned.nodeSize, error))
         return false;
     CHfsBTree written;
-    CHfsBTreePacker packer(planned.nodeSize,
-                           [&out, at, &planned](uint32_t number, uint8_t const* node, std::string* why)
-                           { return out.WriteAt(at + uint64_t(number) * planned.nodeSize, node, planned.nodeSize, why); });
-    auto const add = [&packer, error](std::vector<uint8_t> const& record) { return packer.Add(record, error); };
+    CHfsBTreePacker packer(
+        planned.nodeSize, [&out, at, &planned](uint32_t number, uint8_t const* node, std::string* why)
+        { return out.WriteAt(at + uint64_t(number) * planned.nodeSize, node, planned.nodeSize, why); });
+    auto const add = [&packer, error](std::vector<uint8_t> const& record)
+    { return packer.Add(record, error); };
     if (!ForEachHfsCatalogRecord(plan.items, plan.describe, add, error) || !packer.Finish(&written, error))
         return false;
     if (written.GetUsedNodes() != planned.GetUsedNodes() || written.rootNode != planned.rootNode ||
@@ -182,8 +183,8 @@ bool StreamHfsVolume(CHfsVolumePlan const& plan, CDiskSink& sink, std::string* e
     if (altHeaderInLastBlock)
         bitmap.MarkUsed(header.totalBlocks - 1, 1);
     uint64_t const bitmapAt = BlockOffset(plan, header.allocationFile.extents[0].startBlock);
-    CHfsBitmapWriteAt const writeBitmap = [&out, bitmapAt](uint64_t position, uint8_t const* data, size_t size,
-                                                           std::string* why)
+    CHfsBitmapWriteAt const writeBitmap =
+        [&out, bitmapAt](uint64_t position, uint8_t const* data, size_t size, std::string* why)
     { return out.WriteAt(bitmapAt + position, data, size, why); };
 
     return out.WriteAt(kHfsVolumeHeaderOffset, headerBytes, sizeof headerBytes, error) &&

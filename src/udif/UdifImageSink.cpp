@@ -145,7 +145,8 @@ public:
         while (size > 0)
         {
             // A whole chunk of zeros is stored as a zero run without a buffer of them.
-            if (!m_chunk && !m_first && *position % kSectorSize == 0 && CanSubmitWholeZeroChunk(*position, size))
+            if (!m_chunk && !m_first && *position % kSectorSize == 0 &&
+                CanSubmitWholeZeroChunk(*position, size))
             {
                 uint64_t const sectors = ChunkSectorsAt(*position / kSectorSize);
                 if (!SubmitEmpty(EChunkKind::Zero, *position / kSectorSize, sectors, error))
@@ -400,8 +401,8 @@ private:
         trailer.dataForkLength = m_dataForkLength;
         trailer.xmlOffset = m_dataForkLength;
         int64_t epoch = 0;
-        trailer.segmentId = GetSourceDateEpoch(&epoch) ? DeriveSegmentId(m_dataForkCrc, masterCrc, xml)
-                                                       : MakeSegmentId();
+        trailer.segmentId =
+            GetSourceDateEpoch(&epoch) ? DeriveSegmentId(m_dataForkCrc, masterCrc, xml) : MakeSegmentId();
         if (!extraResources.empty())
             xml.swap(edited);
         trailer.xmlLength = xml.size();
@@ -465,7 +466,8 @@ bool CUdifImageSink::Write(void const* data, size_t size, std::string* error)
 {
     return m_impl->CheckUsable(error) &&
            Guarded(*m_impl, error,
-                   [&] { return m_impl->Write(static_cast<uint8_t const*>(data), size, &m_position, error); });
+                   [&]
+                   { return m_impl->Write(static_cast<uint8_t const*>(data), size, &m_position, error); });
 }
 
 bool CUdifImageSink::Skip(uint64_t size, std::string* error)

@@ -81,7 +81,8 @@ std::vector<CUdifResource> MakeResources()
 
 // Through a raw disk file: the disk made as create makes it, the volume written by WriteHfsVolume,
 // shrunk and its map rewritten as resize does, then converted.
-void BuildThroughRawDisk(CCase const& c, std::string const& payload, std::string const& raw, std::string const& dmg)
+void BuildThroughRawDisk(CCase const& c, std::string const& payload, std::string const& raw,
+                         std::string const& dmg)
 {
     CHfsVolumeSettings settings = MakeVolumeSettings();
     settings.finderFlags = {{"App.app", 0x0010}, {"", 0x0400}};
@@ -167,7 +168,8 @@ TEST_P(StreamedImageTest, GivesTheBytesOfTheRawDiskPathAndReadsBack)
     std::string const expected = ReadWholeFile(throughRaw);
     ASSERT_FALSE(expected.empty());
     EXPECT_TRUE(expected == ReadWholeFile(streamed)) << "the streamed image differs";
-    EXPECT_EQ(ListFolder(work.path), (std::vector<std::string>{"disk.raw", "payload", "raw.dmg", "streamed.dmg"}));
+    EXPECT_EQ(ListFolder(work.path),
+              (std::vector<std::string>{"disk.raw", "payload", "raw.dmg", "streamed.dmg"}));
 
     std::string output;
     if (RunCapturing("7zz i", &output) != 0 || FsckHfsPath().empty())
@@ -175,15 +177,19 @@ TEST_P(StreamedImageTest, GivesTheBytesOfTheRawDiskPathAndReadsBack)
     // The disk's regions as 7-Zip reads them (Debian's dmg2img has no LZMA decoder); the largest is
     // the volume.
     std::string const regions = work.Join("regions");
-    ASSERT_EQ(RunCapturing("7zz x -tdmg -y -o" + QuoteForShell(regions) + " " + QuoteForShell(streamed), &output), 0)
+    ASSERT_EQ(
+        RunCapturing("7zz x -tdmg -y -o" + QuoteForShell(regions) + " " + QuoteForShell(streamed), &output),
+        0)
         << output;
     std::string volume;
     for (std::string const& name : ListFolder(regions))
-        if (volume.empty() || std::filesystem::file_size(regions + "/" + name) > std::filesystem::file_size(volume))
+        if (volume.empty() ||
+            std::filesystem::file_size(regions + "/" + name) > std::filesystem::file_size(volume))
             volume = regions + "/" + name;
     ExpectHfsVolumeSound(volume);
     std::string const out = work.Join("x");
-    ASSERT_EQ(RunCapturing("7zz x -snld -y -o" + QuoteForShell(out) + " " + QuoteForShell(streamed), &output), 0)
+    ASSERT_EQ(RunCapturing("7zz x -snld -y -o" + QuoteForShell(out) + " " + QuoteForShell(streamed), &output),
+              0)
         << output;
     std::string const root = out + "/Stream Test";
     EXPECT_EQ(ReadWholeFile(root + "/App.app/Contents/MacOS/App"),
@@ -192,7 +198,8 @@ TEST_P(StreamedImageTest, GivesTheBytesOfTheRawDiskPathAndReadsBack)
     EXPECT_TRUE(std::filesystem::is_regular_file(root + "/Empty"));
     EXPECT_TRUE(std::filesystem::is_directory(root + "/App.app/Contents/Resources"));
     // 7-Zip points an absolute link into the folder it extracts to: its text is read alone.
-    ASSERT_EQ(RunCapturing("7zz x -so " + QuoteForShell(streamed) + " 'Stream Test/Applications'", &output), 0);
+    ASSERT_EQ(RunCapturing("7zz x -so " + QuoteForShell(streamed) + " 'Stream Test/Applications'", &output),
+              0);
     EXPECT_EQ(output, "/Applications");
     EXPECT_EQ(std::filesystem::read_symlink(root + "/App.app/Contents/MacOS/Info link"), "../Info.plist");
 }
@@ -203,4 +210,5 @@ INSTANTIATE_TEST_SUITE_P(EveryFormat, StreamedImageTest,
                                          CCase{EUdifFormat::Udbz, 0, false, true, "Udbz"},
                                          CCase{EUdifFormat::Ulmo, 0, true, false, "Ulmo"},
                                          CCase{EUdifFormat::Udro, 0, false, false, "Udro"}),
-                         [](testing::TestParamInfo<CCase> const& info) { return std::string(info.param.name); });
+                         [](testing::TestParamInfo<CCase> const& info)
+                         { return std::string(info.param.name); });

@@ -71,7 +71,8 @@ TEST(HfsVolumeStream, TreeItemsReachTheVolumeAsTheTreeHoldsThem)
     std::string output;
     if (RunCapturing("7zz i", &output) != 0)
         GTEST_SKIP() << "7zz missing: the volume's files were not read back";
-    ASSERT_EQ(RunCapturing("7zz x -y -o" + QuoteForShell(work.Join("x")) + " " + QuoteForShell(volume), &output), 0)
+    ASSERT_EQ(
+        RunCapturing("7zz x -y -o" + QuoteForShell(work.Join("x")) + " " + QuoteForShell(volume), &output), 0)
         << output;
     EXPECT_EQ(ReadWholeFile(work.Join("x/Tree/Locked/.DS_Store")), text);
     ASSERT_EQ(RunCapturing("7zz l -slt " + QuoteForShell(volume), &output), 0) << output;
@@ -97,11 +98,15 @@ TEST(HfsVolumeStream, SourceChangedSinceItWasListedStopsTheStream)
         std::function<void()> change;
     } const changes[] = {
         {"grown", [&] { WriteWholeFile(file, std::string(10001, 'a')); }},
-        {"touched", [&] {
+        {"touched",
+         [&]
+         {
              struct timeval times[2] = {{1000, 0}, {1000, 0}};
              utimes(file.c_str(), times);
          }},
-        {"replaced by a link", [&] {
+        {"replaced by a link",
+         [&]
+         {
              unlink(file.c_str());
              symlink("/etc/passwd", file.c_str());
          }},

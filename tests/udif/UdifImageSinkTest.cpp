@@ -36,10 +36,10 @@ TEST(UdifImageSink, OddPiecesAndSkipsReadBackAsTheDisk)
         ASSERT_TRUE(image.Write(bytes.data(), bytes.size(), &error)) << error;
         disk += bytes;
     };
-    give(std::string(700, 'a'));                                 // ends inside a sector
-    ASSERT_TRUE(image.Skip(5000, &error)) << error;              // its tail, 8 whole sectors and a bit
+    give(std::string(700, 'a'));                    // ends inside a sector
+    ASSERT_TRUE(image.Skip(5000, &error)) << error; // its tail, 8 whole sectors and a bit
     disk += std::string(5000, '\0');
-    give(std::string(1500000, 'b'));                             // across a chunk and into the next region
+    give(std::string(1500000, 'b')); // across a chunk and into the next region
     ASSERT_TRUE(image.WriteZeros(3000 * 512 - disk.size() + 200, &error)) << error;
     disk.resize(3000 * 512 + 200, '\0');
     give(std::string(1000 * 512 - 200, 'c'));
@@ -60,13 +60,15 @@ TEST(UdifImageSink, OddPiecesAndSkipsReadBackAsTheDisk)
     std::string output;
     if (RunCapturing("7zz i", &output) != 0)
         GTEST_SKIP() << "7zz missing: the image was not read back";
-    ASSERT_EQ(RunCapturing("7zz x -tdmg -y -o" + QuoteForShell(work.Join("x")) + " " + QuoteForShell(work.Join("out.dmg")),
+    ASSERT_EQ(RunCapturing("7zz x -tdmg -y -o" + QuoteForShell(work.Join("x")) + " " +
+                               QuoteForShell(work.Join("out.dmg")),
                            &output),
               0)
         << output;
     std::vector<std::string> const regions = ListFolder(work.Join("x"));
     ASSERT_EQ(regions.size(), 2u) << output;
-    EXPECT_TRUE(ReadWholeFile(work.Join("x/" + regions[0])) + ReadWholeFile(work.Join("x/" + regions[1])) == disk);
+    EXPECT_TRUE(ReadWholeFile(work.Join("x/" + regions[0])) + ReadWholeFile(work.Join("x/" + regions[1])) ==
+                disk);
 }
 
 TEST(UdifImageSink, ShortDiskOrStoppedWriteLeavesNothing)
