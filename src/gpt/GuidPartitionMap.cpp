@@ -232,11 +232,13 @@ struct CMapSectors
     std::vector<uint8_t> mbr, primary, entries, backup;
 };
 
-CMapSectors BuildMapSectors(CPartitionLayout const& layout, std::string const& seed, CPartitionType const& type)
+CMapSectors BuildMapSectors(CPartitionLayout const& layout, std::string const& seed,
+                            CPartitionType const& type)
 {
     int64_t epoch = 0;
     bool const reproducible = GetSourceDateEpoch(&epoch);
-    std::string const fullSeed = seed + "/" + std::to_string(layout.totalSectors) + "/" + std::to_string(epoch);
+    std::string const fullSeed =
+        seed + "/" + std::to_string(layout.totalSectors) + "/" + std::to_string(epoch);
     CGuid const partitionGuid = reproducible ? DeriveGuid(fullSeed, "partition") : MakeRandomGuid();
     CMapSectors map;
     map.entries = BuildPartitionEntries(layout, partitionGuid, type);
@@ -274,10 +276,12 @@ bool StreamGptDisk(CPartitionLayout const& layout, CPartitionStreamer const& str
     if (sink.GetPosition() - base != partitionEnd * kSectorBytes)
     {
         *error = "the partition's contents are " + std::to_string(sink.GetPosition() - base) +
-                 " bytes into the disk where the partition ends at " + std::to_string(partitionEnd * kSectorBytes);
+                 " bytes into the disk where the partition ends at " +
+                 std::to_string(partitionEnd * kSectorBytes);
         return false;
     }
-    return sink.Skip((backupEntries - partitionEnd) * kSectorBytes, error) && put(map.entries) && put(map.backup);
+    return sink.Skip((backupEntries - partitionEnd) * kSectorBytes, error) && put(map.entries) &&
+           put(map.backup);
 }
 
 bool ReadPartitionMap(int fd, CPartitionLayout* layout, std::string* error)

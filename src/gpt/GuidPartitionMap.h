@@ -69,6 +69,14 @@ using CPartitionStreamer = std::function<bool(CDiskSink& sink, std::string* erro
 // (which must hand over exactly layout.partitionSectors sectors), the free gap after it (Skip), the
 // backup entries and header. GUIDs as WritePartitionMap makes them from `seed`. False with a reason
 // (the partition streamer's, or a partition of the wrong length).
+// A whole image from a volume tree, with the bytes that create, detach, resize and convert give:
+//   PlanHfsVolume(tree, settings, &plan); when auto-sized, ShrinkHfsVolumePlan(&plan);
+//   layout = ComputePartitionLayout(plan.sizeBytes / kSectorBytes + 80);
+//   CUdifImageSink image(ListPartitionRegions(layout), format, level, progress); image.Open(path);
+//   StreamGptDisk(layout, [&](CDiskSink& s, std::string* e) { return StreamHfsVolume(plan, s, e); },
+//                 image, &error, seed);   // seed: the volume name, or "" for a shrunk disk (resize
+//                                         // writes the map again without it)
+//   image.Finish(licenceResources, &error);
 [[nodiscard]] bool StreamGptDisk(CPartitionLayout const& layout, CPartitionStreamer const& streamPartition,
                                  CDiskSink& sink, std::string* error, std::string const& seed = std::string(),
                                  CPartitionType const& type = GetAppleHfsPartitionType());
@@ -80,4 +88,4 @@ bool ReadPartitionMap(int fd, CPartitionLayout* layout, std::string* error);
 // The disk's regions in order, named and numbered as hdiutil names the blkx tables of such a disk;
 // free gaps that are empty are left out.
 std::vector<CUdifRegion> ListPartitionRegions(CPartitionLayout const& layout,
-                                             CPartitionType const& type = GetAppleHfsPartitionType());
+                                              CPartitionType const& type = GetAppleHfsPartitionType());

@@ -114,11 +114,6 @@ std::vector<uint8_t> MakeRecord(std::vector<CHfsItem> const& items, CEntry const
     return record;
 }
 
-std::string DescribeItem(CHfsItem const& item)
-{
-    return item.path.empty() ? "the volume's root" : item.path;
-}
-
 } // namespace
 
 // HFSPlusCatalogKey (TN1150):
@@ -138,10 +133,12 @@ std::vector<uint8_t> MakeHfsCatalogKey(uint32_t parentId, std::u16string const& 
     return key;
 }
 
-bool ForEachHfsCatalogRecord(std::vector<CHfsItem> const& items,
+bool ForEachHfsCatalogRecord(std::vector<CHfsItem> const& items, CHfsItemDescriber const& describe,
                              std::function<bool(std::vector<uint8_t> const& record)> const& visit,
                              std::string* error)
 {
+    auto const describeItem = [&items, &describe](size_t index)
+    { return index == 0 ? std::string("the volume's root") : describe(items[index]); };
     std::vector<CEntry> entries;
     entries.reserve(items.size() * 2);
     for (size_t i = 0; i < items.size(); ++i)
@@ -164,10 +161,10 @@ bool ForEachHfsCatalogRecord(std::vector<CHfsItem> const& items,
         if (a.parentId != b.parentId || CompareHfsNames(*a.name, *b.name) != 0)
             continue;
         if (a.thread || b.thread)
-            *error = "the name of " + DescribeItem(items[a.thread ? b.item : a.item]) +
+            *error = "the name of " + describeItem(a.thread ? b.item : a.item) +
                      " holds only characters that HFS+ ignores in names";
         else
-            *error = DescribeItem(items[a.item]) + " and " + DescribeItem(items[b.item]) +
+            *error = describeItem(a.item) + " and " + describeItem(b.item) +
                      " have the same name on an HFS+ volume, where case and Unicode composition don't count";
         return false;
     }

@@ -27,9 +27,12 @@ constexpr size_t kHfsFinderFlagsOffset = 56;
 // Serialized catalog key: key length, parent ID, name length and name.
 std::vector<uint8_t> MakeHfsCatalogKey(uint32_t parentId, std::u16string const& name);
 
+// How a refusal names an item other than the root (its path, say).
+using CHfsItemDescriber = std::function<std::string(CHfsItem const& item)>;
+
 // Hands every catalog record of the items (IDs, names and fork extents assigned) to `visit`, in key
 // order, one at a time; stops when it gives false (having set `error`). Fails before the first record
 // when two names of one folder are the same to the case-insensitive volume.
-bool ForEachHfsCatalogRecord(std::vector<CHfsItem> const& items,
+bool ForEachHfsCatalogRecord(std::vector<CHfsItem> const& items, CHfsItemDescriber const& describe,
                              std::function<bool(std::vector<uint8_t> const& record)> const& visit,
                              std::string* error);

@@ -1,18 +1,15 @@
 // Positioned reads and writes with retry, zeroed ranges, and gathered writes.
 #include "hfsplus/HfsFileIo.h"
 
-#include "io/FileDescriptor.h"
 #include "io/FullTransfer.h"
 #include "io/PortableFile.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 namespace

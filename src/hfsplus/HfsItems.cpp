@@ -7,12 +7,8 @@
 #include <set>
 
 bool AssignHfsCatalogIds(std::vector<CHfsItem>* items, std::map<std::string, uint32_t> const& fixedIds,
-                         uint32_t* nextId, std::string* error)
+                         CHfsItemFinder const& findItem, uint32_t* nextId, std::string* error)
 {
-    std::map<std::string, size_t> byPath;
-    for (size_t i = 0; i < items->size(); ++i)
-        byPath[(*items)[i].path] = i;
-
     // Every promised ID stays reserved, even for a path that is gone, so that no other item takes it
     // and an alias to the missing item doesn't lead to a stranger.
     std::set<uint32_t> reserved;
@@ -47,9 +43,9 @@ bool AssignHfsCatalogIds(std::vector<CHfsItem>* items, std::map<std::string, uin
     (*items)[0].id = kHfsRootFolderId;
     for (auto const& [path, id] : fixedIds)
     {
-        auto found = byPath.find(path);
-        if (!path.empty() && found != byPath.end())
-            (*items)[found->second].id = id;
+        size_t const found = path.empty() ? SIZE_MAX : findItem(path);
+        if (found != SIZE_MAX)
+            (*items)[found].id = id;
     }
     uint32_t fresh = kHfsFirstUserId;
     for (CHfsItem& item : *items)

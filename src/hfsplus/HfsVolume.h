@@ -1,4 +1,5 @@
-// Writing and inspecting an HFS+ volume inside a disk image file, without mounting it.
+// Writing an HFS+ volume (into a disk image file, or planned from a volume tree and streamed into a
+// disk sink) and inspecting one inside a disk image file, without mounting it.
 #pragma once
 
 #include "hfsplus/HfsVolumePlan.h"
@@ -74,8 +75,9 @@ bool WriteHfsVolume(int fd, uint64_t offset, CHfsVolumeSettings const& settings,
 // (settings.fixedIds by path, fresh ones from 16 up in the order of a breadth-first walk with each
 // folder's children in byte order of their names). Fails, with WriteHfsVolume's reasons, on a name
 // HFS+ can't store, two names of one folder that the volume can't tell apart, a tree that doesn't
-// fit or a size HFS+ can't have. The tree may change or go once the plan is made: the plan keeps
-// what it needs (source paths and the shared bytes of made files included).
+// fit or a size HFS+ can't have. The plan refers to the tree (names, link targets, where files' bytes
+// come from), which must stay, unchanged, until the plan has been streamed; it keeps
+// settings.progress.
 [[nodiscard]] bool PlanHfsVolume(CVolumeTree const& tree, CHfsVolumeSettings const& settings,
                                  CHfsVolumePlan* plan, std::string* error);
 

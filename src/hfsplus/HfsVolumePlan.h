@@ -3,6 +3,7 @@
 #pragma once
 
 #include "hfsplus/HfsBTree.h"
+#include "hfsplus/HfsCatalog.h"
 #include "hfsplus/HfsItems.h"
 #include "hfsplus/HfsVolumeHeader.h"
 
@@ -19,12 +20,14 @@ struct CHfsVolumePlan
     uint64_t fileDataBytes = 0;
 
     // What the writer keeps between planning and streaming; callers need not look inside.
-    std::vector<CHfsItem> items; // the root first; files and links in the order of their data
-    CHfsVolumeHeader header;     // totalBlocks, freeBlocks and the forks already filled
-    uint32_t dataEnd = 0;        // first block after the last file's data; free space follows
-    CHfsBTree catalog;           // its header node only; the other nodes are packed again as they go
-    CHfsBTree extents;           // whole (all used nodes)
-    CHfsBTree attributes;        // whole
+    CVolumeTree const* tree = nullptr; // what the items came from: names, link targets, file sources
+    CHfsItemDescriber describe;        // an item's path in the tree, for refusals
+    std::vector<CHfsItem> items;       // the root first; files and links in the order of their data
+    CHfsVolumeHeader header;           // totalBlocks, freeBlocks and the forks already filled
+    uint32_t dataEnd = 0;              // first block after the last file's data; free space follows
+    CHfsBTree catalog;                 // its header node only; the other nodes are packed again as they go
+    CHfsBTree extents;                 // whole (all used nodes)
+    CHfsBTree attributes;              // whole
     std::function<bool(uint64_t done, uint64_t total)> progress;
 };
 

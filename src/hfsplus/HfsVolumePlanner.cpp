@@ -3,8 +3,8 @@
 #include "hfsplus/HfsBTree.h"
 #include "hfsplus/HfsBitmap.h"
 #include "hfsplus/HfsCatalog.h"
-#include "hfsplus/HfsNames.h"
 #include "hfsplus/HfsItems.h"
+#include "hfsplus/HfsNames.h"
 #include "hfsplus/HfsVolume.h"
 #include "hfsplus/HfsVolumeHeader.h"
 #include "io/MacTime.h"
@@ -150,17 +150,15 @@ bool PlanLayout(uint64_t sizeBytes, uint32_t usedCatalogNodes, std::vector<CHfsI
     return true;
 }
 
-// Packs the catalog from the items, handing each node but the header to `sink`; without one the
-// nodes are only counted. Records are made one at a time: a large tree is never held twice over.
-bool PackCatalog(std::vector<CHfsItem> const& items, CHfsBTreeNodeSink sink, CHfsBTree* tree, std::string* error)
+// Counts the catalog's nodes from the items (and checks every name). Records are made one at a time:
+// a large tree is never held twice over.
+bool CountCatalog(CHfsVolumePlan const& plan, CHfsBTree* tree, std::string* error)
 {
-    if (!sink)
-        sink = [](uint32_t, uint8_t const*, std::string*) { return true; };
-    CHfsBTreePacker packer(kCatalogNodeSize, std::move(sink));
-    auto const add = [&packer, error](std::vector<uint8_t> const& record) { return packer.Add(record, error); };
-    return ForEachHfsCatalogRecord(items, add, error) && packer.Finish(tree, error);
+    CHfsBTreePacker packer(kCatalogNodeSize, [](uint32_t, uint8_t const*, std::string*) { return true; });
+    auto const add = [&packer, error](std::vector<uint8_t> const& record)
+    { return packer.Add(record, error); };
+    return ForEachHfsCatalogRecord(plan.items, plan.describe, add, error) && packer.Finish(tree, error);
 }
-
 
 bool CheckVolumeSettings(CHfsVolumeSettings const& settings, std::u16string* volumeName, std::string* error)
 {
@@ -192,28 +190,28 @@ bool CheckVolumeSettings(CHfsVolumeSettings const& settings, std::u16string* vol
 // The tree's items, breadth first with each folder's children in byte order of their names (the
 // order catalog IDs are handed out in). `describePrefix` goes before an item's path in a refusal.
 bool ConvertTree(CVolumeTree const& tree, std::string const& describePrefix, std::vector<CHfsItem>* items,
-                 std::string* error)
+                 std::vector<size_t>* itemOfTreeItem, std::string* error)
 {
+    itemOfTreeItem->assign(tree.GetCount(), SIZE_MAX);
+    (*itemOfTreeItem)[CVolumeTree::kRoot] = 0;
     items->clear();
     CHfsItem root;
     root.mode = uint16_t(S_IFDIR | 0755); // as a new volume's root, whatever the tree says
     root.date = ConvertToMacTime(tree.Get(CVolumeTree::kRoot).modifiedTime);
     root.finderFlags = tree.Get(CVolumeTree::kRoot).finderFlags;
     items->push_back(std::move(root));
-    std::vector<size_t> treeIndex{CVolumeTree::kRoot};
     for (size_t folder = 0; folder < items->size(); ++folder)
     {
         if ((*items)[folder].kind != EHfsItemKind::Folder)
             continue;
-        std::vector<size_t> children = tree.Get(treeIndex[folder]).children;
+        std::vector<size_t> children = tree.Get((*items)[folder].source).children;
         std::stable_sort(children.begin(), children.end(),
                          [&tree](size_t a, size_t b) { return tree.Get(a).name < tree.Get(b).name; });
-        std::string const folderPath = (*items)[folder].path;
         for (size_t child : children)
         {
             CVolumeItem const& source = tree.Get(child);
             CHfsItem item;
-            item.path = folderPath.empty() ? source.name : folderPath + "/" + source.name;
+            item.source = child;
             item.parent = folder;
             item.date = ConvertToMacTime(source.modifiedTime);
             item.finderFlags = source.finderFlags;
@@ -227,29 +225,29 @@ bool ConvertTree(CVolumeTree const& tree, std::string const& describePrefix, std
                 item.kind = EHfsItemKind::File;
                 item.mode = uint16_t(S_IFREG | (source.mode & 07777));
                 item.size = source.size;
-                item.data = source.data;
-                if (item.data.bytes && item.data.bytes->size() != item.size)
+                if (source.data.bytes && source.data.bytes->size() != item.size)
                 {
-                    *error = "internal error: " + item.path + " holds " + std::to_string(item.data.bytes->size()) +
-                             " bytes but is listed with " + std::to_string(item.size);
+                    *error = "internal error: " + tree.GetPath(child) + " holds " +
+                             std::to_string(source.data.bytes->size()) + " bytes but is listed with " +
+                             std::to_string(item.size);
                     return false;
                 }
                 break;
             case EVolumeItemKind::Symlink:
                 item.kind = EHfsItemKind::Symlink;
                 item.mode = uint16_t(S_IFLNK | 0755);
-                item.linkTarget = source.linkTarget;
                 item.size = source.linkTarget.size();
                 break;
             }
             std::string nameError;
             if (!ConvertNameToHfs(source.name, &item.name, &nameError))
             {
-                *error = "cannot put " + describePrefix + item.path + " on an HFS+ volume: " + nameError;
+                *error =
+                    "cannot put " + describePrefix + tree.GetPath(child) + " on an HFS+ volume: " + nameError;
                 return false;
             }
+            (*itemOfTreeItem)[child] = items->size();
             items->push_back(std::move(item));
-            treeIndex.push_back(child);
         }
         (*items)[folder].valence = uint32_t(children.size());
     }
@@ -282,11 +280,20 @@ bool PlanHfsVolumeFromTree(CVolumeTree const& tree, CHfsVolumeSettings const& se
     if (!CheckVolumeSettings(settings, &volumeName, error))
         return false;
     CHfsVolumePlan p;
+    p.tree = &tree;
+    p.describe = [&tree](CHfsItem const& item) { return tree.GetPath(item.source); };
     std::vector<CHfsItem>& items = p.items;
     uint32_t nextCatalogId = 0;
-    if (!ConvertTree(tree, describePrefix, &items, error) ||
-        !AssignHfsCatalogIds(&items, settings.fixedIds, &nextCatalogId, error))
+    std::vector<size_t> itemOfTreeItem;
+    CHfsItemFinder const findItem = [&tree, &itemOfTreeItem](std::string const& path)
+    {
+        size_t const found = tree.FindPath(path);
+        return found == CVolumeTree::kNone ? SIZE_MAX : itemOfTreeItem[found];
+    };
+    if (!ConvertTree(tree, describePrefix, &items, &itemOfTreeItem, error) ||
+        !AssignHfsCatalogIds(&items, settings.fixedIds, findItem, &nextCatalogId, error))
         return false;
+    std::vector<size_t>().swap(itemOfTreeItem);
     items[0].name = volumeName;
     if (settings.fixedDate != 0)
         for (CHfsItem& item : items)
@@ -295,7 +302,7 @@ bool PlanHfsVolumeFromTree(CVolumeTree const& tree, CHfsVolumeSettings const& se
     // The catalog's size doesn't depend on where the data goes, so it is packed here to learn its
     // size (and to check every name), and again, into the volume, once every fork has its place.
     CLayout layout;
-    if (!PackCatalog(items, {}, &p.catalog, error) ||
+    if (!CountCatalog(p, &p.catalog, error) ||
         !PlanLayout(settings.sizeBytes, p.catalog.GetUsedNodes(), &items, &layout, error))
         return false;
     p.catalog.nodes.assign(kCatalogNodeSize, 0); // the header node alone
@@ -305,16 +312,17 @@ bool PlanHfsVolumeFromTree(CVolumeTree const& tree, CHfsVolumeSettings const& se
                                          kCatalogClumpSize),
                               error) ||
         !PackHfsBTree({}, kExtentsNodeSize, &p.extents, error) ||
-        !FinishHfsBTreeHeader(&p.extents, layout.extentsNodes,
-                              MakeParams(kExtentsNodeSize, kExtentsMaxKeyLength, kHfsBTreeBigKeys, 0,
-                                         kExtentsClumpSize),
-                              error))
+        !FinishHfsBTreeHeader(
+            &p.extents, layout.extentsNodes,
+            MakeParams(kExtentsNodeSize, kExtentsMaxKeyLength, kHfsBTreeBigKeys, 0, kExtentsClumpSize),
+            error))
         return false;
     // An empty attributes file: some readers insist on one.
     if (!PackHfsBTree({}, kAttributesNodeSize, &p.attributes, error) ||
         !FinishHfsBTreeHeader(&p.attributes, layout.attributesNodes,
                               MakeParams(kAttributesNodeSize, kAttributesMaxKeyLength,
-                                         kHfsBTreeBigKeys | kHfsBTreeVariableIndexKeys, 0, kAttributesClumpSize),
+                                         kHfsBTreeBigKeys | kHfsBTreeVariableIndexKeys, 0,
+                                         kAttributesClumpSize),
                               error))
         return false;
 

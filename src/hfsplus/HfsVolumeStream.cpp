@@ -65,11 +65,12 @@ bool StreamCatalog(CHfsVolumePlan const& plan, CVolumeOut& out, std::string* err
     if (!out.WriteAt(at, planned.nodes.data(), planned.nodeSize, error))
         return false;
     CHfsBTree written;
-    CHfsBTreePacker packer(planned.nodeSize,
-                           [&out, at, &planned](uint32_t number, uint8_t const* node, std::string* why)
-                           { return out.WriteAt(at + uint64_t(number) * planned.nodeSize, node, planned.nodeSize, why); });
-    auto const add = [&packer, error](std::vector<uint8_t> const& record) { return packer.Add(record, error); };
-    if (!ForEachHfsCatalogRecord(plan.items, add, error) || !packer.Finish(&written, error))
+    CHfsBTreePacker packer(
+        planned.nodeSize, [&out, at, &planned](uint32_t number, uint8_t const* node, std::string* why)
+        { return out.WriteAt(at + uint64_t(number) * planned.nodeSize, node, planned.nodeSize, why); });
+    auto const add = [&packer, error](std::vector<uint8_t> const& record)
+    { return packer.Add(record, error); };
+    if (!ForEachHfsCatalogRecord(plan.items, plan.describe, add, error) || !packer.Finish(&written, error))
         return false;
     if (written.GetUsedNodes() != planned.GetUsedNodes() || written.rootNode != planned.rootNode ||
         written.depth != planned.depth)
@@ -81,10 +82,11 @@ bool StreamCatalog(CHfsVolumePlan const& plan, CVolumeOut& out, std::string* err
 }
 
 // One file's data from its source, which must still be the file the tree listed.
-bool StreamSourceFile(CHfsItem const& item, CVolumeOut& out, std::unique_ptr<uint8_t[]>& buffer,
-                      std::function<bool(uint64_t)> const& copied, std::string* error)
+bool StreamSourceFile(CHfsItem const& item, CVolumeFileData const& data, CVolumeOut& out,
+                      std::unique_ptr<uint8_t[]>& buffer, std::function<bool(uint64_t)> const& copied,
+                      std::string* error)
 {
-    std::string const& path = item.data.sourcePath;
+    std::string const& path = data.sourcePath;
     CFileDescriptor const source(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!source.IsOpen())
     {
@@ -94,7 +96,7 @@ bool StreamSourceFile(CHfsItem const& item, CVolumeOut& out, std::unique_ptr<uin
     }
     struct stat st;
     if (fstat(source.Get(), &st) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_size) != item.size ||
-        GetModificationNanoseconds(st) != item.data.sourceModifiedNanoseconds)
+        GetModificationNanoseconds(st) != data.sourceModifiedNanoseconds)
     {
         *error = path + " changed while the volume was being written";
         return false;
@@ -141,16 +143,17 @@ bool StreamFileData(CHfsVolumePlan const& plan, CVolumeOut& out, std::string* er
         if (item.kind == EHfsItemKind::Folder || item.size == 0)
             continue;
         uint64_t const at = BlockOffset(plan, item.startBlock);
+        CVolumeItem const& source = plan.tree->Get(item.source);
         if (!out.ZerosTo(at, error))
             return false;
         if (item.kind == EHfsItemKind::Symlink)
         {
-            if (!out.WriteAt(at, item.linkTarget.data(), item.linkTarget.size(), error))
+            if (!out.WriteAt(at, source.linkTarget.data(), source.linkTarget.size(), error))
                 return false;
         }
-        else if (item.data.bytes)
+        else if (source.data.bytes)
         {
-            if (!out.WriteAt(at, item.data.bytes->data(), item.data.bytes->size(), error))
+            if (!out.WriteAt(at, source.data.bytes->data(), source.data.bytes->size(), error))
                 return false;
             if (copied && !copied(item.size))
             {
@@ -158,7 +161,7 @@ bool StreamFileData(CHfsVolumePlan const& plan, CVolumeOut& out, std::string* er
                 return false;
             }
         }
-        else if (!StreamSourceFile(item, out, buffer, copied, error))
+        else if (!StreamSourceFile(item, source.data, out, buffer, copied, error))
             return false;
     }
     return true;
@@ -180,8 +183,8 @@ bool StreamHfsVolume(CHfsVolumePlan const& plan, CDiskSink& sink, std::string* e
     if (altHeaderInLastBlock)
         bitmap.MarkUsed(header.totalBlocks - 1, 1);
     uint64_t const bitmapAt = BlockOffset(plan, header.allocationFile.extents[0].startBlock);
-    CHfsBitmapWriteAt const writeBitmap = [&out, bitmapAt](uint64_t position, uint8_t const* data, size_t size,
-                                                           std::string* why)
+    CHfsBitmapWriteAt const writeBitmap =
+        [&out, bitmapAt](uint64_t position, uint8_t const* data, size_t size, std::string* why)
     { return out.WriteAt(bitmapAt + position, data, size, why); };
 
     return out.WriteAt(kHfsVolumeHeaderOffset, headerBytes, sizeof headerBytes, error) &&

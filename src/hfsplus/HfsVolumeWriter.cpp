@@ -78,7 +78,8 @@ bool WriteHfsVolume(int fd, uint64_t offset, CHfsVolumeSettings const& settings,
             tree.Get(item).finderFlags = flags;
     }
     CHfsVolumePlan plan;
-    if (!PlanHfsVolumeFromTree(tree, settings, sourceRoot.empty() ? sourceRoot : sourceRoot + "/", &plan, error))
+    if (!PlanHfsVolumeFromTree(tree, settings, sourceRoot.empty() ? sourceRoot : sourceRoot + "/", &plan,
+                               error))
         return false;
     // Everything that isn't written below must read as zeros: clear the whole range first.
     CClearedRangeSink sink(fd, offset);

@@ -96,7 +96,7 @@ class CUdifImageSink::CImpl
 public:
     CImpl(std::vector<CUdifRegion> regions, EUdifFormat format, int level, CUdifProgress progress)
         : m_regions(std::move(regions)), m_format(format), m_level(level), m_progress(std::move(progress)),
-          m_out("image")
+          m_out(new CTempOutputFile("image"))
     {
     }
 
@@ -116,7 +116,7 @@ public:
             m_tables.push_back(table);
         }
         m_totalSectors = m_regions.back().startSector + m_regions.back().sectorCount;
-        if (!m_out.Open(outPath, error))
+        if (!m_out->Open(outPath, error))
             return Fail(*error, error);
         unsigned const workers = std::max(1u, std::thread::hardware_concurrency());
         m_pool.reset(new CChunkPool(m_format, m_level, workers, kChunkBytes));
@@ -145,7 +145,8 @@ public:
         while (size > 0)
         {
             // A whole chunk of zeros is stored as a zero run without a buffer of them.
-            if (!m_chunk && !m_first && *position % kSectorSize == 0 && CanSubmitWholeZeroChunk(*position, size))
+            if (!m_chunk && !m_first && *position % kSectorSize == 0 &&
+                CanSubmitWholeZeroChunk(*position, size))
             {
                 uint64_t const sectors = ChunkSectorsAt(*position / kSectorSize);
                 if (!SubmitEmpty(EChunkKind::Zero, *position / kSectorSize, sectors, error))
@@ -201,16 +202,20 @@ public:
         while (m_pool->HasPending())
             if (!StoreOldest(error))
                 return false;
-        if (!WriteTrailer(extraResources, error) || !m_out.Commit(error))
+        if (!WriteTrailer(extraResources, error) || !m_out->Commit(error))
             return Fail(*error, error);
         m_open = false;
         return true;
     }
 
+    // Gives the image up at once: the workers stop and the temporary file goes.
     bool Fail(std::string const& reason, std::string* error)
     {
         *error = reason;
         m_failed = true;
+        m_chunk = nullptr;
+        m_pool.reset();
+        m_out.reset();
         return false;
     }
 
@@ -369,7 +374,7 @@ private:
     {
         m_dataForkCrc = libdeflate_crc32(m_dataForkCrc, data, size);
         m_dataForkLength += size;
-        return m_out.Write(data, size, error);
+        return m_out->Write(data, size, error);
     }
 
     // The identifier is derived from the property list without the extra resources, so that an image
@@ -396,8 +401,8 @@ private:
         trailer.dataForkLength = m_dataForkLength;
         trailer.xmlOffset = m_dataForkLength;
         int64_t epoch = 0;
-        trailer.segmentId = GetSourceDateEpoch(&epoch) ? DeriveSegmentId(m_dataForkCrc, masterCrc, xml)
-                                                       : MakeSegmentId();
+        trailer.segmentId =
+            GetSourceDateEpoch(&epoch) ? DeriveSegmentId(m_dataForkCrc, masterCrc, xml) : MakeSegmentId();
         if (!extraResources.empty())
             xml.swap(edited);
         trailer.xmlLength = xml.size();
@@ -405,7 +410,7 @@ private:
         trailer.masterCrc32 = masterCrc;
         trailer.sectorCount = m_totalSectors;
         auto const koly = SerializeKolyTrailer(trailer);
-        return m_out.Write(xml.data(), xml.size(), error) && m_out.Write(koly.data(), koly.size(), error);
+        return m_out->Write(xml.data(), xml.size(), error) && m_out->Write(koly.data(), koly.size(), error);
     }
 
     std::vector<CUdifRegion> m_regions;
@@ -413,7 +418,7 @@ private:
     int m_level;
     CUdifProgress m_progress;
     std::string m_outPath;
-    CTempOutputFile m_out;
+    std::unique_ptr<CTempOutputFile> m_out;
     std::vector<CBlkxTable> m_tables;
     std::unique_ptr<CChunkPool> m_pool; // after m_out: stopped first, before the file goes
     uint64_t m_totalSectors = 0;
@@ -461,7 +466,8 @@ bool CUdifImageSink::Write(void const* data, size_t size, std::string* error)
 {
     return m_impl->CheckUsable(error) &&
            Guarded(*m_impl, error,
-                   [&] { return m_impl->Write(static_cast<uint8_t const*>(data), size, &m_position, error); });
+                   [&]
+                   { return m_impl->Write(static_cast<uint8_t const*>(data), size, &m_position, error); });
 }
 
 bool CUdifImageSink::Skip(uint64_t size, std::string* error)

@@ -66,7 +66,8 @@ public:
         if (ReadFullyAt(m_fd.Get(), buffer, size, offset))
             return true;
         int const why = errno;
-        *error = "cannot read raw disk image '" + m_path + "': " + (why ? std::strerror(why) : "it ended early");
+        *error =
+            "cannot read raw disk image '" + m_path + "': " + (why ? std::strerror(why) : "it ended early");
         return false;
     }
 

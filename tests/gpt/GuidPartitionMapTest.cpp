@@ -155,3 +155,37 @@ TEST(GuidPartitionMapTest, RegionsAreNamedAndNumberedAsHdiutilDoes)
     EXPECT_EQ(regions[5].unusedSectors, (std::vector<std::pair<uint64_t, uint64_t>>{{204760, 7}}));
     EXPECT_TRUE(regions[4].unusedSectors.empty());
 }
+
+TEST(GuidPartitionMapTest, StreamedApfsDiskCarriesItsTypeAndTheGivenPartition)
+{
+    CMapFile file(kHundredMegabytes);
+    CFileDiskSink sink(file.fd, 0);
+    std::string const marker = "partition bytes";
+    CPartitionStreamer const partition = [&](CDiskSink& to, std::string* error)
+    {
+        return to.Write(marker.data(), marker.size(), error) &&
+               to.Skip(file.layout.partitionSectors * 512 - marker.size(), error);
+    };
+    std::string error;
+    ASSERT_TRUE(StreamGptDisk(file.layout, partition, sink, &error, "seed", GetAppleApfsPartitionType()))
+        << error;
+    EXPECT_EQ(sink.GetPosition(), kHundredMegabytes * 512);
+    std::string read(marker.size(), '\0');
+    ASSERT_EQ(pread(file.fd, &read[0], read.size(), 40 * 512), ssize_t(read.size()));
+    EXPECT_EQ(read, marker);
+    std::string output;
+    EXPECT_EQ(RunCapturing("sgdisk -v " + file.path, &output), 0) << output;
+    EXPECT_NE(output.find("No problems found"), std::string::npos) << output;
+    EXPECT_EQ(RunCapturing("sgdisk -i 1 " + file.path, &output), 0) << output;
+    EXPECT_NE(output.find("7C3457EF-0000-11AA-AA11-00306543ECAC"), std::string::npos) << output;
+    EXPECT_EQ(ListPartitionRegions(file.layout, GetAppleApfsPartitionType())[4].name,
+              "disk image (Apple_APFS : 4)");
+
+    // A partition of the wrong length stops the disk.
+    CFileDiskSink again(file.fd, 0);
+    CPartitionStreamer const shortPartition = [](CDiskSink& to, std::string* why)
+    { return to.Skip(512, why); };
+    EXPECT_FALSE(StreamGptDisk(file.layout, shortPartition, again, &error));
+    EXPECT_EQ(error,
+              "the partition's contents are 20992 bytes into the disk where the partition ends at 104837120");
+}
