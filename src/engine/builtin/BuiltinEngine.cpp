@@ -161,11 +161,12 @@ int CBuiltinEngine::Handle(CDetachRequest const& request)
         settings.fixedDate = GetReproducibleMacTime();
         settings.describePrefix = request.mountPoint + "/";
         CPlannedDisk planned;
+        planned.tree = std::make_unique<CVolumeTree>(std::move(m_volume->tree));
         planned.layout = m_volume->layout;
         planned.guidSeed = m_volume->volumeName;
         std::string error;
         PauseHereIfTestAsks("volume");
-        if (!PlanVolume(m_volume->tree, settings, &planned.volume, &error))
+        if (!PlanVolume(*planned.tree, settings, &planned.volume, &error))
             return ReportHdiutilFailure("detach", error);
         m_planned[m_volume->sparseImage] = std::move(planned);
     }

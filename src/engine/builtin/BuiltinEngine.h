@@ -11,6 +11,7 @@
 #include "volume/VolumeTree.h"
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -64,6 +65,7 @@ private:
     // A detached volume, planned and waiting for its convert, by its sparse image's path.
     struct CPlannedDisk
     {
+        std::unique_ptr<CVolumeTree> tree; // the plan refers to it until it is streamed
         CPartitionLayout layout;
         std::string guidSeed;
         CPlannedVolume volume;
