@@ -35,6 +35,18 @@ TEST(HostileInput, FilesKilnpackMakesNeverGoThroughALinkOfTheConfiguration)
                                "<link target='" + victims.Join("folder") + "' name='sub'/>"
                                "<view type='icon' background='sub/background.png'/></image></kilnpack>");
 
+    // The retina TIFF onto a link to an outside file, named as the TIFF will be.
+    work.WriteFile("named.xml", "<kilnpack><image file='named.dmg' name='N' template_size='8'>"
+                                "<file source='background.png' name='b.png'/><file source='background@2x.png' "
+                                "name='b@2x.png'/><link target='" + victimFile + "' name='b.tiff'/>"
+                                "<view type='icon' background='b.png'/></image></kilnpack>");
+
+    CRunResult named = RunKilnpack({"named.xml"}, work.path);
+    EXPECT_EQ(named.status, 1);
+    EXPECT_NE(named.errors.find("Error: The retina background can't be written to '"), std::string::npos)
+        << named.errors;
+    EXPECT_EQ(ReadWholeFile(victimFile), "keep me");
+
     CRunResult icon = RunKilnpack({"icon.xml"}, work.path);
     EXPECT_EQ(icon.status, 1);
     EXPECT_NE(icon.errors.find("Error: The volume icon can't be copied to '"), std::string::npos) << icon.errors;

@@ -88,7 +88,17 @@ public:
         return m_licence.empty() || AddResourcesToUdifImage(file, m_licence, error);
     }
 
-    EVolumeEntry LookUp(std::string const& path) override { return LookUpHostEntry(path); }
+    // An item reached through a link on the way (a folder of the volume that is a link) counts as no
+    // file or folder of the volume: what kilnpack made there would land wherever the link leads.
+    EVolumeEntry LookUp(std::string const& path) override
+    {
+        size_t const slash = path.rfind('/');
+        std::string const parent = slash == std::string::npos ? "." : path.substr(0, slash);
+        std::string const resolved = ResolvePath(parent);
+        if (!resolved.empty() && resolved != parent)
+            return EVolumeEntry::Other;
+        return LookUpHostEntry(path);
+    }
 
     bool ReadFile(std::string const& path, std::vector<uint8_t>* bytes, std::string* error) override
     {
