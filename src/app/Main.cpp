@@ -1,11 +1,12 @@
 // kilnpack: builds disk images from configuration files and prints desktop database files.
 #include "app/ConfigDocument.h"
 #include "app/DumpDatabase.h"
-#include "engine/DiskImageEngine.h"
+#include "engine/Engines.h"
 #include "sys/Interruption.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <strings.h>
 #include <memory>
@@ -23,15 +24,24 @@ void PrintBanner()
 
 // KILNPACK_ENGINE chooses the engine once, before anything is built; a value this build doesn't
 // have stops the run, since a build with other tools than asked for would pass unnoticed.
+// Unset or empty picks the system's own tools where it has them, else the builtin engine.
 std::unique_ptr<CDiskImageEngine> ChooseEngineFromEnvironment()
 {
+    constexpr char const kBuiltinEngine[] = "builtin";
+    constexpr char const kSystemEngine[] = "hdiutil";
     char const* name = std::getenv("KILNPACK_ENGINE");
-    std::string accepted;
-    std::unique_ptr<CDiskImageEngine> engine = ChooseDiskImageEngine(name, &accepted);
-    if (!engine)
-        fprintf(stderr, "Error: KILNPACK_ENGINE value '%s' is not accepted here; use %s or leave it unset.\n", name,
-                accepted.c_str());
-    return engine;
+    std::unique_ptr<CDiskImageEngine> system = MakeSystemDiskImageEngine();
+    bool const hasSystem = system != nullptr;
+    bool const unset = name == nullptr || *name == '\0';
+    if ((unset && hasSystem) || (!unset && std::strcmp(name, kSystemEngine) == 0 && hasSystem))
+        return system;
+    if (unset || std::strcmp(name, kBuiltinEngine) == 0)
+        return MakeBuiltinDiskImageEngine();
+    std::string const accepted = hasSystem ? std::string("'") + kSystemEngine + "' or '" + kBuiltinEngine + "'"
+                                           : std::string("'") + kBuiltinEngine + "'";
+    fprintf(stderr, "Error: KILNPACK_ENGINE value '%s' is not accepted here; use %s or leave it unset.\n", name,
+            accepted.c_str());
+    return nullptr;
 }
 } // namespace
 

@@ -56,17 +56,6 @@ public:
                            std::string* error) = 0;
 };
 
-// Chooses the engine by the name KILNPACK_ENGINE gives: empty (or null) picks the system's own
-// tools where it has them, else the builtin engine. Null for a name this build doesn't have; the
-// accepted names are then in `accepted` ("'builtin'", "'hdiutil' or 'builtin'").
-std::unique_ptr<CDiskImageEngine> ChooseDiskImageEngine(char const* name, std::string* accepted);
-
 // Echoes "Running Command: <text>" on the standard output and has the engine run the request;
 // true when it gave 0.
 bool PerformRequest(CDiskImageEngine& engine, CEngineRequest const& request);
-
-// Provided by the file of the system the program is built for: the system's own tools, or null
-// where there are none.
-std::unique_ptr<CDiskImageEngine> MakeSystemDiskImageEngine();
-// The in-process engine.
-std::unique_ptr<CDiskImageEngine> MakeBuiltinDiskImageEngine();

@@ -1,7 +1,7 @@
 // The builtin engine end to end: a volume filled in memory from host sources and its own files,
 // planned at detach and streamed into the image at convert, read back by independent tools (7-Zip,
 // dmg2img, sgdisk, fshfsinfo, fsck_hfs).
-#include "engine/DiskImageEngine.h"
+#include "engine/Engines.h"
 #include "io/MacTime.h"
 
 #include "support/FileBytes.h"

@@ -4,7 +4,7 @@
 
 #include "config/XmlAccess.h"
 #include "desktopdb/DesktopDatabase.h"
-#include "engine/DiskImageEngine.h"
+#include "engine/Engines.h"
 #include "engine/CommandText.h"
 #include "engine/HostVolumeFiles.h"
 #include "engine/TemporaryMountPoint.h"

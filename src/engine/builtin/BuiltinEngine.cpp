@@ -1,6 +1,7 @@
 // The builtin engine's image steps: create, attach, detach, resize and convert.
 #include "engine/builtin/BuiltinEngine.h"
 
+#include "engine/Engines.h"
 #include "engine/TemporaryMountPoint.h"
 #include "engine/builtin/CreatedDisk.h"
 #include "io/HfsConstants.h"

@@ -1,5 +1,5 @@
 // Systems other than macOS have no disk-image tools of their own: the builtin engine serves.
-#include "engine/DiskImageEngine.h"
+#include "engine/Engines.h"
 
 std::unique_ptr<CDiskImageEngine> MakeSystemDiskImageEngine()
 {

@@ -4,7 +4,7 @@
 #include "io/ByteOrder.h"
 #include "io/MacTime.h"
 #include "finder/AliasRecord.h"
-#include "engine/DiskImageEngine.h"
+#include "engine/Engines.h"
 #include "engine/HostVolumeFiles.h"
 #include "engine/TemporaryMountPoint.h"
 #include "io/FullTransfer.h"
