@@ -1,5 +1,5 @@
 // Whole runs kept byte for byte: the transcript (standard output, standard error, exit status) of
-// three configurations, and SHA-256 digests of the images they build and of the images' .DS_Store
+// four configurations, and SHA-256 digests of the images they build and of the images' .DS_Store
 // files (taken out with 7-Zip). The expected texts are under tests/data/golden; a run with
 // KILNPACK_UPDATE_GOLDEN=1 writes them instead of comparing.
 #include "RunKilnpack.h"
@@ -40,6 +40,16 @@ void LayOutSources(CTempFolder const& folder)
         </folder>
         <link target="Docs/a.txt" name="b" hide_extension="true"/>
     </image>
+</kilnpack>
+)");
+    // Items no volume can hold, deep in copied folders: a FIFO, and two names the volume takes for one.
+    folder.WriteFile("special/fifo/a.txt", "a\n");
+    mkfifo(folder.Join("special/fifo/pipe").c_str(), 0644);
+    folder.WriteFile("special/case/Name.txt", "upper\n");
+    folder.WriteFile("special/case/name.txt", "lower\n");
+    folder.WriteFile("special.xml", R"(<kilnpack>
+    <image file="Fifo.dmg" name="Fifo" template_size="8"><file source="special/fifo" name="F" hidden="1"/></image>
+    <image file="Case.dmg" name="Case" template_size="8"><file source="special/case" name="C"/></image>
 </kilnpack>
 )");
     folder.WriteFile("broken.xml", R"(<kilnpack>
@@ -144,7 +154,8 @@ TEST_P(GoldenRun, TranscriptAndImageBytesStayTheSame)
     }
     if (*run.image == '\0')
     {
-        EXPECT_FALSE(fs::exists(sources.Join("Broken.dmg")));
+        for (char const* image : {"Broken.dmg", "Fifo.dmg", "Case.dmg"})
+            EXPECT_FALSE(fs::exists(sources.Join(image))) << image;
         return;
     }
     std::string const image = sources.Join(run.image);
@@ -159,6 +170,6 @@ TEST_P(GoldenRun, TranscriptAndImageBytesStayTheSame)
 INSTANTIATE_TEST_SUITE_P(Configurations, GoldenRun,
                          ::testing::Values(CGoldenRun{"kilnpack.xml", "Example.dmg"},
                                            CGoldenRun{"rich.xml", "Rich.dmg"},
-                                           CGoldenRun{"broken.xml", ""}),
+                                           CGoldenRun{"broken.xml", ""}, CGoldenRun{"special.xml", ""}),
                          [](::testing::TestParamInfo<CGoldenRun> const& info)
                          { return fs::path(info.param.config).stem().string(); });
