@@ -2,12 +2,11 @@
 #include "image/ImageOptions.h"
 
 #include "config/XmlAccess.h"
+#include "io/RegularInputFile.h"
 #include "udif/LicenseResources.h"
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <strings.h>
 
 namespace
@@ -42,17 +41,6 @@ bool ReadFormat(CXmlNode const* node, std::string* format)
     return false;
 }
 
-bool ReadWholeFile(std::string const& path, std::string* contents)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    std::ostringstream text;
-    text << in.rdbuf();
-    *contents = text.str();
-    return !in.bad();
-}
-
 bool ReadLicenseText(CXmlNode const* node, CLicenseText* text)
 {
     std::string file;
@@ -73,12 +61,16 @@ bool ReadLicenseText(CXmlNode const* node, CLicenseText* text)
         std::fprintf(stderr, "Error: 'text' tag required attribute 'file' missing.\n");
         return false;
     }
-    if (!ReadWholeFile(file, &text->contents))
+    std::vector<uint8_t> bytes;
+    std::string reason;
+    EInputFile const read = ReadRegularInputFile(file, kMaxLicenseTextBytes, &bytes, &reason);
+    if (read != EInputFile::Opened)
     {
-        std::fprintf(stderr, "Error: Unable to read license file '%s': %s.\n", file.c_str(),
-                     std::strerror(errno));
+        std::fprintf(stderr, "Error: Unable to read license file '%s': %s%s.\n", file.c_str(), reason.c_str(),
+                     read == EInputFile::TooLarge ? ", the most a licence text may take" : "");
         return false;
     }
+    text->contents.assign(bytes.begin(), bytes.end());
     char const* const kButtons[] = {"agree", "disagree", "print", "save", "message"};
     for (int i = 0; i < 5; ++i)
         GetNodeAttribute(node, kButtons[i], &text->buttons[i]);

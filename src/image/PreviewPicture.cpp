@@ -7,12 +7,13 @@
 #include "image/PreviewPicture.h"
 
 #include "io/ByteOrder.h"
+#include "io/PropertyList.h"
+#include "io/RegularInputFile.h"
 #include "io/TempOutputFile.h"
 
 #include <algorithm>
 #include <cairo.h>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <memory>
 #include <pango/pangocairo.h>
@@ -32,7 +33,6 @@ constexpr int kDefaultHeight = 400;
 constexpr int kDefaultIconSize = 48;
 constexpr int kDefaultTextSize = 12;
 constexpr int kLargestSide = 4096; // points; larger windows are refused
-constexpr long kLargestIconFile = 16 << 20;
 
 using CSurface = std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)>;
 
@@ -92,17 +92,14 @@ CWindowLook ReadWindowLook(CXmlTree const* imageTree)
     return look;
 }
 
+// A picture, icon or Info.plist of the volume; empty when it is not a regular file of at most 64 MB.
 std::vector<uint8_t> ReadSmallFile(std::string const& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    in.seekg(0, std::ios::end);
-    std::streamoff const size = in.tellg();
-    if (!in || size <= 0 || size > kLargestIconFile)
+    std::vector<uint8_t> bytes;
+    std::string ignored;
+    if (ReadRegularInputFile(path, kMaxPictureFileBytes, &bytes, &ignored) != EInputFile::Opened)
         return {};
-    in.seekg(0);
-    std::vector<uint8_t> bytes(static_cast<size_t>(size));
-    in.read(reinterpret_cast<char*>(bytes.data()), size);
-    return in ? bytes : std::vector<uint8_t>();
+    return bytes;
 }
 
 CSurface LoadPngBytes(uint8_t const* data, size_t size)
@@ -159,8 +156,7 @@ CSurface LoadBundleIcon(std::string const& bundle)
     std::vector<uint8_t> const info = ReadSmallFile(bundle + "/Contents/Info.plist");
     if (info.empty())
         return CSurface(nullptr, &cairo_surface_destroy);
-    plist_t root = nullptr;
-    plist_from_memory(reinterpret_cast<char const*>(info.data()), uint32_t(info.size()), &root);
+    plist_t root = ParsePropertyList(info.data(), info.size());
     std::unique_ptr<void, void (*)(void*)> owner(root, [](void* node) { plist_free(static_cast<plist_t>(node)); });
     plist_t item = root && plist_get_node_type(root) == PLIST_DICT ? plist_dict_get_item(root, "CFBundleIconFile")
                                                                   : nullptr;

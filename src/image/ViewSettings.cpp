@@ -91,11 +91,11 @@ bool MakeBackgroundAlias(std::string const& background, char const* containerPat
         std::fprintf(stderr, "Error: Unable to link to current path '%s'. This is odd.\n", containerPath);
         return false;
     }
-    // A folder is no picture: it is refused as a missing one is.
+    // Only a regular file is a picture: a folder, FIFO or device is refused as a missing one is.
     struct stat pictureStatus;
-    bool const isFolder = stat(picturePath.c_str(), &pictureStatus) == 0 && S_ISDIR(pictureStatus.st_mode);
+    bool const notFile = stat(picturePath.c_str(), &pictureStatus) == 0 && !S_ISREG(pictureStatus.st_mode);
     CFileRef pictureRef;
-    if (isFolder || !FSPathMakeRef(picturePath.c_str(), &pictureRef, nullptr, &reason))
+    if (notFile || !FSPathMakeRef(picturePath.c_str(), &pictureRef, nullptr, &reason))
     {
         std::fprintf(stderr,
                      "Error: Unable to link to image '%s'. Make sure the view line appears after the file "

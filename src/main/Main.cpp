@@ -1,5 +1,6 @@
 // kilnpack: builds disk images from configuration files and prints desktop database files.
 #include "config/ConfigDocument.h"
+#include "io/SourceDateEpoch.h"
 #include "main/DumpDatabase.h"
 #include "platform/DiskImageTools.h"
 #include "platform/Interruption.h"
@@ -49,6 +50,13 @@ int main(int argc, char** argv)
     fflush(stdout);
     if (!SelectEngineFromEnvironment())
         return 1;
+    // A malformed SOURCE_DATE_EPOCH stops the run: building with the clock instead would give
+    // images that only look reproducible.
+    if (std::string error; !CheckSourceDateEpoch(&error))
+    {
+        fprintf(stderr, "Error: %s.\n", error.c_str());
+        return 1;
+    }
     bool helpRequested = false;
     bool dumpMode = false;
     bool allDone = true;

@@ -1,5 +1,8 @@
 #include "platform/PngPicture.h"
 
+#include "io/RegularInputFile.h"
+
+#include <cstdio>
 #include <png.h>
 
 namespace
@@ -11,13 +14,34 @@ class CPngReader
 {
 public:
     CPngReader() { m_image.version = PNG_IMAGE_VERSION; }
-    ~CPngReader() { png_image_free(&m_image); }
+    ~CPngReader()
+    {
+        png_image_free(&m_image);
+        if (m_file)
+            std::fclose(m_file);
+    }
     CPngReader(CPngReader const&) = delete;
     CPngReader& operator=(CPngReader const&) = delete;
 
+    // Only a regular file of at most 64 MB is read (a FIFO would hang libpng's open).
     bool Begin(std::string const& path, std::string* error)
     {
-        if (png_image_begin_read_from_file(&m_image, path.c_str()))
+        CFileDescriptor fd;
+        uint64_t size = 0;
+        std::string reason;
+        if (OpenRegularInputFile(path, kMaxPictureFileBytes, &fd, &size, &reason) != EInputFile::Opened)
+        {
+            *error = path + ": " + reason;
+            return false;
+        }
+        m_file = fdopen(fd.Get(), "rb");
+        if (!m_file)
+        {
+            *error = path + ": cannot be read";
+            return false;
+        }
+        fd.Release();
+        if (png_image_begin_read_from_stdio(&m_image, m_file))
             return true;
         *error = path + ": " + m_image.message;
         return false;
@@ -26,6 +50,7 @@ public:
 
 private:
     png_image m_image{};
+    std::FILE* m_file = nullptr;
 };
 } // namespace
 

@@ -1,23 +1,13 @@
 #include "platform/TemporaryMountPoint.h"
 
+#include "io/TemporaryFolder.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace
-{
-std::string GetTemporaryDirectory()
-{
-    char const* fromEnvironment = std::getenv("TMPDIR");
-    std::string directory = fromEnvironment && *fromEnvironment ? fromEnvironment : "/tmp";
-    while (directory.size() > 1 && directory.back() == '/')
-        directory.pop_back();
-    return directory;
-}
-} // namespace
 
 std::string DrawMountPointName(std::string const& directory)
 {
@@ -34,7 +24,7 @@ bool MakeTemporaryMountPoint(std::string* mountPoint, std::string* error)
 {
     // mkdtemp fills in only six characters; the name has eight, so draw them here and let mkdir
     // decide atomically whether the name is still free.
-    std::string directory = GetTemporaryDirectory();
+    std::string directory = GetTemporaryFolder();
     int lastError = EEXIST;
     for (int attempt = 0; attempt < 100 && lastError == EEXIST; ++attempt)
     {
