@@ -19,7 +19,8 @@ bool IsElementNamed(CXmlNode const* node, char const* name)
 // Hands every child on, whatever the earlier ones gave. True when at least one child gave true and
 // none gave false: a run that skipped part of what it was asked to build has failed. Children for
 // which `counts` says no draw only their warning and don't decide the outcome.
-bool PerformEachChild(CXmlTree* tree, bool (*perform)(CXmlTree*), char const* counts = nullptr)
+bool PerformEachChild(CXmlTree* tree, bool (*perform)(CXmlTree*, CRunFiles*), CRunFiles* run,
+                      char const* counts = nullptr)
 {
     bool anyBuilt = false;
     bool anyFailed = false;
@@ -27,13 +28,25 @@ bool PerformEachChild(CXmlTree* tree, bool (*perform)(CXmlTree*), char const* co
     {
         if (GetPendingInterrupt() != 0)
             return false; // a stopped run builds nothing more
-        bool const built = perform(child.get());
+        bool const built = perform(child.get(), run);
         if (!built && counts && !IsElementNamed(GetTreeNode(child.get()), counts))
             continue;
         anyBuilt = anyBuilt || built;
         anyFailed = anyFailed || !built;
     }
     return anyBuilt && !anyFailed;
+}
+// Every file the configuration reads: the sources of file elements, volume icons, licence texts.
+void CollectSources(CXmlTree const* tree, CFileSet* sources)
+{
+    CXmlNode const* node = GetTreeNode(tree);
+    std::string path;
+    if ((IsElementNamed(node, "file") && GetNodeAttribute(node, "source", &path)) ||
+        (IsElementNamed(node, "image") && GetNodeAttribute(node, "icon", &path)) ||
+        (IsElementNamed(node, "text") && GetNodeAttribute(node, "file", &path)))
+        sources->Add(path);
+    for (auto const& child : tree->children)
+        CollectSources(child.get(), sources);
 }
 } // namespace
 
@@ -45,17 +58,20 @@ bool PerformConfigFile(char const* path)
     std::unique_ptr<CXmlTree> tree = ParseXMLData(data.get());
     if (!tree)
         return false;
-    return PerformRoot(tree.get());
+    CRunFiles run;
+    run.configuration.Add(path);
+    CollectSources(tree.get(), &run.sources);
+    return PerformRoot(tree.get(), &run);
 }
 
-bool PerformRoot(CXmlTree* tree)
+bool PerformRoot(CXmlTree* tree, CRunFiles* run)
 {
     if (!tree || GetTreeNode(tree)->typeCode != kXmlNodeDocument)
         return false;
-    return PerformEachChild(tree, PerformKilnPack);
+    return PerformEachChild(tree, PerformKilnPack, run);
 }
 
-bool PerformKilnPack(CXmlTree* tree)
+bool PerformKilnPack(CXmlTree* tree, CRunFiles* run)
 {
     CXmlNode const* node = GetTreeNode(tree);
     if (!IsElementNamed(node, "kilnpack"))
@@ -71,10 +87,18 @@ bool PerformKilnPack(CXmlTree* tree)
         fprintf(stderr, "Warning: incompatiable kilnpack version '%s' skipped.\n", version.c_str());
         return false;
     }
-    return PerformEachChild(tree, PerformImage, "image");
+    bool holdsImage = false;
+    for (auto const& child : tree->children)
+        holdsImage = holdsImage || IsElementNamed(GetTreeNode(child.get()), "image");
+    if (!holdsImage)
+    {
+        fprintf(stderr, "Error: 'kilnpack' tag holds no 'image' tag; nothing to build.\n");
+        return false;
+    }
+    return PerformEachChild(tree, PerformImage, run, "image");
 }
 
-bool PerformImage(CXmlTree* tree)
+bool PerformImage(CXmlTree* tree, CRunFiles* run)
 {
     CXmlNode const* node = GetTreeNode(tree);
     if (!IsElementNamed(node, "image"))
@@ -102,5 +126,5 @@ bool PerformImage(CXmlTree* tree)
     // "auto" is the pipeline's to handle: it sizes the volume to its content.
     if (!IsAutoTemplateSize(node))
         GetNodeAttribute(node, "template_size", &size);
-    return ProcessImage(tree, file.c_str(), name.c_str(), openFolder.c_str(), size);
+    return ProcessImage(tree, file.c_str(), name.c_str(), openFolder.c_str(), size, run);
 }

@@ -9,6 +9,7 @@
 #include "image/PathRules.h"
 #include "image/PreviewPicture.h"
 #include "image/VolumeIcon.h"
+#include "io/OutputCheck.h"
 #include "platform/DiskImageTools.h"
 #include "platform/Interruption.h"
 #include "udif/UdifResourceEditor.h"
@@ -130,10 +131,22 @@ bool CheckOutputPath(std::string const& file)
     }
     return true;
 }
+
+// An output that would destroy what isn't an earlier build's output is refused before the stale
+// output is removed: a source, the configuration, a device, a file of another format.
+bool ClaimOutputs(std::string const& file, std::string const& preview, CRunFiles* run)
+{
+    std::string reason;
+    if (ClaimOutputFile(file, EOutputFormat::DiskImage, "output", run, &reason) &&
+        (preview.empty() || ClaimOutputFile(preview, EOutputFormat::PngPicture, "preview", run, &reason)))
+        return true;
+    std::fprintf(stderr, "Error: %s.\n", reason.c_str());
+    return false;
+}
 } // namespace
 
 bool ProcessImage(CXmlTree* imageTree, char const* file, char const* volumeName, char const* openFolder,
-                  int size)
+                  int size, CRunFiles* run)
 {
     // Read before any command runs, so that a warning about the value comes first.
     EFinderRecordSet recordSet = ReadFinderRecordSet(GetTreeNode(imageTree));
@@ -157,7 +170,7 @@ bool ProcessImage(CXmlTree* imageTree, char const* file, char const* volumeName,
 
     // A path that begins with "-" must reach every command as a path, never as an option.
     std::string fileText = ProtectLeadingDash(file);
-    if (!CheckOutputPath(fileText))
+    if (!CheckOutputPath(fileText) || !ClaimOutputs(fileText, options.preview, run))
         return false;
     CBuildLock lock;
     if (!lock.Acquire(fileText))
