@@ -5,7 +5,9 @@
 // 24 the offset table's position (all big-endian). An object begins with a marker byte: high
 // nibble 0xA array, 0xC set, 0xD dictionary; low nibble the count, 0xF when an integer object
 // (0x1n, 2^n bytes) follows with it. Arrays and sets hold `count` references, dictionaries
-// `count` key references then `count` value references.
+// `count` key references then `count` value references. Objects may be shared, and libplist makes
+// a copy of a shared object for each reference: forty levels that each refer twice to the next
+// become 2^40 objects, so the objects the copies come to are counted as well.
 #include "io/PropertyList.h"
 
 #include <algorithm>
@@ -61,7 +63,7 @@ uint64_t ReadBig(uint8_t const* p, size_t length)
     return value;
 }
 
-bool IsBinaryNestingWithin(uint8_t const* bytes, size_t size, size_t maxDepth)
+bool IsBinaryNestingWithin(uint8_t const* bytes, size_t size, size_t maxDepth, uint64_t maxObjects)
 {
     if (size < 8 + 32)
         return true; // too short to be one: libplist refuses it
@@ -75,14 +77,15 @@ bool IsBinaryNestingWithin(uint8_t const* bytes, size_t size, size_t maxDepth)
         count > (size - 32 - table) / offsetSize || top >= count)
         return true; // not a list libplist reads either
     // Each object's children, found in the object itself; false when it can't be read.
-    auto const children = [&](uint64_t object, uint64_t* first, uint64_t* number) {
+    auto const children = [&](uint64_t object, uint64_t* first, uint64_t* number, bool* container) {
         uint64_t const at = ReadBig(bytes + table + object * offsetSize, offsetSize);
         if (at >= size - 32)
             return false;
         uint8_t const marker = bytes[at];
         uint8_t const kind = marker >> 4;
         *number = 0;
-        if (kind != 0xA && kind != 0xC && kind != 0xD)
+        *container = kind == 0xA || kind == 0xC || kind == 0xD;
+        if (!*container)
             return true;
         uint64_t n = marker & 0x0F;
         uint64_t start = at + 1;
@@ -109,16 +112,20 @@ bool IsBinaryNestingWithin(uint8_t const* bytes, size_t size, size_t maxDepth)
     enum : uint8_t { kUnseen, kOnStack, kDone };
     std::vector<uint8_t> state(size_t(count), kUnseen);
     std::vector<uint16_t> height(size_t(count), 0);
+    // Objects as libplist will hold them, a shared one once for each reference to it.
+    std::vector<uint64_t> expanded(size_t(count), 1);
     struct CFrame
     {
         uint64_t object, first, number, next;
         size_t tallestChild;
+        uint64_t objects; // of the tree below, this one included
     };
     std::vector<CFrame> stack;
     uint64_t first = 0, number = 0;
-    if (!children(top, &first, &number))
+    bool container = false;
+    if (!children(top, &first, &number, &container))
         return true;
-    stack.push_back({top, first, number, 0, 0});
+    stack.push_back({top, first, number, 0, 0, 1});
     state[size_t(top)] = kOnStack;
     while (!stack.empty())
     {
@@ -126,11 +133,18 @@ bool IsBinaryNestingWithin(uint8_t const* bytes, size_t size, size_t maxDepth)
         if (frame.next == frame.number)
         {
             size_t const tall = frame.tallestChild + 1;
+            uint64_t const objects = frame.objects;
             state[size_t(frame.object)] = kDone;
             height[size_t(frame.object)] = uint16_t(tall);
+            expanded[size_t(frame.object)] = objects;
             stack.pop_back();
             if (!stack.empty())
+            {
                 stack.back().tallestChild = std::max(stack.back().tallestChild, tall);
+                stack.back().objects += objects;
+                if (stack.back().objects > maxObjects)
+                    return false;
+            }
             continue;
         }
         uint64_t const child = ReadBig(bytes + frame.first + frame.next * refSize, refSize);
@@ -144,19 +158,28 @@ bool IsBinaryNestingWithin(uint8_t const* bytes, size_t size, size_t maxDepth)
             if (stack.size() + height[size_t(child)] > maxDepth)
                 return false;
             frame.tallestChild = std::max<size_t>(frame.tallestChild, height[size_t(child)]);
+            frame.objects += expanded[size_t(child)];
+            if (frame.objects > maxObjects)
+                return false;
             continue;
         }
-        if (!children(child, &first, &number))
+        if (!children(child, &first, &number, &container))
             return true;
+        if (container && stack.size() + 1 > maxDepth)
+            return false;
         if (number == 0)
         {
-            state[size_t(child)] = kDone; // height 0: it holds nothing
+            // A value, or an empty array or dictionary: a level of its own only in the latter case.
+            state[size_t(child)] = kDone;
+            height[size_t(child)] = container ? 1 : 0;
+            frame.tallestChild = std::max<size_t>(frame.tallestChild, height[size_t(child)]);
+            frame.objects += 1;
+            if (frame.objects > maxObjects)
+                return false;
             continue;
         }
-        if (stack.size() + 1 > maxDepth)
-            return false;
         state[size_t(child)] = kOnStack;
-        stack.push_back({child, first, number, 0, 0});
+        stack.push_back({child, first, number, 0, 0, 1});
     }
     return true;
 }
@@ -166,7 +189,7 @@ bool IsPlistNestingWithin(void const* data, size_t size, size_t maxDepth)
 {
     auto const* bytes = static_cast<uint8_t const*>(data);
     if (size >= 8 && std::memcmp(bytes, "bplist00", 8) == 0)
-        return IsBinaryNestingWithin(bytes, size, maxDepth);
+        return IsBinaryNestingWithin(bytes, size, maxDepth, kMaxPlistObjects);
     return IsXmlNestingWithin(static_cast<char const*>(data), size, maxDepth);
 }
 

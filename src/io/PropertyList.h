@@ -10,10 +10,14 @@
 
 // Far deeper than the lists kilnpack reads (an Info.plist, an image's, a view's: under ten levels).
 constexpr size_t kMaxPlistNesting = 256;
+// The most objects a binary list may come to once libplist copies each shared object for every
+// reference to it.
+constexpr uint64_t kMaxPlistObjects = uint64_t(1) << 22;
 
 // True when the arrays and dictionaries of the list (binary when it begins with "bplist00", else
 // XML, where every element counts) nest at most `maxDepth` levels. A binary list whose objects
-// refer to each other in a loop counts as too deep.
+// refer to each other in a loop counts as too deep, one that comes to more than kMaxPlistObjects
+// objects as too large.
 bool IsPlistNestingWithin(void const* data, size_t size, size_t maxDepth = kMaxPlistNesting);
 
 // The parsed list, or null when it isn't one or nests too deep; the caller frees it (plist_free).
