@@ -158,6 +158,7 @@ bool DumpImageFile(char const* path)
         return false;
     }
     // SIGINT, SIGTERM and SIGHUP stop the reading at its next read; main then exits with 128 + N.
+    PauseHereIfTestAsks("dump");
     return DumpDiskImage([fd](uint64_t offset, uint8_t* data, size_t size,
                                          std::string* error) { return ReadAllAt(fd, data, size, offset, error); },
                                     uint64_t(info.st_size), path, [] { return GetPendingInterrupt() != 0; });
