@@ -7,7 +7,7 @@
 // that mutations reach the partition map and the volume rather than only the compressed runs; and
 // always two images whose catalogs hop between compressed runs (support/ThrashingImage.h), one the
 // reader's cache absorbs and one its work budget stops, so that slowness near them is found too.
-#include "main/DumpImage.h"
+#include "inspect/DumpImage.h"
 #include "support/ThrashingImage.h"
 #include "udif/BlkxTable.h"
 #include "udif/KolyTrailer.h"
