@@ -186,7 +186,7 @@ TEST_F(ConfigWalk, FileSucceedsOnlyWhenEveryImageIsBuilt)
     EXPECT_EQ(errors, "Error: Unable to create temporary sparse disk image 'bad.dmg.sparseimage'.\n"
                       "Error: Unable to create temporary sparse disk image 'good.dmg.sparseimage'.\n");
     EXPECT_FALSE(Perform("<kilnpack/>"));
-    EXPECT_EQ(errors, "");
+    EXPECT_EQ(errors, "Error: 'kilnpack' tag holds no 'image' tag; nothing to build.\n");
 }
 
 TEST_F(ConfigWalk, UnreadableOrMalformedFilesFail)
