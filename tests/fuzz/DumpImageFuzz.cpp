@@ -71,17 +71,7 @@ std::vector<uint8_t> StoreUncompressed(std::vector<uint8_t> const& image)
             table.runs.back().compressedLength += 512;
         }
     }
-    CKolyTrailer trailer;
-    trailer.dataForkLength = file.size();
-    trailer.sectorCount = sectors;
-    std::string xml;
-    if (!BuildUdifPlist({{"whole disk", 0, SerializeBlkxTable(table)}}, &xml, &error))
-        abort();
-    trailer.xmlOffset = file.size();
-    trailer.xmlLength = xml.size();
-    file.insert(file.end(), xml.begin(), xml.end());
-    auto const koly = SerializeKolyTrailer(trailer);
-    file.insert(file.end(), koly.begin(), koly.end());
+    AppendUdifTrailer(&file, table);
     return file;
 }
 } // namespace

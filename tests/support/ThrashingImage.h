@@ -17,6 +17,23 @@
 #include <string>
 #include <vector>
 
+// Ends the data fork `file` (the runs of `table`) with the property list and the 'koly' trailer of
+// a single-table image.
+inline void AppendUdifTrailer(std::vector<uint8_t>* file, CBlkxTable const& table)
+{
+    CKolyTrailer trailer;
+    trailer.dataForkLength = file->size();
+    trailer.sectorCount = table.sectorCount;
+    std::string xml, error;
+    if (!BuildUdifPlist({{"whole disk", 0, SerializeBlkxTable(table)}}, &xml, &error))
+        std::abort();
+    trailer.xmlOffset = file->size();
+    trailer.xmlLength = xml.size();
+    file->insert(file->end(), xml.begin(), xml.end());
+    auto const koly = SerializeKolyTrailer(trailer);
+    file->insert(file->end(), koly.begin(), koly.end());
+}
+
 namespace ThrashingImage
 {
 
@@ -92,17 +109,7 @@ inline std::vector<uint8_t> Build(uint32_t chunks, uint32_t runBlocks = 256)
         file.insert(file.end(), out.begin(), out.begin() + long(length));
     }
     libdeflate_free_compressor(compressor);
-    CKolyTrailer trailer;
-    trailer.dataForkLength = file.size();
-    trailer.sectorCount = table.sectorCount;
-    std::string xml, error;
-    if (!BuildUdifPlist({{"whole disk", 0, SerializeBlkxTable(table)}}, &xml, &error))
-        std::abort();
-    trailer.xmlOffset = file.size();
-    trailer.xmlLength = xml.size();
-    file.insert(file.end(), xml.begin(), xml.end());
-    auto const koly = SerializeKolyTrailer(trailer);
-    file.insert(file.end(), koly.begin(), koly.end());
+    AppendUdifTrailer(&file, table);
     return file;
 }
 } // namespace ThrashingImage
