@@ -7,6 +7,7 @@
 #include "image/FinderRecordSet.h"
 #include "image/ImageOptions.h"
 #include "image/PathRules.h"
+#include "image/PreviewFolderReader.h"
 #include "image/PreviewPicture.h"
 #include "image/VolumeIcon.h"
 #include "platform/DiskImageTools.h"
@@ -43,7 +44,7 @@ bool FillVolume(CXmlTree* imageTree, std::string const& mountPoint, EFinderRecor
 void WritePreview(CXmlTree const* imageTree, std::string const& mountPoint, std::string const& preview)
 {
     std::string reason;
-    if (DrawPreviewPicture(imageTree, mountPoint, preview, &reason))
+    if (DrawPreviewPicture(imageTree, MakeFolderVolumeReader(mountPoint), preview, &reason))
         return;
     std::remove(preview.c_str());
     std::fprintf(stderr, "Warning: Unable to draw the preview picture '%s': %s.\n", preview.c_str(), reason.c_str());
