@@ -1,7 +1,7 @@
 // The table of known attributes: typos and values outside a set are named in a warning, everything
 // the documentation shows passes without one, and the manual page and the README describe exactly
 // the table's attributes.
-#include "XmlTestSupport.h"
+#include "support/XmlTestSupport.h"
 
 #include "config/KnownAttributes.h"
 #include "support/FileBytes.h"
