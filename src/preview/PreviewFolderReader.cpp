@@ -33,7 +33,8 @@ EVolumeEntry Refuse(std::string* error, std::string const& reason)
 CVolumeReader MakeFolderVolumeReader(std::string const& root)
 {
     std::string const resolvedRoot = ResolvePath(root);
-    return [resolvedRoot](std::string const& volumePath, std::vector<uint8_t>* bytes, std::string* error) {
+    return [resolvedRoot](std::string const& volumePath, std::vector<uint8_t>* bytes, std::string* error)
+    {
         if (resolvedRoot.empty())
             return Refuse(error, "the volume's folder can't be read");
         if (volumePath.empty() || volumePath[0] != '/')

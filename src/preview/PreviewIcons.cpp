@@ -43,9 +43,11 @@ CSurface LoadBundleIcon(std::string const& bundle, CVolumeReader const& volume)
         return NoSurface();
     plist_t root = nullptr;
     plist_from_memory(reinterpret_cast<char const*>(info.data()), uint32_t(info.size()), &root);
-    std::unique_ptr<void, void (*)(void*)> owner(root, [](void* node) { plist_free(static_cast<plist_t>(node)); });
-    plist_t item = root && plist_get_node_type(root) == PLIST_DICT ? plist_dict_get_item(root, "CFBundleIconFile")
-                                                                  : nullptr;
+    std::unique_ptr<void, void (*)(void*)> owner(root,
+                                                 [](void* node) { plist_free(static_cast<plist_t>(node)); });
+    plist_t item = root && plist_get_node_type(root) == PLIST_DICT
+                       ? plist_dict_get_item(root, "CFBundleIconFile")
+                       : nullptr;
     char* name = nullptr;
     if (item && plist_get_node_type(item) == PLIST_STRING)
         plist_get_string_val(item, &name);
@@ -150,7 +152,8 @@ CSurface LoadPngBytes(uint8_t const* data, size_t size)
         uint8_t const* data;
         size_t left;
     } cursor{data, size};
-    auto read = [](void* closure, unsigned char* out, unsigned int length) {
+    auto read = [](void* closure, unsigned char* out, unsigned int length)
+    {
         auto* c = static_cast<CCursor*>(closure);
         if (length > c->left)
             return CAIRO_STATUS_READ_ERROR;
@@ -175,8 +178,8 @@ void AddRoundedRectangle(cairo_t* cr, double x, double y, double w, double h, do
     cairo_close_path(cr);
 }
 
-void DrawItemIcon(cairo_t* cr, CXmlTree const* item, std::string const& volumePath, CVolumeReader const& volume,
-                  double x, double y, double size)
+void DrawItemIcon(cairo_t* cr, CXmlTree const* item, std::string const& volumePath,
+                  CVolumeReader const& volume, double x, double y, double size)
 {
     cairo_save(cr);
     cairo_translate(cr, x - size / 2, y - size / 2);
@@ -184,12 +187,13 @@ void DrawItemIcon(cairo_t* cr, CXmlTree const* item, std::string const& volumePa
     std::string ignored;
     bool const directory =
         IsElement(item, "folder") || (!link && volume(volumePath, nullptr, &ignored) == EVolumeEntry::Folder);
-    bool const bundle = directory && volume(volumePath + "/Contents", nullptr, &ignored) == EVolumeEntry::Folder;
+    bool const bundle =
+        directory && volume(volumePath + "/Contents", nullptr, &ignored) == EVolumeEntry::Folder;
     CSurface picture = bundle ? LoadBundleIcon(volumePath, volume) : NoSurface();
     if (picture)
     {
-        double const side =
-            std::max(cairo_image_surface_get_width(picture.get()), cairo_image_surface_get_height(picture.get()));
+        double const side = std::max(cairo_image_surface_get_width(picture.get()),
+                                     cairo_image_surface_get_height(picture.get()));
         cairo_scale(cr, size / side, size / side);
         cairo_set_source_surface(cr, picture.get(), 0, 0);
         cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_BEST);

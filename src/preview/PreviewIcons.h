@@ -21,5 +21,5 @@ void AddRoundedRectangle(cairo_t* cr, double x, double y, double w, double h, do
 
 // Draws the icon of the item element `item`, whose path on the volume is `volumePath`, as a square
 // of `size` points centred on (x, y).
-void DrawItemIcon(cairo_t* cr, CXmlTree const* item, std::string const& volumePath, CVolumeReader const& volume,
-                  double x, double y, double size);
+void DrawItemIcon(cairo_t* cr, CXmlTree const* item, std::string const& volumePath,
+                  CVolumeReader const& volume, double x, double y, double size);

@@ -4,10 +4,10 @@
 // each shown item's icon at its position with its name as the Finder shows it.
 #include "preview/PreviewPicture.h"
 
-#include "finder/ModernViewRecords.h"
-#include "preview/PreviewIcons.h"
 #include "config/ViewAttributes.h"
+#include "finder/ModernViewRecords.h"
 #include "io/TempOutputFile.h"
+#include "preview/PreviewIcons.h"
 
 #include <algorithm>
 #include <optional>
@@ -84,7 +84,8 @@ CWindowLook ReadWindowLook(CXmlTree const* imageTree)
             CBackgroundColor color;
             look.color.reset();
             // A picture wins over a colour, as in the records.
-            if (look.background.empty() && ParseBackgroundColor(FindAttribute(view, "background_color"), &color))
+            if (look.background.empty() &&
+                ParseBackgroundColor(FindAttribute(view, "background_color"), &color))
                 look.color = color;
         }
     return look;
@@ -120,7 +121,8 @@ bool DrawBackground(cairo_t* cr, CWindowLook const& look, CVolumeReader const& v
     if (look.color)
     {
         cairo_rectangle(cr, 0, 0, look.width, look.height);
-        cairo_set_source_rgb(cr, look.color->red / 255.0, look.color->green / 255.0, look.color->blue / 255.0);
+        cairo_set_source_rgb(cr, look.color->red / 255.0, look.color->green / 255.0,
+                             look.color->blue / 255.0);
         cairo_fill(cr);
     }
     if (look.background.empty())
@@ -139,8 +141,10 @@ bool DrawBackground(cairo_t* cr, CWindowLook const& look, CVolumeReader const& v
     {
         std::string const stem = name.substr(0, name.size() - kPngExtensionLength);
         twice = ReadPicture(volume, "/" + stem + "@2x" + name.substr(stem.size()), &reason);
-        if (twice && (cairo_image_surface_get_width(twice.get()) != 2 * cairo_image_surface_get_width(picture.get()) ||
-                      cairo_image_surface_get_height(twice.get()) != 2 * cairo_image_surface_get_height(picture.get())))
+        if (twice &&
+            (cairo_image_surface_get_width(twice.get()) != 2 * cairo_image_surface_get_width(picture.get()) ||
+             cairo_image_surface_get_height(twice.get()) !=
+                 2 * cairo_image_surface_get_height(picture.get())))
             twice.reset();
     }
     cairo_save(cr);
@@ -152,8 +156,8 @@ bool DrawBackground(cairo_t* cr, CWindowLook const& look, CVolumeReader const& v
     return true;
 }
 
-void DrawLabel(cairo_t* cr, PangoFontDescription const* font, std::string const& name, CWindowLook const& look, double x,
-               double y)
+void DrawLabel(cairo_t* cr, PangoFontDescription const* font, std::string const& name,
+               CWindowLook const& look, double x, double y)
 {
     PangoLayout* layout = pango_cairo_create_layout(cr);
     pango_layout_set_font_description(layout, font);
@@ -182,7 +186,8 @@ void DrawLabel(cairo_t* cr, PangoFontDescription const* font, std::string const&
     g_object_unref(layout);
 }
 
-void DrawTitleBar(cairo_t* cr, PangoFontDescription const* font, std::string const& title, CWindowLook const& look)
+void DrawTitleBar(cairo_t* cr, PangoFontDescription const* font, std::string const& title,
+                  CWindowLook const& look)
 {
     double const bar = look.GetFrameHeight();
     cairo_rectangle(cr, 0, 0, look.width, bar);
@@ -255,9 +260,9 @@ bool DrawPreviewPicture(CXmlTree const* imageTree, CVolumeReader const& volume, 
         CXmlTree const* item = child.get();
         std::string const name = FindAttribute(item, "name");
         // Items without a position are placed by the Finder; hidden ones and dot files are not shown.
-        if (!(IsElement(item, "file") || IsElement(item, "folder") || IsElement(item, "link")) || name.empty() ||
-            name[0] == '.' || ReadBoolean(item, "hidden") || FindAttribute(item, "x").empty() ||
-            FindAttribute(item, "y").empty())
+        if (!(IsElement(item, "file") || IsElement(item, "folder") || IsElement(item, "link")) ||
+            name.empty() || name[0] == '.' || ReadBoolean(item, "hidden") ||
+            FindAttribute(item, "x").empty() || FindAttribute(item, "y").empty())
             continue;
         double const x = ReadInteger(item, "x", 0);
         double const y = ReadInteger(item, "y", 0);
@@ -274,10 +279,12 @@ bool DrawPreviewPicture(CXmlTree const* imageTree, CVolumeReader const& volume, 
     cairo_surface_flush(surface.get());
     CTempOutputFile out;
     std::string reason;
-    auto write = [](void* closure, unsigned char const* data, unsigned int length) {
+    auto write = [](void* closure, unsigned char const* data, unsigned int length)
+    {
         std::string ignored;
-        return static_cast<CTempOutputFile*>(closure)->Write(data, length, &ignored) ? CAIRO_STATUS_SUCCESS
-                                                                                     : CAIRO_STATUS_WRITE_ERROR;
+        return static_cast<CTempOutputFile*>(closure)->Write(data, length, &ignored)
+                   ? CAIRO_STATUS_SUCCESS
+                   : CAIRO_STATUS_WRITE_ERROR;
     };
     if (!out.Open(pngPath, &reason) ||
         cairo_surface_write_to_png_stream(surface.get(), write, &out) != CAIRO_STATUS_SUCCESS ||

@@ -22,8 +22,8 @@ enum class EVolumeEntry
 // its whole content goes into `bytes` unless `bytes` is null (only the kind is asked); for
 // Missing, `error` says why. The files read are pictures, Info.plist files and .icns icons; a
 // reader may refuse files larger than kLargestPreviewFile.
-using CVolumeReader =
-    std::function<EVolumeEntry(std::string const& volumePath, std::vector<uint8_t>* bytes, std::string* error)>;
+using CVolumeReader = std::function<EVolumeEntry(std::string const& volumePath, std::vector<uint8_t>* bytes,
+                                                 std::string* error)>;
 
 constexpr size_t kLargestPreviewFile = size_t(64) << 20;
 

@@ -38,7 +38,8 @@ std::vector<std::string> FindIndentedBlock(std::string const& text, std::string 
 
 // Whether `quoted` is `actual` with runs of lines left out where it says "...": each run of quoted
 // lines stands in `actual` in one piece, in order; the first run begins `actual` and the last ends it.
-testing::AssertionResult IsExcerptOf(std::vector<std::string> const& quoted, std::vector<std::string> const& actual)
+testing::AssertionResult IsExcerptOf(std::vector<std::string> const& quoted,
+                                     std::vector<std::string> const& actual)
 {
     size_t at = 0;
     for (size_t q = 0; q <= quoted.size();)
@@ -50,13 +51,15 @@ testing::AssertionResult IsExcerptOf(std::vector<std::string> const& quoted, std
         bool const anchoredStart = q == 0;
         bool const anchoredEnd = end == quoted.size();
         size_t match = anchoredEnd && actual.size() >= length ? std::max(at, actual.size() - length) : at;
-        while (match + length <= actual.size() &&
-               !std::equal(quoted.begin() + long(q), quoted.begin() + long(end), actual.begin() + long(match)))
+        while (
+            match + length <= actual.size() &&
+            !std::equal(quoted.begin() + long(q), quoted.begin() + long(end), actual.begin() + long(match)))
             ++match;
         if (match + length > actual.size() || (anchoredStart && match != 0) ||
             (anchoredEnd && match + length != actual.size()))
-            return testing::AssertionFailure() << "the printed listing has no lines \""
-                                               << (length ? quoted[q] : std::string()) << "\"... where quoted";
+            return testing::AssertionFailure()
+                   << "the printed listing has no lines \"" << (length ? quoted[q] : std::string())
+                   << "\"... where quoted";
         at = match + length;
         q = end + 1;
     }
@@ -76,15 +79,17 @@ std::string Between(std::string const& text, std::string const& after, std::stri
 {
     size_t const start = text.find(begin, text.find(after));
     size_t const stop = text.find(end, start);
-    return start == std::string::npos || stop == std::string::npos ? std::string()
-                                                                   : text.substr(start, stop - start + end.size());
+    return start == std::string::npos || stop == std::string::npos
+               ? std::string()
+               : text.substr(start, stop - start + end.size());
 }
 } // namespace
 
 TEST(Documentation, TheReadmesDumpOfTheExampleImageIsWhatTheProgramPrints)
 {
     CTempFolder work;
-    std::filesystem::copy(KILNPACK_SOURCE_DIR "/example", work.path, std::filesystem::copy_options::recursive);
+    std::filesystem::copy(KILNPACK_SOURCE_DIR "/example", work.path,
+                          std::filesystem::copy_options::recursive);
     CRunResult const build = RunKilnpack({"kilnpack.xml"}, work.path);
     ASSERT_EQ(build.status, 0) << build.errors;
     CRunResult const dump = RunKilnpack({"--dump", "Example.dmg"}, work.path);

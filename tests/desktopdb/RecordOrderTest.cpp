@@ -131,23 +131,27 @@ TEST(RecordOrder, FinderFilesDumpAndWriteBackInTheOrderTheyAreStored)
     for (auto const& key : site)
         if (key.second == "Iloc")
             names.push_back(key.first);
-    EXPECT_EQ(names, (std::vector<std::string>{"404.html", "_config.yml", "_data", "_includes", "_layouts",
-                                               "_posts", "_sass", "about.md", "assets", "categories.md", "docs.md",
-                                               "faq.md", "Gemfile", "index.html", "jekyll-theme-hamilton.gemspec",
-                                               "LICENSE.txt", "logo.png", "README.md", "scripts", "tags.md",
-                                               "years.md"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{
+                  "404.html",    "_config.yml", "_data",     "_includes",  "_layouts",
+                  "_posts",      "_sass",       "about.md",  "assets",     "categories.md",
+                  "docs.md",     "faq.md",      "Gemfile",   "index.html", "jekyll-theme-hamilton.gemspec",
+                  "LICENSE.txt", "logo.png",    "README.md", "scripts",    "tags.md",
+                  "years.md"}));
 }
 
 TEST(RecordOrder, WrittenFilesStoreAnInstallerFoldersNamesAsTheFinderOrdersThem)
 {
     CDesktopDatabase database;
     unsigned char const position[16] = {};
-    for (char const* name : {"MyApp Help.pdf", "My_App.app", "Applications", "[Read first].txt", "~notes", "^1"})
+    for (char const* name :
+         {"MyApp Help.pdf", "My_App.app", "Applications", "[Read first].txt", "~notes", "^1"})
         database.SetBlob(name, MakeFourCharCode("Iloc"), 16, position);
     database.SetLong(".", MakeFourCharCode("vSrn"), 1);
     // Enough records for an internal node, so the order holds across nodes too.
     for (int i = 0; i < 300; ++i)
-        database.SetBlob(("_item " + std::to_string(1000 + i)).c_str(), MakeFourCharCode("Iloc"), 16, position);
+        database.SetBlob(("_item " + std::to_string(1000 + i)).c_str(), MakeFourCharCode("Iloc"), 16,
+                         position);
 
     CStoredKeys const stored = CStoredOrder(database.BuildFileImage()).keys;
     ASSERT_EQ(stored.size(), 307u);

@@ -2,8 +2,8 @@
 // in the README within a tolerance for font rendering and shows every label whole; pixels where
 // icons, labels and backgrounds must or must not be show the window the records describe; a
 // preview that can't be drawn only warns.
-#include "support/ImageTestSupport.h"
 #include "support/ConfigSchema.h"
+#include "support/ImageTestSupport.h"
 
 #include <algorithm>
 #include <cairo.h>
@@ -22,9 +22,11 @@ CSurface LoadPng(std::string const& path)
 // A pixel as 0xAARRGGBB; 0 outside the picture.
 uint32_t PixelAt(cairo_surface_t* surface, int x, int y)
 {
-    if (x < 0 || y < 0 || x >= cairo_image_surface_get_width(surface) || y >= cairo_image_surface_get_height(surface))
+    if (x < 0 || y < 0 || x >= cairo_image_surface_get_width(surface) ||
+        y >= cairo_image_surface_get_height(surface))
         return 0;
-    unsigned char const* row = cairo_image_surface_get_data(surface) + y * cairo_image_surface_get_stride(surface);
+    unsigned char const* row =
+        cairo_image_surface_get_data(surface) + y * cairo_image_surface_get_stride(surface);
     return reinterpret_cast<uint32_t const*>(row)[x];
 }
 // Runs the program in `folder` on config.xml; returns its standard error. Fontconfig's caches live
@@ -47,7 +49,8 @@ void WritePng(std::string const& path, int w, int h, uint32_t left, uint32_t rig
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
             reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(picture.get()) +
-                                        y * cairo_image_surface_get_stride(picture.get()))[x] = x < w / 2 ? left : right;
+                                        y * cairo_image_surface_get_stride(picture.get()))[x] =
+                x < w / 2 ? left : right;
     cairo_surface_mark_dirty(picture.get());
     cairo_surface_write_to_png(picture.get(), path.c_str());
 }
@@ -100,8 +103,9 @@ std::string MakeIcns(std::string const& folder, uint32_t colour)
 void MakeApplication(std::string const& bundle)
 {
     std::filesystem::create_directories(bundle + "/Contents/Resources");
-    std::ofstream(bundle + "/Contents/Info.plist") << "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>"
-                                                      "<key>CFBundleIconFile</key><string>Red</string></dict></plist>";
+    std::ofstream(bundle + "/Contents/Info.plist")
+        << "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>"
+           "<key>CFBundleIconFile</key><string>Red</string></dict></plist>";
 }
 
 std::string WarningsAndErrors(std::string const& errors)
@@ -119,7 +123,8 @@ std::string WarningsAndErrors(std::string const& errors)
 TEST(PreviewPicture, ExampleShowsItsWholeWindowAndMatchesTheReferencePicture)
 {
     CTempFolder work;
-    std::filesystem::copy(KILNPACK_SOURCE_DIR "/example", work.path, std::filesystem::copy_options::recursive);
+    std::filesystem::copy(KILNPACK_SOURCE_DIR "/example", work.path,
+                          std::filesystem::copy_options::recursive);
     std::string config = ReadWholeFile(work.path + "/kilnpack.xml");
     config.replace(config.find("<image "), 7, "<image preview=\"Example.png\" ");
     std::ofstream(work.path + "/config.xml") << config;
@@ -172,11 +177,14 @@ TEST(PreviewPicture, DrawsTheWindowTheRecordsDescribe)
     CTempFolder work;
     uint32_t const kRed = 0xFFFF0000u, kSky = 0xFF99CCFFu;
     MakeApplication(work.path + "/Red.app");
-    std::ofstream(work.path + "/Red.app/Contents/Resources/Red.icns", std::ios::binary) << MakeIcns(work.path, kRed);
+    std::ofstream(work.path + "/Red.app/Contents/Resources/Red.icns", std::ios::binary)
+        << MakeIcns(work.path, kRed);
     // An application whose icon is a link out of the volume: on the Mac it names nothing.
     MakeApplication(work.path + "/Linked.app");
-    std::filesystem::copy_file(work.path + "/Red.app/Contents/Resources/Red.icns", work.path + "/outside.icns");
-    std::filesystem::create_symlink(work.path + "/outside.icns", work.path + "/Linked.app/Contents/Resources/Red.icns");
+    std::filesystem::copy_file(work.path + "/Red.app/Contents/Resources/Red.icns",
+                               work.path + "/outside.icns");
+    std::filesystem::create_symlink(work.path + "/outside.icns",
+                                    work.path + "/Linked.app/Contents/Resources/Red.icns");
     std::ofstream(work.path + "/Same") << "text";
     std::filesystem::create_directories(work.path + "/pictures");
     WritePng(work.path + "/pictures/back.png", 100, 60, 0xFF00FF00u, 0xFF00FF00u);
