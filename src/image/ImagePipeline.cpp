@@ -11,6 +11,7 @@
 #include "image/VolumeIcon.h"
 #include "platform/DiskImageTools.h"
 #include "platform/Interruption.h"
+#include "signing/ImageSigner.h"
 #include "udif/UdifResourceEditor.h"
 
 #include <cstdio>
@@ -110,6 +111,12 @@ bool BuildFromSparseImage(CDiskImageTools& tools, CXmlTree* imageTree, std::stri
     {
         std::fprintf(stderr, "Error: Unable to add the license agreement to the image: %s.\n", error.c_str());
         unlink(file.c_str()); // an image without its agreement must not pass for a finished one
+        ok = false;
+    }
+    if (ok && options.signature && !SignUdifImage(file, *options.signature, &error))
+    {
+        std::fprintf(stderr, "Error: Unable to sign the image: %s.\n", error.c_str());
+        unlink(file.c_str()); // nor an image without the signature it was meant to have
         ok = false;
     }
     return ok;
