@@ -113,7 +113,7 @@ bool BuildFromSparseImage(CDiskImageTools& tools, CXmlTree* imageTree, std::stri
         unlink(file.c_str()); // an image without its agreement must not pass for a finished one
         ok = false;
     }
-    if (ok && options.signature && !SignUdifImage(file, *options.signature, &error))
+    if (ok && options.signature && !SignNewUdifImage(file, *options.signature, &error))
     {
         std::fprintf(stderr, "Error: Unable to sign the image: %s.\n", error.c_str());
         unlink(file.c_str()); // nor an image without the signature it was meant to have

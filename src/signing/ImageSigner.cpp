@@ -36,9 +36,9 @@ struct COpenImage
     CImageSignatureLayout layout;
 };
 
-bool OpenImage(std::string const& path, COpenImage* image, std::string* error)
+bool OpenImage(std::string const& path, bool forWriting, COpenImage* image, std::string* error)
 {
-    image->fd.Reset(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    image->fd.Reset(open(path.c_str(), (forWriting ? O_RDWR : O_RDONLY) | O_CLOEXEC));
     struct stat info;
     if (!image->fd.IsOpen() || fstat(image->fd.Get(), &info) != 0)
     {
@@ -63,7 +63,7 @@ bool OpenImage(std::string const& path, COpenImage* image, std::string* error)
     return true;
 }
 
-// Copies the first `size` bytes of the image into `out`, giving their SHA-256.
+// Copies the first `size` bytes of the image into `out` (unless it is null), giving their SHA-256.
 bool CopyAndHash(int fd, uint64_t size, CTempOutputFile* out, CSha256* hash, std::string* error)
 {
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
@@ -76,7 +76,7 @@ bool CopyAndHash(int fd, uint64_t size, CTempOutputFile* out, CSha256* hash, std
     for (uint64_t done = 0; done < size;)
     {
         size_t const n = size_t(std::min<uint64_t>(size - done, buffer.size()));
-        if (!ReadAllAt(fd, buffer.data(), n, done, error) || !out->Write(buffer.data(), n, error))
+        if (!ReadAllAt(fd, buffer.data(), n, done, error) || (out && !out->Write(buffer.data(), n, error)))
             return false;
         EVP_DigestUpdate(context.get(), buffer.data(), n);
         done += n;
@@ -96,6 +96,24 @@ bool FinishImage(CTempOutputFile* out, CImageSignatureLayout const& layout, std:
            out->Commit(error);
 }
 
+// The same written over the image's own tail, which is then cut where the new trailer ends.
+bool FinishImageInPlace(int fd, CImageSignatureLayout const& layout, std::vector<uint8_t> const& superBlob,
+                        std::string* error)
+{
+    std::array<uint8_t, kKolyTrailerSize> koly = GetTrailerForHashing(layout);
+    PutBe64(koly.data() + kKolyCodeSignatureSize, superBlob.size());
+    uint64_t const end = layout.codeEnd + superBlob.size() + koly.size();
+    if (!WriteAllAt(fd, superBlob.data(), superBlob.size(), layout.codeEnd, error) ||
+        !WriteAllAt(fd, koly.data(), koly.size(), layout.codeEnd + superBlob.size(), error))
+        return false;
+    if (ftruncate(fd, off_t(end)) != 0 || fsync(fd) != 0)
+    {
+        *error = std::string("cannot finish the signed image: ") + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
 // The identifier codesign gives a disk image: its file name without the extension.
 std::string GetImageIdentifier(std::string const& path)
 {
@@ -113,19 +131,24 @@ int64_t GetSigningTime()
 }
 } // namespace
 
-bool SignUdifImage(std::string const& path, CSigningSettings const& settings, std::string* error)
+namespace
+{
+bool SignImage(std::string const& path, CSigningSettings const& settings, bool inPlace, std::string* error)
 {
     COpenImage image;
-    if (!OpenImage(path, &image, error))
+    if (!OpenImage(path, inPlace, &image, error))
         return false;
     CSigningIdentity identity;
     if (!identity.Load(settings, error))
         return false;
     CTempOutputFile out("image");
     CImageCodeDirectory directory;
-    if (!out.Open(path, error) || !CopyAndHash(image.fd.Get(), image.layout.codeEnd, &out, &directory.codeHash, error))
+    if (!inPlace && !out.Open(path, error))
         return false;
-    fchmod(out.GetDescriptor(), image.mode);
+    if (!CopyAndHash(image.fd.Get(), image.layout.codeEnd, inPlace ? nullptr : &out, &directory.codeHash, error))
+        return false;
+    if (!inPlace)
+        fchmod(out.GetDescriptor(), image.mode);
 
     std::vector<uint8_t> const requirements = BuildEmptyRequirementSet();
     std::array<uint8_t, kKolyTrailerSize> const koly = GetTrailerForHashing(image.layout);
@@ -144,13 +167,25 @@ bool SignUdifImage(std::string const& path, CSigningSettings const& settings, st
     std::vector<uint8_t> const superBlob = BuildSuperBlob({{kSlotCodeDirectory, codeDirectory},
                                                            {kSlotRequirements, requirements},
                                                            {kSlotCmsSignature, WrapCmsSignature(cms)}});
-    return FinishImage(&out, image.layout, superBlob, error);
+    return inPlace ? FinishImageInPlace(image.fd.Get(), image.layout, superBlob, error)
+                   : FinishImage(&out, image.layout, superBlob, error);
+}
+} // namespace
+
+bool SignUdifImage(std::string const& path, CSigningSettings const& settings, std::string* error)
+{
+    return SignImage(path, settings, false, error);
+}
+
+bool SignNewUdifImage(std::string const& path, CSigningSettings const& settings, std::string* error)
+{
+    return SignImage(path, settings, true, error);
 }
 
 bool StapleUdifImage(std::string const& path, std::string const& ticketPath, std::string* error)
 {
     COpenImage image;
-    if (!OpenImage(path, &image, error))
+    if (!OpenImage(path, false, &image, error))
         return false;
     if (image.layout.signatureSize == 0)
     {
@@ -177,6 +212,12 @@ bool StapleUdifImage(std::string const& path, std::string const& ticketPath, std
         !ParseSuperBlob(signature.data(), signature.size(), &blobs, error))
     {
         *error = "'" + path + "': " + *error;
+        return false;
+    }
+    if (std::none_of(blobs.begin(), blobs.end(),
+                     [](CSignatureBlob const& blob) { return blob.slot == kSlotCodeDirectory; }))
+    {
+        *error = "the signature of '" + path + "' has no CodeDirectory";
         return false;
     }
     blobs.erase(std::remove_if(blobs.begin(), blobs.end(),
