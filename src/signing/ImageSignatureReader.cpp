@@ -28,27 +28,6 @@ CSignatureBlob const* FindBlob(std::vector<CSignatureBlob> const& blobs, uint32_
     return nullptr;
 }
 
-bool HashImageRange(CImageReadAt const& read, uint64_t size, CSha256* hash, std::string* error)
-{
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
-    if (!context || !EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr))
-    {
-        *error = "cannot start a SHA-256 hash";
-        return false;
-    }
-    std::vector<uint8_t> buffer(kReadChunk);
-    for (uint64_t done = 0; done < size;)
-    {
-        size_t const n = size_t(std::min<uint64_t>(size - done, buffer.size()));
-        if (!read(done, buffer.data(), n, error))
-            return false;
-        EVP_DigestUpdate(context.get(), buffer.data(), n);
-        done += n;
-    }
-    unsigned int length = 0;
-    EVP_DigestFinal_ex(context.get(), hash->data(), &length);
-    return true;
-}
 } // namespace
 
 bool ReadImageSignatureLayout(CImageReadAt const& read, uint64_t fileSize, CImageSignatureLayout* layout,
@@ -94,6 +73,29 @@ bool ReadImageSignatureLayout(CImageReadAt const& read, uint64_t fileSize, CImag
     return true;
 }
 
+bool HashImageRange(CImageReadAt const& read, uint64_t size, CImageChunkSink const& consume, CSha256* hash,
+                    std::string* error)
+{
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+    if (!context || !EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr))
+    {
+        *error = "cannot start a SHA-256 hash";
+        return false;
+    }
+    std::vector<uint8_t> buffer(kReadChunk);
+    for (uint64_t done = 0; done < size;)
+    {
+        size_t const n = size_t(std::min<uint64_t>(size - done, buffer.size()));
+        if (!read(done, buffer.data(), n, error) || (consume && !consume(buffer.data(), n, error)))
+            return false;
+        EVP_DigestUpdate(context.get(), buffer.data(), n);
+        done += n;
+    }
+    unsigned int length = 0;
+    EVP_DigestFinal_ex(context.get(), hash->data(), &length);
+    return true;
+}
+
 std::array<uint8_t, kKolyTrailerSize> GetTrailerForHashing(CImageSignatureLayout const& layout)
 {
     std::array<uint8_t, kKolyTrailerSize> koly;
@@ -133,7 +135,7 @@ bool DescribeImageSignature(CImageReadAt const& read, uint64_t fileSize, std::ve
 
     std::vector<std::string> failed;
     CSha256 codeHash{};
-    if (directory.codeLimit != layout.codeEnd || !HashImageRange(read, layout.codeEnd, &codeHash, error) ||
+    if (directory.codeLimit != layout.codeEnd || !HashImageRange(read, layout.codeEnd, nullptr, &codeHash, error) ||
         codeHash != directory.codeHash)
         failed.push_back("image");
     std::array<uint8_t, kKolyTrailerSize> const koly = GetTrailerForHashing(layout);

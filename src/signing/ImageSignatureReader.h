@@ -5,7 +5,9 @@
 #include "udif/KolyTrailer.h"
 #include "udif/UdifImageReader.h"
 
+#include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,12 @@ struct CImageSignatureLayout
 // reason otherwise (a file that isn't an image, or a truncated one).
 bool ReadImageSignatureLayout(CImageReadAt const& read, uint64_t fileSize, CImageSignatureLayout* layout,
                               std::string* error);
+
+// The SHA-256 of the image's first `size` bytes, each chunk also handed to `consume` when it is set
+// (to copy the image while it is hashed).
+using CImageChunkSink = std::function<bool(uint8_t const* data, size_t size, std::string* error)>;
+bool HashImageRange(CImageReadAt const& read, uint64_t size, CImageChunkSink const& consume,
+                    std::array<uint8_t, 32>* hash, std::string* error);
 
 // The trailer as the signature's special slot 6 hashes it: the signature's offset in place, its size 0.
 std::array<uint8_t, kKolyTrailerSize> GetTrailerForHashing(CImageSignatureLayout const& layout);

@@ -16,15 +16,12 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <memory>
-#include <openssl/evp.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace
 {
-constexpr size_t kCopyChunk = 1 << 20;
 // Tickets from the notary service are a few kilobytes.
 constexpr off_t kMaxTicketBytes = 1 << 20;
 
@@ -66,24 +63,13 @@ bool OpenImage(std::string const& path, bool forWriting, COpenImage* image, std:
 // Copies the first `size` bytes of the image into `out` (unless it is null), giving their SHA-256.
 bool CopyAndHash(int fd, uint64_t size, CTempOutputFile* out, CSha256* hash, std::string* error)
 {
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
-    if (!context || !EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr))
-    {
-        *error = "cannot start a SHA-256 hash";
-        return false;
-    }
-    std::vector<uint8_t> buffer(kCopyChunk);
-    for (uint64_t done = 0; done < size;)
-    {
-        size_t const n = size_t(std::min<uint64_t>(size - done, buffer.size()));
-        if (!ReadAllAt(fd, buffer.data(), n, done, error) || (out && !out->Write(buffer.data(), n, error)))
-            return false;
-        EVP_DigestUpdate(context.get(), buffer.data(), n);
-        done += n;
-    }
-    unsigned int length = 0;
-    EVP_DigestFinal_ex(context.get(), hash->data(), &length);
-    return true;
+    CImageReadAt const read = [fd](uint64_t offset, uint8_t* data, size_t length, std::string* why) {
+        return ReadAllAt(fd, data, length, offset, why);
+    };
+    CImageChunkSink const copy = [out](uint8_t const* data, size_t length, std::string* why) {
+        return out->Write(data, length, why);
+    };
+    return HashImageRange(read, size, out ? copy : CImageChunkSink(), hash, error);
 }
 
 // The rest of the new image after its copied part: the superblob and the trailer naming it.

@@ -59,13 +59,9 @@ unique_subject = no
 [anything]
 commonName = supplied
 organizationalUnitName = optional
-[leaf]
-basicConstraints = critical, CA:false
-keyUsage = critical, digitalSignature
-extendedKeyUsage = critical, codeSigning
 CNF
 openssl ca -batch -config ca.cnf -cert intermediate.pem -keyfile intermediate.key -in leaf.csr \
-    -startdate 20200101000000Z -enddate 20210101000000Z -extensions leaf -notext -out expired.pem 2>/dev/null
+    -startdate 20200101000000Z -enddate 20210101000000Z -extfile ext.cnf -extensions leaf -notext -out expired.pem 2>/dev/null
 openssl pkcs12 -export -inkey leaf.key -in expired.pem -certfile chain.pem -passout "pass:$pass" -out expired.p12
 
 # A key with another key's certificate: the file holds both, but they don't belong together.
