@@ -100,3 +100,12 @@ int64_t GetModificationTime(struct stat const& info)
     return int64_t(info.st_mtime);
 #endif
 }
+
+int64_t GetModificationNanoseconds(struct stat const& info)
+{
+#if KILNPACK_LINUX_CALLS
+    return int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+#else
+    return int64_t(info.st_mtime) * 1000000000;
+#endif
+}

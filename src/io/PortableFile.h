@@ -19,3 +19,6 @@ int RenameWithoutReplacing(std::string const& from, std::string const& to);
 
 // The file's modification time in whole seconds since 1970.
 int64_t GetModificationTime(struct stat const& info);
+
+// The same in nanoseconds since 1970, where the system keeps them (else whole seconds).
+int64_t GetModificationNanoseconds(struct stat const& info);

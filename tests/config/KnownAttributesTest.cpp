@@ -1,6 +1,6 @@
 // The table of known attributes: typos and values outside a set are named in a warning, everything
 // the documentation shows passes without one.
-#include "XmlTestSupport.h"
+#include "support/XmlTestSupport.h"
 
 #include "config/KnownAttributes.h"
 
