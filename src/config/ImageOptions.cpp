@@ -149,6 +149,12 @@ bool ReadSignature(CXmlNode const* node, CSigningSettings* settings)
     }
     GetNodeAttribute(node, "password_env", &settings->passwordVariable);
     GetNodeAttribute(node, "timestamp_url", &settings->timestampUrl);
+    if (settings->identity == "-" && !settings->timestampUrl.empty())
+    {
+        std::fprintf(stderr, "Warning: 'signature' tag attribute 'timestamp_url' is not used: an ad-hoc signature "
+                             "has no signer to time-stamp.\n");
+        settings->timestampUrl.clear();
+    }
     CSigningIdentity identity;
     std::string error;
     if (!identity.Load(*settings, &error))

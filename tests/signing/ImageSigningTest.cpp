@@ -310,7 +310,9 @@ TEST_F(ImageSigning, BadInputGetsAnErrorAndLeavesTheFilesAsTheyWere)
         source="payload/ReadMe.txt" name="ReadMe.txt"/><signature identity="identity.p12" password_env="UNSET_PW"/>
         </image><image file="late.dmg" name="Late" template_size="auto"><file source="payload/ReadMe.txt"
         name="ReadMe.txt"/><signature identity="identity.p12"
-        password_env="KP_PASSWORD" timestamp_url="http://127.0.0.1:1/"/></image></kilnpack>)");
+        password_env="KP_PASSWORD" timestamp_url="http://127.0.0.1:1/"/></image><image file="adhoc.dmg"
+        name="Adhoc" template_size="auto"><file source="payload/ReadMe.txt" name="ReadMe.txt"/><signature
+        identity="-" timestamp_url="http://127.0.0.1:1/"/></image></kilnpack>)");
     std::string output;
     EXPECT_EQ(Run("bad.xml", &output), 1);
     EXPECT_NE(output.find("'UNSET_PW' with the password of the signing identity 'identity.p12' is not set"),
@@ -320,6 +322,9 @@ TEST_F(ImageSigning, BadInputGetsAnErrorAndLeavesTheFilesAsTheyWere)
     EXPECT_FALSE(std::filesystem::exists(folder->Join("bad.dmg")));
     EXPECT_NE(output.find("Error: Unable to sign the image"), std::string::npos) << output;
     EXPECT_FALSE(std::filesystem::exists(folder->Join("late.dmg")));
+    // An ad-hoc signature has no signer to time-stamp: the authority is not asked, with a warning.
+    EXPECT_NE(output.find("Warning: 'signature' tag attribute 'timestamp_url' is not used"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(folder->Join("adhoc.dmg")));
 }
 
 TEST_F(ImageSigning, TimestampTokenFromALocalAuthorityIsAnUnsignedAttribute)
