@@ -11,7 +11,11 @@ bool SignImageFromCommandLine(std::string const& image, std::string const& ident
     CSigningSettings settings;
     settings.identity = identity;
     settings.passwordVariable = kSignPasswordVariable;
-    settings.timestampUrl = timestampUrl;
+    settings.timestampUrl = identity == "-" ? std::string() : timestampUrl;
+    if (identity == "-" && !timestampUrl.empty())
+        std::fprintf(stderr, "Warning: '--timestamp-url' is not used for '%s': an ad-hoc signature has no signer to "
+                             "time-stamp.\n",
+                     image.c_str());
     std::string error;
     if (!SignUdifImage(image, settings, &error))
     {
