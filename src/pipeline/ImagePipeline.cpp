@@ -12,6 +12,7 @@
 #include "pipeline/VolumeIcon.h"
 #include "engine/DiskImageTools.h"
 #include "sys/Interruption.h"
+#include "signing/ImageSigner.h"
 #include "udif/UdifResourceEditor.h"
 
 #include <cstdio>
@@ -111,6 +112,12 @@ bool BuildFromSparseImage(CDiskImageTools& tools, CXmlTree* imageTree, std::stri
     {
         std::fprintf(stderr, "Error: Unable to add the license agreement to the image: %s.\n", error.c_str());
         unlink(file.c_str()); // an image without its agreement must not pass for a finished one
+        ok = false;
+    }
+    if (ok && options.signature && !SignNewUdifImage(file, *options.signature, &error))
+    {
+        std::fprintf(stderr, "Error: Unable to sign the image: %s.\n", error.c_str());
+        unlink(file.c_str()); // nor an image without the signature it was meant to have
         ok = false;
     }
     return ok;

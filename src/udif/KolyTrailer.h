@@ -7,6 +7,10 @@
 
 constexpr size_t kKolyTrailerSize = 512;
 constexpr uint32_t kKolySignature = 0x6B6F6C79; // 'koly'
+// Where a signed image's trailer locates its code signature (two big-endian 64-bit fields; 0 when
+// unsigned): the signature lies between the property list and the trailer.
+constexpr size_t kKolyCodeSignatureOffset = 296;
+constexpr size_t kKolyCodeSignatureSize = 304;
 
 struct CKolyTrailer
 {
