@@ -1,6 +1,7 @@
 // kilnpack: builds disk images from configuration files and prints desktop database files.
 #include "app/ConfigDocument.h"
 #include "app/DumpDatabase.h"
+#include "app/SignCommands.h"
 #include "engine/DiskImageTools.h"
 #include "io/SourceDateEpoch.h"
 #include "sys/Interruption.h"
@@ -60,6 +61,7 @@ int main(int argc, char** argv)
     bool helpRequested = false;
     bool dumpMode = false;
     bool allDone = true;
+    std::string timestampUrl; // for every later "--sign"
     // Options are recognised in every position, also after "--dump", and never become paths.
     for (int index = 1; index < argc && GetPendingInterrupt() == 0; ++index)
     {
@@ -70,6 +72,8 @@ int main(int argc, char** argv)
             dumpMode = true;
         else if (strcasecmp(argument, "--version") == 0)
             printf("Version: %d.%d\n", kVersionMajor, kVersionMinor);
+        else if (IsSigningOption(argument))
+            allDone = PerformSigningOption(argc, argv, &index, &timestampUrl) && allDone;
         else if (dumpMode)
             allDone = DumpDatabaseFile(argument) && allDone;
         else
@@ -81,6 +85,9 @@ int main(int argc, char** argv)
     if (argc < 2 || helpRequested)
     {
         printf("Usage: kilnpack config-file\n");
+        printf("Signing: kilnpack [--timestamp-url URL] --sign IMAGE IDENTITY (a .p12 file whose password is in "
+               "%s, or - for ad-hoc); kilnpack --staple IMAGE TICKET\n",
+               kSignPasswordVariable);
         printf("Exit status: 0 when everything was built and printed, 1 when anything failed, "
                "128 + N when stopped by signal N.\n");
     }

@@ -13,8 +13,9 @@
 #include "hfsplus/HfsFileIo.h"
 #include "io/ByteOrder.h"
 #include "io/FileDescriptor.h"
-#include "sys/Interruption.h"
 #include "io/PropertyList.h"
+#include "signing/ImageSignatureReader.h"
+#include "sys/Interruption.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -243,5 +244,16 @@ bool DumpDiskImage(CImageReadAt const& read, uint64_t fileSize, char const* labe
     std::printf("Background picture: %s\n", background.c_str());
     for (auto const& [path, flags] : flagged)
         std::printf("Finder flags: %s %s\n", Quote(path).c_str(), DescribeFinderFlags(flags).c_str());
+    // A signed image also names its signature; an unsigned one prints nothing more.
+    std::vector<std::string> signature;
+    if (!DescribeImageSignature(read, fileSize, &signature, &error))
+    {
+        std::fflush(stdout);
+        std::fprintf(stderr, "Error: Unable to read the code signature of the disk image '%s': %s.\n", label,
+                     error.c_str());
+        allRead = false;
+    }
+    for (std::string const& line : signature)
+        std::printf("%s\n", line.c_str());
     return allRead;
 }

@@ -97,7 +97,7 @@ bool ProcessContainer(CXmlTree* containerTree, char const* containerPath, char c
             itemResult = ProcessFolder(child, containerPath, &ownDatabase, recordSet);
         else if (tag == "link")
             itemResult = ProcessLink(child, containerPath);
-        else if (tag == "license" && isVolumeRoot)
+        else if ((tag == "license" || tag == "signature") && isVolumeRoot)
             isItem = false; // read by the image pipeline before the volume is made
         else
         {

@@ -7,11 +7,13 @@
 #include "config/FinderRecordSet.h"
 #include "config/ImageOptions.h"
 #include "config/PathRules.h"
+#include "preview/PreviewFolderReader.h"
 #include "preview/PreviewPicture.h"
 #include "pipeline/VolumeIcon.h"
 #include "engine/DiskImageTools.h"
 #include "io/OutputCheck.h"
 #include "sys/Interruption.h"
+#include "signing/ImageSigner.h"
 #include "udif/UdifResourceEditor.h"
 
 #include <cstdio>
@@ -44,7 +46,7 @@ bool FillVolume(CXmlTree* imageTree, std::string const& mountPoint, EFinderRecor
 void WritePreview(CXmlTree const* imageTree, std::string const& mountPoint, std::string const& preview)
 {
     std::string reason;
-    if (DrawPreviewPicture(imageTree, mountPoint, preview, &reason))
+    if (DrawPreviewPicture(imageTree, MakeFolderVolumeReader(mountPoint), preview, &reason))
         return;
     std::remove(preview.c_str());
     std::fprintf(stderr, "Warning: Unable to draw the preview picture '%s': %s.\n", preview.c_str(), reason.c_str());
@@ -111,6 +113,12 @@ bool BuildFromSparseImage(CDiskImageTools& tools, CXmlTree* imageTree, std::stri
     {
         std::fprintf(stderr, "Error: Unable to add the license agreement to the image: %s.\n", error.c_str());
         unlink(file.c_str()); // an image without its agreement must not pass for a finished one
+        ok = false;
+    }
+    if (ok && options.signature && !SignNewUdifImage(file, *options.signature, &error))
+    {
+        std::fprintf(stderr, "Error: Unable to sign the image: %s.\n", error.c_str());
+        unlink(file.c_str()); // nor an image without the signature it was meant to have
         ok = false;
     }
     return ok;
