@@ -1,12 +1,8 @@
-// What kilnpack's own file access does with hostile files: outputs that are special files, inputs
-// that are special files or too large, property lists nested to crash a recursive parser, and the
-// environment's SOURCE_DATE_EPOCH and TMPDIR.
+// What kilnpack's own file access does with hostile files: outputs that are special files (at the
+// commit, after the early check a build makes; the program's tests cover that one) and property
+// lists built to crash or swamp a recursive parser.
 #include "io/PropertyList.h"
-#include "io/RegularInputFile.h"
-#include "io/SourceDateEpoch.h"
 #include "io/TempOutputFile.h"
-#include "io/TemporaryFolder.h"
-#include "support/EnvironmentSetting.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -75,37 +71,6 @@ TEST(HostileFiles, OutputsThatAreSpecialFilesAreNeverReplaced)
         EXPECT_EQ(entry.path().string().find(".tmp-"), std::string::npos) << entry.path();
     if (!root)
         GTEST_SKIP() << "not root: the device node case needs mknod";
-}
-
-// A FIFO is refused at once (not opened, which would wait for a writer), like a folder or a device;
-// a sparse file one byte over the limit is too large, one at the limit opens.
-TEST(HostileFiles, InputsMustBeRegularFilesWithinTheirLimit)
-{
-    CTempFolder folder;
-    std::string const fifo = folder.Join("fifo");
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    fs::create_symlink(fifo, folder.Join("to-fifo"));
-    CFileDescriptor fd;
-    uint64_t size = 0;
-    std::string reason;
-    for (std::string const& path : {fifo, folder.Join("to-fifo")})
-    {
-        EXPECT_EQ(OpenRegularInputFile(path, 100, &fd, &size, &reason), EInputFile::Unreadable);
-        EXPECT_EQ(reason, "not a regular file");
-    }
-    EXPECT_EQ(OpenRegularInputFile(folder.path, 100, &fd, &size, &reason), EInputFile::Unreadable);
-    EXPECT_EQ(reason, "a folder, not a regular file");
-    EXPECT_EQ(OpenRegularInputFile(folder.Join("none"), 100, &fd, &size, &reason), EInputFile::Unreadable);
-    EXPECT_EQ(reason, "No such file or directory");
-
-    std::string const big = folder.Join("big.icns");
-    ASSERT_EQ(truncate(folder.WriteFile("big.icns", "").c_str(), off_t(kMaxPictureFileBytes) + 1), 0);
-    EXPECT_EQ(OpenRegularInputFile(big, kMaxPictureFileBytes, &fd, &size, &reason), EInputFile::TooLarge);
-    EXPECT_EQ(reason, "larger than 64 MB");
-    ASSERT_EQ(truncate(big.c_str(), off_t(kMaxPictureFileBytes)), 0);
-    EXPECT_EQ(OpenRegularInputFile(big, kMaxPictureFileBytes, &fd, &size, &reason), EInputFile::Opened);
-    EXPECT_EQ(size, kMaxPictureFileBytes);
-    EXPECT_TRUE(fd.IsOpen());
 }
 
 // 200,000 levels overflow libplist's recursion; measured first, such lists are refused in both
@@ -178,36 +143,4 @@ TEST(HostileFiles, DeepPropertyListsAreRefusedBeforeParsing)
     ASSERT_NE(parsed, nullptr);
     EXPECT_EQ(plist_get_node_type(parsed), PLIST_DICT);
     plist_free(parsed);
-}
-
-// Only plain decimal seconds that a 1904-based 32-bit date can hold are a source date; an empty
-// value counts as unset. A relative TMPDIR, or one that begins with "-", becomes absolute.
-TEST(HostileFiles, EnvironmentValuesAreCheckedNotGuessed)
-{
-    struct
-    {
-        char const* value;
-        bool accepted;
-    } const cases[] = {{"0", true},      {"1700000000", true}, {"2212122495", true}, {"", true},
-                       {"abc", false},   {"12abc", false},     {"-1", false},        {"+5", false},
-                       {" 5", false},    {"2212122496", false}, {"99999999999999999999999", false}};
-    for (auto const& item : cases)
-    {
-        CEnvironmentSetting setting("SOURCE_DATE_EPOCH", item.value);
-        std::string error;
-        EXPECT_EQ(CheckSourceDateEpoch(&error), item.accepted) << item.value;
-        if (!item.accepted)
-        {
-            EXPECT_EQ(error, std::string("SOURCE_DATE_EPOCH value '") + item.value +
-                                 "' is not accepted; use a whole number of seconds since 1970, from 0 to "
-                                 "2212122495");
-        }
-    }
-    std::string const here = fs::current_path().string();
-    for (auto const& [value, expected] : std::vector<std::pair<char const*, std::string>>{
-             {"-tmp", here + "/-tmp"}, {"./a//b/", here + "/a/b"}, {"/var/tmp/", "/var/tmp"}, {"", "/tmp"}})
-    {
-        CEnvironmentSetting setting("TMPDIR", value);
-        EXPECT_EQ(GetTemporaryFolder(), expected) << value;
-    }
 }

@@ -190,11 +190,12 @@ TEST_F(HostileInputs, LockThatCantBeOpenedFailsTheBuild)
     EXPECT_EQ(run.GetOutput().find("Running Command"), std::string::npos);
 }
 
-// A malformed SOURCE_DATE_EPOCH stops the run before anything; a relative TMPDIR that begins with
-// "-" is used as an absolute folder and left empty.
+// A malformed SOURCE_DATE_EPOCH stops the run before anything (the last second 32-bit Mac dates
+// hold is still taken); a relative TMPDIR that begins with "-" is used as an absolute folder and
+// left empty.
 TEST_F(HostileInputs, EnvironmentIsChecked)
 {
-    for (char const* value : {"abc", "12abc", "-1", "2212122496"})
+    for (char const* value : {"abc", "12abc", "-1", "+5", " 5", "2212122496", "99999999999999999999999"})
     {
         CKilnpackProcess run(work.path, {"config.xml"}, Environment({std::string("SOURCE_DATE_EPOCH=") + value}));
         EXPECT_EQ(run.Wait(), 1) << value;
@@ -206,6 +207,8 @@ TEST_F(HostileInputs, EnvironmentIsChecked)
         EXPECT_EQ(run.GetOutput().find("Running Command"), std::string::npos);
     }
     EXPECT_FALSE(fs::exists(image));
+    CKilnpackProcess last(work.path, {"--version"}, Environment({"SOURCE_DATE_EPOCH=2212122495"}));
+    EXPECT_EQ(last.Wait(), 0) << last.GetErrors();
 
     fs::create_directories(work.Join("-tmp"));
     CKilnpackProcess run(work.path, {"config.xml"}, {"TMPDIR=-tmp"});
