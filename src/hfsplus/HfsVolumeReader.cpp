@@ -54,7 +54,8 @@ bool FindCatalogRecord(int fd, uint64_t offset, CHfsVolumeHeader const& header, 
         return false;
     }
     // A chain longer than the tree's nodes, or one that comes back to a node, is damage.
-    uint64_t const nodeLimit = std::min<uint64_t>(GetBe32(head + 36), header.catalogFile.logicalSize / nodeSize);
+    uint64_t const nodeLimit =
+        std::min<uint64_t>(GetBe32(head + 36), header.catalogFile.logicalSize / nodeSize);
     std::unordered_set<uint32_t> visited;
     std::vector<uint8_t> bytes(nodeSize);
     for (; node != 0; node = GetBe32(bytes.data()))

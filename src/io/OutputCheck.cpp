@@ -21,7 +21,8 @@ bool HasFormat(std::string const& path, EOutputFormat format)
         return false;
     uint8_t bytes[8];
     if (format == EOutputFormat::DiskImage)
-        return size >= 512 && ReadFullyAt(fd.Get(), bytes, 4, size - 512) && std::memcmp(bytes, "koly", 4) == 0;
+        return size >= 512 && ReadFullyAt(fd.Get(), bytes, 4, size - 512) &&
+               std::memcmp(bytes, "koly", 4) == 0;
     static uint8_t const kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     return ReadFullyAt(fd.Get(), bytes, 8, 0) && std::memcmp(bytes, kPngSignature, 8) == 0;
 }
@@ -42,7 +43,8 @@ bool ClaimOutputFile(std::string const& path, EOutputFormat format, char const* 
         *reason = named + " is " + what + ", not a regular file; it is not replaced";
     else if (struct stat status; stat(path.c_str(), &status) == 0 && !HasFormat(path, format))
         *reason = named + " exists and is not " +
-                  (format == EOutputFormat::DiskImage ? "a disk image" : "a PNG picture") + "; it is not replaced";
+                  (format == EOutputFormat::DiskImage ? "a disk image" : "a PNG picture") +
+                  "; it is not replaced";
     else
     {
         if (run)

@@ -20,7 +20,8 @@ namespace
 {
 bool IsXmlNestingWithin(char const* text, size_t size, size_t maxDepth)
 {
-    auto const skipPast = [&](size_t from, char const* end) {
+    auto const skipPast = [&](size_t from, char const* end)
+    {
         char const* found = static_cast<char const*>(memmem(text + from, size - from, end, std::strlen(end)));
         return found ? size_t(found - text) + std::strlen(end) : size;
     };
@@ -77,7 +78,8 @@ bool IsBinaryNestingWithin(uint8_t const* bytes, size_t size, size_t maxDepth, u
         count > (size - 32 - table) / offsetSize || top >= count)
         return true; // not a list libplist reads either
     // Each object's children, found in the object itself; false when it can't be read.
-    auto const children = [&](uint64_t object, uint64_t* first, uint64_t* number, bool* container) {
+    auto const children = [&](uint64_t object, uint64_t* first, uint64_t* number, bool* container)
+    {
         uint64_t const at = ReadBig(bytes + table + object * offsetSize, offsetSize);
         if (at >= size - 32)
             return false;
@@ -109,7 +111,12 @@ bool IsBinaryNestingWithin(uint8_t const* bytes, size_t size, size_t maxDepth, u
     };
     // Depth-first from the top object with a stack of its own; an object met again while it is on
     // the stack is a loop. A shared object is walked once: its height (levels from it down) is kept.
-    enum : uint8_t { kUnseen, kOnStack, kDone };
+    enum : uint8_t
+    {
+        kUnseen,
+        kOnStack,
+        kDone
+    };
     std::vector<uint8_t> state(size_t(count), kUnseen);
     std::vector<uint16_t> height(size_t(count), 0);
     // Objects as libplist will hold them, a shared one once for each reference to it.

@@ -34,8 +34,8 @@ std::string DescribeByteLimit(uint64_t bytes)
     return std::to_string(bytes) + " bytes";
 }
 
-EInputFile OpenRegularInputFile(std::string const& path, uint64_t maxBytes, CFileDescriptor* fd, uint64_t* size,
-                                std::string* reason)
+EInputFile OpenRegularInputFile(std::string const& path, uint64_t maxBytes, CFileDescriptor* fd,
+                                uint64_t* size, std::string* reason)
 {
     struct stat status;
     if (stat(path.c_str(), &status) != 0)

@@ -23,8 +23,8 @@ enum class EInputFile
 // without blocking and looked at again with fstat, in case it changed meanwhile. On anything but
 // Opened, `reason` says why in words that follow the path ("No such file or directory", "not a
 // regular file", "larger than 64 MB").
-EInputFile OpenRegularInputFile(std::string const& path, uint64_t maxBytes, CFileDescriptor* fd, uint64_t* size,
-                                std::string* reason);
+EInputFile OpenRegularInputFile(std::string const& path, uint64_t maxBytes, CFileDescriptor* fd,
+                                uint64_t* size, std::string* reason);
 
 // The whole file, through OpenRegularInputFile.
 EInputFile ReadRegularInputFile(std::string const& path, uint64_t maxBytes, std::vector<uint8_t>* bytes,

@@ -109,8 +109,8 @@ bool HoldsOnlyStagedItems(int fd, dev_t device, int depth, size_t* entries)
         }
         if (S_ISDIR(status.st_mode))
         {
-            int const child = openat(dirfd(directory), entry->d_name,
-                                     O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            int const child =
+                openat(dirfd(directory), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             ok = child >= 0 && HoldsOnlyStagedItems(child, device, depth + 1, entries);
         }
         else
@@ -133,7 +133,8 @@ std::string WhyNotStagingFolder(std::string const& path)
     if (!parent.IsOpen() || fstat(parent.Get(), &status) != 0 ||
         (status.st_uid != geteuid() && !(status.st_mode & S_ISVTX)))
         return "'" + folder + "' is neither this user's nor sticky";
-    int const fd = openat(parent.Get(), path.c_str() + slash + 1, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int const fd =
+        openat(parent.Get(), path.c_str() + slash + 1, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return std::strerror(errno);
     size_t entries = 0;

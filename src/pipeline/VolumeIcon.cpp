@@ -2,9 +2,9 @@
 #include "pipeline/VolumeIcon.h"
 
 #include "engine/CommandRunner.h"
-#include "pipeline/FinderFlags.h"
 #include "io/FullTransfer.h"
 #include "io/RegularInputFile.h"
+#include "pipeline/FinderFlags.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -24,8 +24,8 @@ bool CheckVolumeIcon(std::string const& icon)
     EInputFile const opened = OpenRegularInputFile(icon, kMaxPictureFileBytes, &file, &size, &reason);
     if (opened != EInputFile::Opened)
     {
-        std::fprintf(stderr, "Error: Unable to read the volume icon '%s': %s%s.\n", icon.c_str(), reason.c_str(),
-                     opened == EInputFile::TooLarge ? ", the most an icon may take" : "");
+        std::fprintf(stderr, "Error: Unable to read the volume icon '%s': %s%s.\n", icon.c_str(),
+                     reason.c_str(), opened == EInputFile::TooLarge ? ", the most an icon may take" : "");
         return false;
     }
     // An icon family file begins with the type 'icns'.

@@ -9,12 +9,12 @@
 //   (run sectors are relative to the table's first sector; offsets to the data fork)
 #include "udif/UdifImageReader.h"
 
+#include "hfsplus/HfsFileIo.h"
 #include "io/ByteOrder.h"
 #include "io/PropertyList.h"
+#include "io/RegularInputFile.h"
 #include "udif/BlkxTable.h"
 #include "udif/KolyTrailer.h"
-#include "hfsplus/HfsFileIo.h"
-#include "io/RegularInputFile.h"
 
 #include <algorithm>
 #include <bzlib.h>
@@ -103,8 +103,8 @@ bool IsUdifImageFile(std::string const& path)
     if (OpenRegularInputFile(path, UINT64_MAX, &file, &size, &ignored) != EInputFile::Opened)
         return false;
     int const fd = file.Get();
-    return IsUdifImage([fd](uint64_t offset, uint8_t* data, size_t length,
-                            std::string* error) { return ReadAllAt(fd, data, length, offset, error); },
+    return IsUdifImage([fd](uint64_t offset, uint8_t* data, size_t length, std::string* error)
+                       { return ReadAllAt(fd, data, length, offset, error); },
                        size);
 }
 

@@ -85,7 +85,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
         if (imagePath)
         {
             std::ifstream in(imagePath, std::ios::binary);
-            std::vector<uint8_t> const image{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+            std::vector<uint8_t> const image{std::istreambuf_iterator<char>(in),
+                                             std::istreambuf_iterator<char>()};
             WriteSeed(std::string(folder) + "/image", image);
             WriteSeed(std::string(folder) + "/uncompressed", StoreUncompressed(image));
         }

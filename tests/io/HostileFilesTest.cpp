@@ -39,7 +39,8 @@ TEST(HostileFiles, OutputsThatAreSpecialFilesAreNeverReplaced)
     std::string const fifo = folder.Join("fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     fs::create_symlink(fifo, folder.Join("to-fifo"));
-    std::vector<std::pair<std::string, std::string>> cases = {{fifo, "a FIFO"}, {folder.Join("to-fifo"), "a link to a FIFO"}};
+    std::vector<std::pair<std::string, std::string>> cases = {{fifo, "a FIFO"},
+                                                              {folder.Join("to-fifo"), "a link to a FIFO"}};
     // A device of our own making (the null device's numbers), never the system's.
     bool const root = geteuid() == 0;
     if (root)
@@ -86,7 +87,8 @@ TEST(HostileFiles, DeepPropertyListsAreRefusedBeforeParsing)
     EXPECT_EQ(ParsePropertyList(xml.data(), xml.size()), nullptr);
 
     // Binary: object i is an array holding object i + 1; 2-byte references and 4-byte offsets.
-    auto binary = [](size_t count, std::vector<std::vector<uint16_t>> const& children) {
+    auto binary = [](size_t count, std::vector<std::vector<uint16_t>> const& children)
+    {
         std::string bytes = "bplist00";
         std::vector<uint32_t> offsets;
         for (size_t i = 0; i < count; ++i)
@@ -135,8 +137,9 @@ TEST(HostileFiles, DeepPropertyListsAreRefusedBeforeParsing)
     EXPECT_NE(parsed, nullptr);
     plist_free(parsed);
 
-    std::string const info = "<?xml version=\"1.0\"?><!-- <dict><dict> --><plist version=\"1.0\"><dict>"
-                             "<key>CFBundleIconFile</key><string>App</string><key>A</key><array/></dict></plist>";
+    std::string const info =
+        "<?xml version=\"1.0\"?><!-- <dict><dict> --><plist version=\"1.0\"><dict>"
+        "<key>CFBundleIconFile</key><string>App</string><key>A</key><array/></dict></plist>";
     EXPECT_TRUE(IsPlistNestingWithin(info.data(), info.size(), 3)); // plist, dict, key
     EXPECT_FALSE(IsPlistNestingWithin(info.data(), info.size(), 2));
     parsed = ParsePropertyList(info.data(), info.size());

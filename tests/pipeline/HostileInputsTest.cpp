@@ -25,12 +25,15 @@ protected:
         CKilnpackProcess run(work.path, {name}, Environment());
         EXPECT_EQ(run.Wait(), 1) << name;
         EXPECT_NE(run.GetErrors().find(error), std::string::npos) << name << "\n" << run.GetErrors();
-        EXPECT_EQ(run.GetOutput().find("Running Command"), std::string::npos) << name << "\n" << run.GetOutput();
+        EXPECT_EQ(run.GetOutput().find("Running Command"), std::string::npos) << name << "\n"
+                                                                              << run.GetOutput();
     }
 
-    std::string WriteImage(std::string const& name, std::string const& attributes, std::string const& content = "")
+    std::string WriteImage(std::string const& name, std::string const& attributes,
+                           std::string const& content = "")
     {
-        return work.WriteFile(name, "<kilnpack><image name='H' template_size='8' " + attributes + ">" + content +
+        return work.WriteFile(name, "<kilnpack><image name='H' template_size='8' " + attributes + ">" +
+                                        content +
                                         "<file source='src/b.txt' name='b.txt'/></image></kilnpack>");
     }
 };
@@ -44,17 +47,20 @@ TEST_F(HostileInputs, OutputsThatAreSpecialFilesAreRefused)
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     fs::create_symlink(fifo, work.Join("to-fifo.dmg"));
     WriteImage("fifo.xml", "file='out.fifo'");
-    ExpectRefused("fifo.xml", "Error: The output 'out.fifo' is a FIFO, not a regular file; it is not replaced.");
+    ExpectRefused("fifo.xml",
+                  "Error: The output 'out.fifo' is a FIFO, not a regular file; it is not replaced.");
     WriteImage("link.xml", "file='to-fifo.dmg'");
-    ExpectRefused("link.xml",
-                  "Error: The output 'to-fifo.dmg' is a link to a FIFO, not a regular file; it is not replaced.");
+    ExpectRefused(
+        "link.xml",
+        "Error: The output 'to-fifo.dmg' is a link to a FIFO, not a regular file; it is not replaced.");
     EXPECT_TRUE(IsFifo(fifo));
     if (geteuid() != 0)
         GTEST_SKIP() << "not root: the device node case needs mknod";
     std::string const device = work.Join("full");
     ASSERT_EQ(mknod(device.c_str(), S_IFCHR | 0600, makedev(1, 7)), 0);
     WriteImage("device.xml", "file='d.dmg' preview='full'");
-    ExpectRefused("device.xml", "Error: The preview 'full' is a device, not a regular file; it is not replaced.");
+    ExpectRefused("device.xml",
+                  "Error: The preview 'full' is a device, not a regular file; it is not replaced.");
     EXPECT_TRUE(fs::is_character_file(device));
 }
 
@@ -64,17 +70,21 @@ TEST_F(HostileInputs, OutputsThatArentEarlierOutputsAreNeverDestroyed)
 {
     std::string const source = ReadWholeFile(work.Join("src/b.txt"));
     WriteImage("source.xml", "file='src/b.txt'");
-    ExpectRefused("source.xml",
-                  "Error: The output 'src/b.txt' is also a source the configuration reads; it is not replaced.");
+    ExpectRefused(
+        "source.xml",
+        "Error: The output 'src/b.txt' is also a source the configuration reads; it is not replaced.");
     std::string const self = WriteImage("self.xml", "file='./self.xml'");
     std::string const selfText = ReadWholeFile(self);
-    ExpectRefused("self.xml", "Error: The output './self.xml' is the configuration file; it is not replaced.");
+    ExpectRefused("self.xml",
+                  "Error: The output './self.xml' is the configuration file; it is not replaced.");
     work.WriteFile("notes.dmg", "my notes");
     WriteImage("notes.xml", "file='notes.dmg'");
-    ExpectRefused("notes.xml", "Error: The output 'notes.dmg' exists and is not a disk image; it is not replaced.");
+    ExpectRefused("notes.xml",
+                  "Error: The output 'notes.dmg' exists and is not a disk image; it is not replaced.");
     work.WriteFile("shot.png", "not a picture");
     WriteImage("shot.xml", "file='shot.dmg' preview='shot.png'");
-    ExpectRefused("shot.xml", "Error: The preview 'shot.png' exists and is not a PNG picture; it is not replaced.");
+    ExpectRefused("shot.xml",
+                  "Error: The preview 'shot.png' exists and is not a PNG picture; it is not replaced.");
     EXPECT_EQ(ReadWholeFile(work.Join("src/b.txt")), source);
     EXPECT_EQ(ReadWholeFile(self), selfText);
     EXPECT_EQ(ReadWholeFile(work.Join("notes.dmg")), "my notes");
@@ -86,13 +96,14 @@ TEST_F(HostileInputs, OutputsThatArentEarlierOutputsAreNeverDestroyed)
                                 "<image file='./t.dmg' name='Two' template_size='8'/></kilnpack>");
     CKilnpackProcess twice(work.path, {"twice.xml"}, Environment());
     EXPECT_EQ(twice.Wait(), 1);
-    EXPECT_NE(twice.GetErrors().find(
-                  "Error: The output './t.dmg' is already an output of this configuration; it is not written twice."),
+    EXPECT_NE(twice.GetErrors().find("Error: The output './t.dmg' is already an output of this "
+                                     "configuration; it is not written twice."),
               std::string::npos)
         << twice.GetErrors();
     std::string const dump = work.Join("t.dmg");
     std::string listing;
-    ASSERT_EQ(RunCapturing(QuoteForShell(KILNPACK_BINARY) + " --dump " + QuoteForShell(dump), &listing), 0) << listing;
+    ASSERT_EQ(RunCapturing(QuoteForShell(KILNPACK_BINARY) + " --dump " + QuoteForShell(dump), &listing), 0)
+        << listing;
     EXPECT_NE(listing.find("Volume name: \"One\""), std::string::npos) << listing;
     CKilnpackProcess rebuilt(work.path, {"config.xml", "config.xml"}, Environment());
     EXPECT_EQ(rebuilt.Wait(), 0) << rebuilt.GetErrors();
@@ -109,17 +120,18 @@ TEST_F(HostileInputs, InputsThatAreSpecialFilesOrTooLargeAreRefused)
     ASSERT_EQ(truncate(work.Join("big.icns").c_str(), (64 << 20) + 1), 0);
     work.WriteFile("big.txt", "licence");
     ASSERT_EQ(truncate(work.Join("big.txt").c_str(), (4 << 20) + 1), 0);
-    auto const license = [](char const* file) {
-        return std::string("<license><text language='en_US' file='") + file + "'/></license>";
-    };
+    auto const license = [](char const* file)
+    { return std::string("<license><text language='en_US' file='") + file + "'/></license>"; };
     struct
     {
         std::string attributes, content, error;
     } const cases[] = {
-        {"file='i.dmg' icon='in.fifo'", "", "Error: Unable to read the volume icon 'in.fifo': not a regular file."},
+        {"file='i.dmg' icon='in.fifo'", "",
+         "Error: Unable to read the volume icon 'in.fifo': not a regular file."},
         {"file='i.dmg' icon='big.icns'", "",
          "Error: Unable to read the volume icon 'big.icns': larger than 64 MB, the most an icon may take."},
-        {"file='i.dmg'", license("in.fifo"), "Error: Unable to read license file 'in.fifo': not a regular file."},
+        {"file='i.dmg'", license("in.fifo"),
+         "Error: Unable to read license file 'in.fifo': not a regular file."},
         {"file='i.dmg'", license("folder.txt"),
          "Error: Unable to read license file 'folder.txt': a folder, not a regular file."},
         {"file='i.dmg'", license("big.txt"),
@@ -185,7 +197,8 @@ TEST_F(HostileInputs, LockThatCantBeOpenedFailsTheBuild)
     ASSERT_EQ(chown(work.path.c_str(), 65534, 65534), 0);
     CKilnpackProcess run(work.path, {"config.xml"}, Environment(), 65534);
     EXPECT_EQ(run.Wait(), 1);
-    EXPECT_NE(run.GetErrors().find("Error: Unable to lock '" + lock + "' (Permission denied)."), std::string::npos)
+    EXPECT_NE(run.GetErrors().find("Error: Unable to lock '" + lock + "' (Permission denied)."),
+              std::string::npos)
         << run.GetErrors();
     EXPECT_EQ(run.GetOutput().find("Running Command"), std::string::npos);
 }
@@ -197,12 +210,14 @@ TEST_F(HostileInputs, EnvironmentIsChecked)
 {
     for (char const* value : {"abc", "12abc", "-1", "+5", " 5", "2212122496", "99999999999999999999999"})
     {
-        CKilnpackProcess run(work.path, {"config.xml"}, Environment({std::string("SOURCE_DATE_EPOCH=") + value}));
+        CKilnpackProcess run(work.path, {"config.xml"},
+                             Environment({std::string("SOURCE_DATE_EPOCH=") + value}));
         EXPECT_EQ(run.Wait(), 1) << value;
-        EXPECT_NE(run.GetErrors().find(std::string("Error: SOURCE_DATE_EPOCH value '") + value +
-                                       "' is not accepted; use a whole number of seconds since 1970, from 0 to "
-                                       "2212122495."),
-                  std::string::npos)
+        EXPECT_NE(
+            run.GetErrors().find(std::string("Error: SOURCE_DATE_EPOCH value '") + value +
+                                 "' is not accepted; use a whole number of seconds since 1970, from 0 to "
+                                 "2212122495."),
+            std::string::npos)
             << run.GetErrors();
         EXPECT_EQ(run.GetOutput().find("Running Command"), std::string::npos);
     }
@@ -229,7 +244,8 @@ TEST_F(HostileInputs, KilledKilnpackTakesItsCommandAlong)
                                  "'\nexec cat '" + work.Join("never") + "'\n");
     fs::permissions(bin + "/cp", fs::perms::owner_all);
     char const* path = std::getenv("PATH");
-    CKilnpackProcess run(work.path, {"config.xml"}, Environment({"PATH=" + bin + ":" + (path ? path : "/bin")}));
+    CKilnpackProcess run(work.path, {"config.xml"},
+                         Environment({"PATH=" + bin + ":" + (path ? path : "/bin")}));
     AwaitReady();
     pid_t const command = pid_t(std::stol(ReadWholeFile(pidFile)));
     run.Signal(SIGKILL);

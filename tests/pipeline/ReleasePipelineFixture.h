@@ -6,8 +6,8 @@
 
 #include <csignal>
 #include <fcntl.h>
-#include <grp.h>
 #include <fstream>
+#include <grp.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -33,9 +33,11 @@ public:
         {
             int output = open(m_outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             int errors = open(m_errorsPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            if (output < 0 || errors < 0 || chdir(work.c_str()) != 0 || dup2(output, 1) < 0 || dup2(errors, 2) < 0)
+            if (output < 0 || errors < 0 || chdir(work.c_str()) != 0 || dup2(output, 1) < 0 ||
+                dup2(errors, 2) < 0)
                 _exit(126);
-            if (user >= 0 && (setgroups(0, nullptr) != 0 || setgid(gid_t(user)) != 0 || setuid(uid_t(user)) != 0))
+            if (user >= 0 &&
+                (setgroups(0, nullptr) != 0 || setgid(gid_t(user)) != 0 || setuid(uid_t(user)) != 0))
                 _exit(125);
             for (std::string const& setting : environment)
                 putenv(strdup(setting.c_str()));

@@ -7,7 +7,6 @@
 
 namespace fs = std::filesystem;
 
-
 TEST_F(ReleasePipeline, ExitStatusPerFailureKind)
 {
     CKilnpackProcess built(work.path, {"config.xml"}, Environment());

@@ -81,7 +81,8 @@ inline std::vector<uint8_t> BuildDisk(uint32_t chunks, uint32_t runBlocks)
     PutHfsVolumeHeader(&disk[kHfsVolumeHeaderOffset], header);
     auto const nodeAt = [&](uint32_t node) { return &disk[size_t(node + 1) * kHfsBlockSize]; };
     uint32_t const leaves = kBlocksPerChunk * chunks;
-    auto const leafNode = [&](uint32_t i) { return kHeaderNodes + (i % chunks) * kBlocksPerChunk + i / chunks; };
+    auto const leafNode = [&](uint32_t i)
+    { return kHeaderNodes + (i % chunks) * kBlocksPerChunk + i / chunks; };
     uint8_t* head = nodeAt(0);
     head[8] = 1; // header node
     PutBe32(head + 14 + 10, leafNode(0));
@@ -104,7 +105,8 @@ inline std::vector<uint8_t> Build(uint32_t chunks, uint32_t runBlocks = 256)
     for (size_t at = 0; at < disk.size(); at += chunkBytes)
     {
         std::vector<uint8_t> out(chunkBytes);
-        size_t const length = libdeflate_zlib_compress(compressor, &disk[at], chunkBytes, out.data(), out.size());
+        size_t const length =
+            libdeflate_zlib_compress(compressor, &disk[at], chunkBytes, out.data(), out.size());
         table.runs.push_back({kBlkxZlib, at / 512, chunkBytes / 512, file.size(), length});
         file.insert(file.end(), out.begin(), out.begin() + long(length));
     }

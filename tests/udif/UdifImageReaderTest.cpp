@@ -2,13 +2,13 @@
 // whose tables lie, and against a hostile image whose catalog chain hops between compressed runs:
 // read with a bounded amount of decompression, and where even the cache can't help, stopped by the
 // image's budget; --dump then prints an error and handles the next argument.
+#include "udif/UdifImageReader.h"
 #include "hfsplus/HfsCatalogListing.h"
 #include "support/ShellCommand.h"
 #include "support/TempFolder.h"
 #include "support/ThrashingImage.h"
 #include "udif/BlkxTable.h"
 #include "udif/KolyTrailer.h"
-#include "udif/UdifImageReader.h"
 #include "udif/UdifPlist.h"
 
 #include <bzlib.h>
@@ -113,16 +113,16 @@ CImageReadAt ReadFrom(std::vector<uint8_t> const& file)
 }
 
 // Lists the bare volume of the image; the reader's work afterwards in `work`.
-bool ListVolume(std::vector<uint8_t> const& file, CHfsVolumeListing* listing, uint64_t* work, std::string* error)
+bool ListVolume(std::vector<uint8_t> const& file, CHfsVolumeListing* listing, uint64_t* work,
+                std::string* error)
 {
     CUdifImageReader reader;
     if (!reader.Open(ReadFrom(file), file.size(), error))
         return false;
-    bool const listed = ReadHfsVolumeListing(
-        [&](uint64_t offset, uint8_t* data, size_t size, std::string* why) {
-            return reader.ReadDisk(offset, data, size, why);
-        },
-        listing, error);
+    bool const listed =
+        ReadHfsVolumeListing([&](uint64_t offset, uint8_t* data, size_t size, std::string* why)
+                             { return reader.ReadDisk(offset, data, size, why); },
+                             listing, error);
     *work = reader.GetWorkDone();
     return listed;
 }
@@ -130,7 +130,8 @@ bool ListVolume(std::vector<uint8_t> const& file, CHfsVolumeListing* listing, ui
 std::string Dump(std::string const& image)
 {
     std::string output;
-    int const status = RunCapturing(QuoteForShell(KILNPACK_BINARY) + " --dump " + QuoteForShell(image) + " --version", &output);
+    int const status = RunCapturing(
+        QuoteForShell(KILNPACK_BINARY) + " --dump " + QuoteForShell(image) + " --version", &output);
     return std::to_string(status) + "\n" + output;
 }
 } // namespace
@@ -237,7 +238,8 @@ TEST(ThrashingImage, WorkBeyondTheBudgetStopsTheReading)
     WriteWholeFile(path, std::string(file.begin(), file.end()));
     std::string const dumped = Dump(path);
     EXPECT_EQ(dumped.rfind("1\n", 0), 0u) << dumped;
-    EXPECT_NE(dumped.find("Error: Unable to read the disk image '" + path + "': " + error + "."), std::string::npos)
+    EXPECT_NE(dumped.find("Error: Unable to read the disk image '" + path + "': " + error + "."),
+              std::string::npos)
         << dumped;
     EXPECT_NE(dumped.find("Version: 0.1"), std::string::npos) << dumped;
 }
