@@ -199,6 +199,12 @@ bool ProcessImage(CXmlTree* imageTree, char const* file, char const* volumeName,
 
     bool ok = BuildFromSparseImage(tools.Tools(), imageTree, fileText, sparseImage, volumeName,
                                    openFolderText, recordSet, options, &lock);
+    if (run) // now that they exist, known by what they are too, so another spelling still matches
+    {
+        run->outputs.Add(fileText);
+        if (!options.preview.empty())
+            run->outputs.Add(options.preview);
+    }
 
     if (!RunCommand("rm " + QuoteArgument(sparseImage)))
     {

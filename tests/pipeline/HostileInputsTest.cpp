@@ -91,13 +91,19 @@ TEST_F(HostileInputs, OutputsThatArentEarlierOutputsAreNeverDestroyed)
     EXPECT_EQ(ReadWholeFile(work.Join("shot.png")), "not a picture");
     EXPECT_FALSE(fs::exists(work.Join("shot.dmg")));
 
-    // Two images of one file: the first is built, the second refused; a rebuild replaces the image.
+    // Three images of one file (the third through a link): the first is built, the others refused;
+    // a rebuild replaces the image.
     work.WriteFile("twice.xml", "<kilnpack><image file='t.dmg' name='One' template_size='8'/>"
-                                "<image file='./t.dmg' name='Two' template_size='8'/></kilnpack>");
+                                "<image file='./t.dmg' name='Two' template_size='8'/>"
+                                "<image file='here/t.dmg' name='Three' template_size='8'/></kilnpack>");
+    fs::create_symlink(".", work.Join("here"));
     CKilnpackProcess twice(work.path, {"twice.xml"}, Environment());
     EXPECT_EQ(twice.Wait(), 1);
     EXPECT_NE(twice.GetErrors().find("Error: The output './t.dmg' is already an output of this "
                                      "configuration; it is not written twice."),
+              std::string::npos)
+        << twice.GetErrors();
+    EXPECT_NE(twice.GetErrors().find("Error: The output 'here/t.dmg' is already an output of this configuration"),
               std::string::npos)
         << twice.GetErrors();
     std::string const dump = work.Join("t.dmg");
