@@ -1,4 +1,6 @@
 #include "support/TempFolder.h"
+
+#include <filesystem>
 #include "support/XmlTestSupport.h"
 
 #include "app/ConfigDocument.h"
@@ -21,6 +23,9 @@ class ConfigWalk : public testing::Test
 protected:
     void SetUp() override
     {
+        // Outputs and their locks land in the test's own folder, never beside another test's.
+        previousDirectory = std::filesystem::current_path();
+        std::filesystem::current_path(directory.path);
         SetCommandHandler(
             [this](std::string const& command)
             {
@@ -28,7 +33,11 @@ protected:
                 return !failingText.empty() && command.find(failingText) != std::string::npos ? 1 : 0;
             });
     }
-    void TearDown() override { SetCommandHandler(nullptr); }
+    void TearDown() override
+    {
+        SetCommandHandler(nullptr);
+        std::filesystem::current_path(previousDirectory);
+    }
 
     bool Perform(std::string const& config)
     {
@@ -60,6 +69,7 @@ protected:
     }
 
     CTempFolder directory;
+    std::filesystem::path previousDirectory;
     std::vector<std::string> commands;
     std::string failingText;
     std::string output;
