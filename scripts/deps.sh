@@ -10,4 +10,4 @@ apt-get install -y --no-install-recommends \
     libgtest-dev libgmock-dev \
     7zip dmg2img libfshfs-utils gdisk pigz pbzip2 xz-utils time \
     dpkg-dev fakeroot groff-base man-db libxml2-utils \
-    libbsd-dev uuid-dev libssl-dev make
+    libbsd-dev uuid-dev libssl-dev libcurl4-openssl-dev python3 make

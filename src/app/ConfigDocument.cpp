@@ -19,7 +19,8 @@ bool IsElementNamed(CXmlNode const* node, char const* name)
 // Hands every child on, whatever the earlier ones gave. True when at least one child gave true and
 // none gave false: a run that skipped part of what it was asked to build has failed. Children for
 // which `counts` says no draw only their warning and don't decide the outcome.
-bool PerformEachChild(CXmlTree* tree, CDiskImageEngine& engine, bool (*perform)(CXmlTree*, CDiskImageEngine&),
+bool PerformEachChild(CXmlTree* tree, CDiskImageEngine& engine,
+                      bool (*perform)(CXmlTree*, CDiskImageEngine&, CRunFiles*), CRunFiles* run,
                       char const* counts = nullptr)
 {
     bool anyBuilt = false;
@@ -28,13 +29,25 @@ bool PerformEachChild(CXmlTree* tree, CDiskImageEngine& engine, bool (*perform)(
     {
         if (GetPendingInterrupt() != 0)
             return false; // a stopped run builds nothing more
-        bool const built = perform(child.get(), engine);
+        bool const built = perform(child.get(), engine, run);
         if (!built && counts && !IsElementNamed(GetTreeNode(child.get()), counts))
             continue;
         anyBuilt = anyBuilt || built;
         anyFailed = anyFailed || !built;
     }
     return anyBuilt && !anyFailed;
+}
+// Every file the configuration reads: the sources of file elements, volume icons, licence texts.
+void CollectSources(CXmlTree const* tree, CFileSet* sources)
+{
+    CXmlNode const* node = GetTreeNode(tree);
+    std::string path;
+    if ((IsElementNamed(node, "file") && GetNodeAttribute(node, "source", &path)) ||
+        (IsElementNamed(node, "image") && GetNodeAttribute(node, "icon", &path)) ||
+        (IsElementNamed(node, "text") && GetNodeAttribute(node, "file", &path)))
+        sources->Add(path);
+    for (auto const& child : tree->children)
+        CollectSources(child.get(), sources);
 }
 } // namespace
 
@@ -46,17 +59,20 @@ bool PerformConfigFile(char const* path, CDiskImageEngine& engine)
     std::unique_ptr<CXmlTree> tree = ParseXMLData(data.get());
     if (!tree)
         return false;
-    return PerformRoot(tree.get(), engine);
+    CRunFiles run;
+    run.configuration.Add(path);
+    CollectSources(tree.get(), &run.sources);
+    return PerformRoot(tree.get(), engine, &run);
 }
 
-bool PerformRoot(CXmlTree* tree, CDiskImageEngine& engine)
+bool PerformRoot(CXmlTree* tree, CDiskImageEngine& engine, CRunFiles* run)
 {
     if (!tree || GetTreeNode(tree)->typeCode != kXmlNodeDocument)
         return false;
-    return PerformEachChild(tree, engine, PerformKilnPack);
+    return PerformEachChild(tree, engine, PerformKilnPack, run);
 }
 
-bool PerformKilnPack(CXmlTree* tree, CDiskImageEngine& engine)
+bool PerformKilnPack(CXmlTree* tree, CDiskImageEngine& engine, CRunFiles* run)
 {
     CXmlNode const* node = GetTreeNode(tree);
     if (!IsElementNamed(node, "kilnpack"))
@@ -72,10 +88,18 @@ bool PerformKilnPack(CXmlTree* tree, CDiskImageEngine& engine)
         fprintf(stderr, "Warning: incompatiable kilnpack version '%s' skipped.\n", version.c_str());
         return false;
     }
-    return PerformEachChild(tree, engine, PerformImage, "image");
+    bool holdsImage = false;
+    for (auto const& child : tree->children)
+        holdsImage = holdsImage || IsElementNamed(GetTreeNode(child.get()), "image");
+    if (!holdsImage)
+    {
+        fprintf(stderr, "Error: 'kilnpack' tag holds no 'image' tag; nothing to build.\n");
+        return false;
+    }
+    return PerformEachChild(tree, engine, PerformImage, run, "image");
 }
 
-bool PerformImage(CXmlTree* tree, CDiskImageEngine& engine)
+bool PerformImage(CXmlTree* tree, CDiskImageEngine& engine, CRunFiles* run)
 {
     CXmlNode const* node = GetTreeNode(tree);
     if (!IsElementNamed(node, "image"))
@@ -103,5 +127,5 @@ bool PerformImage(CXmlTree* tree, CDiskImageEngine& engine)
     // "auto" is the pipeline's to handle: it sizes the volume to its content.
     if (!IsAutoTemplateSize(node))
         GetNodeAttribute(node, "template_size", &size);
-    return ProcessImage(engine, tree, file.c_str(), name.c_str(), openFolder.c_str(), size);
+    return ProcessImage(engine, tree, file.c_str(), name.c_str(), openFolder.c_str(), size, run);
 }

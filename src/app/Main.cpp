@@ -1,7 +1,9 @@
 // kilnpack: builds disk images from configuration files and prints desktop database files.
 #include "app/ConfigDocument.h"
 #include "app/DumpDatabase.h"
+#include "app/SignCommands.h"
 #include "engine/Engines.h"
+#include "io/SourceDateEpoch.h"
 #include "sys/Interruption.h"
 
 #include <cstdio>
@@ -57,9 +59,17 @@ int main(int argc, char** argv)
     std::unique_ptr<CDiskImageEngine> const engine = ChooseEngineFromEnvironment();
     if (!engine)
         return 1;
+    // A malformed SOURCE_DATE_EPOCH stops the run: building with the clock instead would give
+    // images that only look reproducible.
+    if (std::string error; !CheckSourceDateEpoch(&error))
+    {
+        fprintf(stderr, "Error: %s.\n", error.c_str());
+        return 1;
+    }
     bool helpRequested = false;
     bool dumpMode = false;
     bool allDone = true;
+    std::string timestampUrl; // for every later "--sign"
     // Options are recognised in every position, also after "--dump", and never become paths.
     for (int index = 1; index < argc && GetPendingInterrupt() == 0; ++index)
     {
@@ -70,6 +80,8 @@ int main(int argc, char** argv)
             dumpMode = true;
         else if (strcasecmp(argument, "--version") == 0)
             printf("Version: %d.%d\n", kVersionMajor, kVersionMinor);
+        else if (IsSigningOption(argument))
+            allDone = PerformSigningOption(argc, argv, &index, &timestampUrl) && allDone;
         else if (dumpMode)
             allDone = DumpDatabaseFile(argument) && allDone;
         else
@@ -81,6 +93,9 @@ int main(int argc, char** argv)
     if (argc < 2 || helpRequested)
     {
         printf("Usage: kilnpack config-file\n");
+        printf("Signing: kilnpack [--timestamp-url URL] --sign IMAGE IDENTITY (a .p12 file whose password is in "
+               "%s, or - for ad-hoc); kilnpack --staple IMAGE TICKET\n",
+               kSignPasswordVariable);
         printf("Exit status: 0 when everything was built and printed, 1 when anything failed, "
                "128 + N when stopped by signal N.\n");
     }

@@ -2,12 +2,11 @@
 #include "config/ImageOptions.h"
 
 #include "config/XmlAccess.h"
+#include "io/RegularInputFile.h"
 #include "udif/LicenseResources.h"
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <strings.h>
 
 namespace
@@ -37,17 +36,6 @@ bool ReadFormat(CXmlNode const* node, CImageFormat const** format)
     return false;
 }
 
-bool ReadWholeFile(std::string const& path, std::string* contents)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    std::ostringstream text;
-    text << in.rdbuf();
-    *contents = text.str();
-    return !in.bad();
-}
-
 bool ReadLicenseText(CXmlNode const* node, CLicenseText* text)
 {
     std::string file;
@@ -68,12 +56,16 @@ bool ReadLicenseText(CXmlNode const* node, CLicenseText* text)
         std::fprintf(stderr, "Error: 'text' tag required attribute 'file' missing.\n");
         return false;
     }
-    if (!ReadWholeFile(file, &text->contents))
+    std::vector<uint8_t> bytes;
+    std::string reason;
+    EInputFile const read = ReadRegularInputFile(file, kMaxLicenseTextBytes, &bytes, &reason);
+    if (read != EInputFile::Opened)
     {
-        std::fprintf(stderr, "Error: Unable to read license file '%s': %s.\n", file.c_str(),
-                     std::strerror(errno));
+        std::fprintf(stderr, "Error: Unable to read license file '%s': %s%s.\n", file.c_str(), reason.c_str(),
+                     read == EInputFile::TooLarge ? ", the most a licence text may take" : "");
         return false;
     }
+    text->contents.assign(bytes.begin(), bytes.end());
     char const* const kButtons[] = {"agree", "disagree", "print", "save", "message"};
     for (int i = 0; i < 5; ++i)
         GetNodeAttribute(node, kButtons[i], &text->buttons[i]);
@@ -132,6 +124,52 @@ bool ReadLicense(CXmlTree const* licenseTree, std::vector<CUdifResource>* resour
     }
     return true;
 }
+
+// The identity is opened and checked now, and again when the image is signed: no key is held while
+// the volume is built.
+bool ReadSignature(CXmlNode const* node, CSigningSettings* settings)
+{
+    if (!GetNodeAttribute(node, "identity", &settings->identity))
+    {
+        std::fprintf(stderr, "Error: 'signature' tag required attribute 'identity' missing.\n");
+        return false;
+    }
+    GetNodeAttribute(node, "password_env", &settings->passwordVariable);
+    GetNodeAttribute(node, "timestamp_url", &settings->timestampUrl);
+    if (settings->identity == "-" && !settings->timestampUrl.empty())
+    {
+        std::fprintf(stderr, "Warning: 'signature' tag attribute 'timestamp_url' is not used: an ad-hoc signature "
+                             "has no signer to time-stamp.\n");
+        settings->timestampUrl.clear();
+    }
+    CSigningIdentity identity;
+    std::string error;
+    if (!identity.Load(*settings, &error))
+    {
+        std::fprintf(stderr, "Error: Unable to sign the image: %s.\n", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+// The image's only child element of that name; two are an error.
+bool FindSingleChild(CXmlTree const* imageTree, char const* name, CXmlTree const** found)
+{
+    *found = nullptr;
+    for (auto const& child : imageTree->children)
+    {
+        CXmlNode const* childNode = GetTreeNode(child.get());
+        if (childNode->typeCode != kXmlNodeElement || childNode->text != name)
+            continue;
+        if (*found)
+        {
+            std::fprintf(stderr, "Error: 'image' tag holds more than one '%s' tag.\n", name);
+            return false;
+        }
+        *found = child.get();
+    }
+    return true;
+}
 } // namespace
 
 bool IsAutoTemplateSize(CXmlNode const* imageNode)
@@ -151,17 +189,12 @@ bool ReadImageOptions(CXmlTree const* imageTree, CImageOptions* options)
         options->icon = icon;
     GetNodeAttribute(node, "preview", &options->preview);
     CXmlTree const* license = nullptr;
-    for (auto const& child : imageTree->children)
-    {
-        CXmlNode const* childNode = GetTreeNode(child.get());
-        if (childNode->typeCode != kXmlNodeElement || childNode->text != "license")
-            continue;
-        if (license)
-        {
-            std::fprintf(stderr, "Error: 'image' tag holds more than one 'license' tag.\n");
-            return false;
-        }
-        license = child.get();
-    }
-    return !license || ReadLicense(license, &options->licenseResources);
+    CXmlTree const* signature = nullptr;
+    if (!FindSingleChild(imageTree, "license", &license) || !FindSingleChild(imageTree, "signature", &signature))
+        return false;
+    if (license && !ReadLicense(license, &options->licenseResources))
+        return false;
+    if (signature && !ReadSignature(GetTreeNode(signature), &options->signature.emplace()))
+        return false;
+    return true;
 }

@@ -28,6 +28,9 @@ std::vector<CKnownAttribute> const& GetKnownAttributes()
         {"image", "icon", kText, {}, false},
         {"image", "preview", kText, {}, false},
         {"license", "default_language", kText, {}, false},
+        {"signature", "identity", kText, {}, false}, // a .p12 file, or "-" for ad-hoc
+        {"signature", "password_env", kText, {}, false},
+        {"signature", "timestamp_url", kText, {}, false},
         {"text", "language", kText, {}, false},
         {"text", "file", kText, {}, false},
         {"text", "agree", kText, {}, false},

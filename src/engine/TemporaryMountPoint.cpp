@@ -3,15 +3,6 @@
 #include <cstdlib>
 #include <random>
 
-std::string GetTemporaryDirectory()
-{
-    char const* fromEnvironment = std::getenv("TMPDIR");
-    std::string directory = fromEnvironment && *fromEnvironment ? fromEnvironment : "/tmp";
-    while (directory.size() > 1 && directory.back() == '/')
-        directory.pop_back();
-    return directory;
-}
-
 std::string DrawMountPointName(std::string const& directory)
 {
     static char const kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";

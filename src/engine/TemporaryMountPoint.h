@@ -5,6 +5,3 @@
 
 // "DIRECTORY/mnt." and eight letters or digits drawn at random.
 std::string DrawMountPointName(std::string const& directory);
-
-// $TMPDIR without trailing slashes, else /tmp.
-std::string GetTemporaryDirectory();

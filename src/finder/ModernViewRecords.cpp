@@ -22,10 +22,6 @@ constexpr double kGridSpacing = 100.0;
 constexpr unsigned int kDefaultBackground = 0;
 constexpr unsigned int kColorBackground = 1;
 constexpr unsigned int kPictureBackground = 2;
-// The window around the content area on current macOS: the title bar, and the toolbar below it
-// when shown; the Finder's WindowBounds count them in.
-constexpr int kTitleBarHeight = 28;
-constexpr int kToolbarHeight = 24;
 
 struct CIconViewColor
 {

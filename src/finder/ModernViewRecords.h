@@ -13,6 +13,12 @@
 // bottom. Not knowing the user's screen, the flip uses a reference screen this many points high.
 constexpr int kReferenceScreenHeight = 900;
 
+// The window around the content area on current macOS, in points: the title bar, and the toolbar
+// below it when shown. The Finder's WindowBounds count them in, and the preview picture draws them
+// above the content.
+constexpr int kTitleBarHeight = 28;
+constexpr int kToolbarHeight = 24;
+
 // The points a window adds above its content area: the title bar, and the toolbar when shown.
 int GetWindowFrameHeight(CViewAttributes const& view);
 

@@ -10,6 +10,7 @@
 #include "hfsplus/HfsVolumeHeader.h"
 
 #include <algorithm>
+#include <unordered_set>
 #include <vector>
 
 namespace
@@ -47,15 +48,23 @@ bool FindCatalogRecord(int fd, uint64_t offset, CHfsVolumeHeader const& header, 
         return false;
     uint16_t const nodeSize = GetBe16(head + 32);
     uint32_t node = GetBe32(head + 24);
-    uint32_t const totalNodes = GetBe32(head + 36);
     if (nodeSize < 512 || (nodeSize & (nodeSize - 1)) != 0)
     {
         *error = "the HFS+ catalog is damaged";
         return false;
     }
+    // A chain longer than the tree's nodes, or one that comes back to a node, is damage.
+    uint64_t const nodeLimit =
+        std::min<uint64_t>(GetBe32(head + 36), header.catalogFile.logicalSize / nodeSize);
+    std::unordered_set<uint32_t> visited;
     std::vector<uint8_t> bytes(nodeSize);
-    for (uint32_t visited = 0; node != 0 && visited < totalNodes; ++visited)
+    for (; node != 0; node = GetBe32(bytes.data()))
     {
+        if (node >= nodeLimit || !visited.insert(node).second)
+        {
+            *error = "the HFS+ catalog's leaf chain is damaged";
+            return false;
+        }
         if (!ReadForkBytes(fd, offset, header, header.catalogFile, uint64_t(node) * nodeSize,
                            bytes.data(), nodeSize, error))
             return false;
@@ -79,7 +88,6 @@ bool FindCatalogRecord(int fd, uint64_t offset, CHfsVolumeHeader const& header, 
             if (visit(record))
                 return true;
         }
-        node = GetBe32(bytes.data()); // next leaf
     }
     *error = "not found in the HFS+ catalog";
     return false;

@@ -13,6 +13,9 @@
 #include "hfsplus/HfsFileIo.h"
 #include "io/ByteOrder.h"
 #include "io/FileDescriptor.h"
+#include "io/PropertyList.h"
+#include "signing/ImageSignatureReader.h"
+#include "sys/Interruption.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -100,8 +103,7 @@ std::vector<uint8_t> FindBackgroundAlias(CDesktopDatabase const& database)
     auto const icvp = database.records.find(CDesktopDatabase::CDatabaseKey(".", MakeFourCharCode("icvp")));
     if (icvp == database.records.end() || icvp->second.type != MakeFourCharCode("blob"))
         return {};
-    plist_t root = nullptr;
-    plist_from_bin(reinterpret_cast<char const*>(icvp->second.data), icvp->second.size, &root);
+    plist_t root = ParsePropertyList(icvp->second.data, icvp->second.size);
     std::unique_ptr<void, void (*)(void*)> owner(root, [](void* node) { plist_free(static_cast<plist_t>(node)); });
     plist_t alias = root && plist_get_node_type(root) == PLIST_DICT ? plist_dict_get_item(root, "backgroundImageAlias")
                                                                    : nullptr;
@@ -142,15 +144,7 @@ std::string DescribeFinderFlags(uint16_t flags)
 
 bool IsDiskImageFile(char const* path)
 {
-    CFileDescriptor const file(open(path, O_RDONLY | O_CLOEXEC));
-    int const fd = file.Get();
-    if (!file.IsOpen())
-        return false;
-    struct stat info;
-    return fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-                       IsUdifImage([fd](uint64_t offset, uint8_t* data, size_t size,
-                                        std::string* error) { return ReadAllAt(fd, data, size, offset, error); },
-                                   uint64_t(info.st_size));
+    return IsUdifImageFile(path);
 }
 
 bool DumpImageFile(char const* path)
@@ -164,15 +158,18 @@ bool DumpImageFile(char const* path)
         std::fprintf(stderr, "Error: Unable to read the disk image '%s'.\n", path);
         return false;
     }
+    // SIGINT, SIGTERM and SIGHUP stop the reading at its next read; main then exits with 128 + N.
+    PauseHereIfTestAsks("dump");
     return DumpDiskImage([fd](uint64_t offset, uint8_t* data, size_t size,
                                          std::string* error) { return ReadAllAt(fd, data, size, offset, error); },
-                                    uint64_t(info.st_size), path);
+                                    uint64_t(info.st_size), path, [] { return GetPendingInterrupt() != 0; });
 }
 
-bool DumpDiskImage(CImageReadAt const& read, uint64_t fileSize, char const* label)
+bool DumpDiskImage(CImageReadAt const& read, uint64_t fileSize, char const* label, std::function<bool()> stop)
 {
     std::string error;
     CUdifImageReader disk;
+    disk.SetStopCheck(std::move(stop));
     CVolumePlace place;
     CHfsVolumeListing listing;
     CVolumeReadAt const volume = [&](uint64_t offset, uint8_t* data, size_t size, std::string* why) {
@@ -247,5 +244,16 @@ bool DumpDiskImage(CImageReadAt const& read, uint64_t fileSize, char const* labe
     std::printf("Background picture: %s\n", background.c_str());
     for (auto const& [path, flags] : flagged)
         std::printf("Finder flags: %s %s\n", Quote(path).c_str(), DescribeFinderFlags(flags).c_str());
+    // A signed image also names its signature; an unsigned one prints nothing more.
+    std::vector<std::string> signature;
+    if (!DescribeImageSignature(read, fileSize, &signature, &error))
+    {
+        std::fflush(stdout);
+        std::fprintf(stderr, "Error: Unable to read the code signature of the disk image '%s': %s.\n", label,
+                     error.c_str());
+        allRead = false;
+    }
+    for (std::string const& line : signature)
+        std::printf("%s\n", line.c_str());
     return allRead;
 }

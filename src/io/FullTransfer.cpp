@@ -1,6 +1,8 @@
 // One retry loop for whole reads and writes, sequential and positioned.
 #include "io/FullTransfer.h"
 
+#include "io/RegularInputFile.h"
+
 #include "io/FileDescriptor.h"
 
 #include <cerrno>
@@ -59,7 +61,8 @@ bool WriteFullyAt(int fd, void const* data, size_t size, uint64_t offset)
                          [fd](uint8_t const* p, size_t n, uint64_t at) { return pwrite(fd, p, n, off_t(at)); });
 }
 
-bool ReadRegularFileWhole(std::string const& path, std::vector<uint8_t>* bytes, std::string* error)
+bool ReadRegularFileWhole(std::string const& path, uint64_t maxBytes, std::vector<uint8_t>* bytes,
+                          std::string* error)
 {
     CFileDescriptor const file(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat status;
@@ -71,6 +74,11 @@ bool ReadRegularFileWhole(std::string const& path, std::vector<uint8_t>* bytes, 
     if (!S_ISREG(status.st_mode))
     {
         *error = path + ": not a regular file";
+        return false;
+    }
+    if (uint64_t(status.st_size) > maxBytes)
+    {
+        *error = path + ": larger than " + std::to_string(maxBytes >> 20) + " MB";
         return false;
     }
     bytes->resize(static_cast<size_t>(status.st_size));

@@ -9,7 +9,63 @@
 #include <cstring>
 #include <fcntl.h>
 #include <random>
+#include <sys/stat.h>
 #include <unistd.h>
+
+namespace
+{
+char const* DescribeKind(mode_t mode)
+{
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return "a device";
+    if (S_ISFIFO(mode))
+        return "a FIFO";
+    if (S_ISSOCK(mode))
+        return "a socket";
+    if (S_ISDIR(mode))
+        return "a folder";
+    return "not a regular file";
+}
+
+// Whether the entry `name` of the open folder `folder` may be replaced (see IsReplaceable).
+bool IsReplaceableAt(int folder, char const* name, std::string* what)
+{
+    struct stat status;
+    if (fstatat(folder, name, &status, AT_SYMLINK_NOFOLLOW) != 0)
+    {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return true; // nothing there: the steps that make the file report a missing folder
+        *what = std::string("unreadable (") + std::strerror(errno) + ")";
+        return false;
+    }
+    if (S_ISREG(status.st_mode))
+        return true;
+    if (!S_ISLNK(status.st_mode))
+    {
+        *what = DescribeKind(status.st_mode);
+        return false;
+    }
+    // The rename would replace the link, not its target; a link to a device is refused all the
+    // same, since whoever set it up means the device.
+    if (fstatat(folder, name, &status, 0) != 0 || S_ISREG(status.st_mode))
+        return true;
+    *what = std::string("a link to ") + DescribeKind(status.st_mode);
+    return false;
+}
+
+// The folder part and the last name of a path ("a/b" gives "a" and "b", "b" gives "." and "b").
+void SplitPath(std::string const& path, std::string* folder, std::string* name)
+{
+    size_t const slash = path.rfind('/');
+    *folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    *name = slash == std::string::npos ? path : path.substr(slash + 1);
+}
+} // namespace
+
+bool CTempOutputFile::IsReplaceable(std::string const& path, std::string* what)
+{
+    return IsReplaceableAt(AT_FDCWD, path.c_str(), what);
+}
 
 CTempOutputFile::~CTempOutputFile()
 {
@@ -73,9 +129,29 @@ bool CTempOutputFile::Commit(std::string* error, ECommit mode)
         return Fail("cannot write", m_tempPath, errno, error);
     if (int const closeError = m_fd.Close())
         return Fail("cannot write", m_tempPath, closeError, error);
-    int const renameError = mode == ECommit::Replace
-                                ? (rename(m_tempPath.c_str(), m_finalPath.c_str()) == 0 ? 0 : errno)
-                                : RenameWithoutReplacing(m_tempPath, m_finalPath);
+    int renameError = 0;
+    if (mode == ECommit::Replace)
+    {
+        // Looked at and renamed within the one open folder, right before the rename: a folder swapped
+        // for a link meanwhile can't send the file elsewhere, and a device put at the name since the
+        // early check is still refused.
+        std::string folderPath, name, tempName, what;
+        SplitPath(m_finalPath, &folderPath, &name);
+        SplitPath(m_tempPath, &folderPath, &tempName);
+        CFileDescriptor folder(open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!folder.IsOpen())
+            renameError = errno;
+        else if (!IsReplaceableAt(folder.Get(), name.c_str(), &what))
+        {
+            m_errorNumber = EEXIST;
+            *error = "'" + m_finalPath + "' is " + what + ", not a regular file; it is not replaced";
+            return false;
+        }
+        else if (renameat(folder.Get(), tempName.c_str(), folder.Get(), name.c_str()) != 0)
+            renameError = errno;
+    }
+    else
+        renameError = RenameWithoutReplacing(m_tempPath, m_finalPath);
     if (renameError != 0)
         return Fail(("cannot rename the finished " + std::string(m_what) + " to").c_str(), m_finalPath,
                     renameError, error);

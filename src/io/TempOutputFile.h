@@ -1,6 +1,8 @@
 // A final file written under a temporary name beside its path ("<path>.tmp-" and eight letters or
 // digits), flushed to disk and renamed into place only when complete: a failed or interrupted write
-// never leaves a partial file under the final name, and the temporary goes with the object.
+// never leaves a partial file under the final name, and the temporary goes with the object. Only a
+// regular file is ever replaced: a device, FIFO or socket standing at the final path (or a link to
+// one) is refused, by the early check and again right before the rename.
 #pragma once
 
 #include "io/FileDescriptor.h"
@@ -30,6 +32,10 @@ public:
     bool Write(void const* data, size_t size, std::string* error);
     // Flushes the file to disk and renames it to the final path.
     bool Commit(std::string* error, ECommit mode = ECommit::Replace);
+
+    // Whether a finished file may take `path`: true when nothing is there or a regular file (or a
+    // link to one); false with what stands there ("a device", "a link to a FIFO", "a folder").
+    static bool IsReplaceable(std::string const& path, std::string* what);
 
     // For writers that place their bytes themselves (positioned writes) or reopen the file by name.
     int GetDescriptor() const { return m_fd.Get(); }

@@ -1,5 +1,7 @@
 #include "picture/PngPicture.h"
 
+#include "io/RegularInputFile.h"
+
 #include <png.h>
 
 namespace
@@ -11,12 +13,20 @@ class CPngReader
 {
 public:
     CPngReader() { m_image.version = PNG_IMAGE_VERSION; }
-    ~CPngReader() { png_image_free(&m_image); }
+    ~CPngReader()
+    {
+        png_image_free(&m_image);
+    }
     CPngReader(CPngReader const&) = delete;
     CPngReader& operator=(CPngReader const&) = delete;
 
     bool Begin(std::vector<uint8_t> const& bytes, std::string const& path, std::string* error)
     {
+        if (bytes.size() > kMaxPictureFileBytes)
+        {
+            *error = path + ": larger than " + DescribeByteLimit(kMaxPictureFileBytes);
+            return false;
+        }
         if (png_image_begin_read_from_memory(&m_image, bytes.data(), bytes.size()))
             return true;
         *error = path + ": " + m_image.message;

@@ -2,6 +2,7 @@
 #include "pipeline/BuildLock.h"
 
 #include "io/FullTransfer.h"
+#include "io/TemporaryFolder.h"
 #include "sys/RemoveTree.h"
 
 #include <cerrno>
@@ -48,13 +49,20 @@ std::string ValueOfLine(std::string const& content, std::string const& key)
     return std::string();
 }
 
-// Only a folder named as the stand-in attach names its mount points ("mnt." and eight letters or
-// digits) is taken for a staging folder, so a damaged lock file can't make us remove anything else.
-bool LooksLikeStagingFolder(std::string const& path)
+// The lock file is not trusted: anyone who can write beside the output can plant one. A leftover
+// it names is removed only when it is, beyond doubt, a staging folder of this user's kilnpack:
+// - it lies directly in the temporary folder this run uses (GetTemporaryFolder), which is owned
+//   by this user or sticky (as /tmp is), so no other user can rename entries in it;
+// - its name is "mnt." and eight letters or digits, as the stand-in attach makes it;
+// - it is a real folder (not a link), owned by this user, writable by no one else;
+// - everything in it is a folder, regular file or symbolic link owned by this user, on the same
+//   file system (no mount point inside): what copying sources, making folders and links and
+//   writing desktop databases leaves, and nothing else (a device, FIFO or socket never is).
+// Otherwise it is left where it is, with a warning saying why. Everything is looked at through
+// descriptors opened without following links, so a link swapped in can't lead elsewhere.
+bool IsStagingName(std::string const& name)
 {
-    size_t const slash = path.rfind('/');
-    std::string const name = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (path.empty() || path[0] != '/' || name.size() != 12 || name.compare(0, 4, "mnt.") != 0)
+    if (name.size() != 12 || name.compare(0, 4, "mnt.") != 0)
         return false;
     for (size_t i = 4; i < name.size(); ++i)
     {
@@ -62,8 +70,83 @@ bool LooksLikeStagingFolder(std::string const& path)
         if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
             return false;
     }
+    return true;
+}
+
+// Whether the folder open as `fd` holds only what a staging folder holds (above). Folders deeper
+// than this, or more entries than this, are doubt.
+constexpr int kMaxStagingDepth = 256;
+constexpr size_t kMaxStagingEntries = 1u << 22;
+
+bool HoldsOnlyStagedItems(int fd, dev_t device, int depth, size_t* entries)
+{
+    if (depth > kMaxStagingDepth)
+        return false;
+    DIR* directory = fdopendir(fd);
+    if (!directory)
+    {
+        close(fd);
+        return false;
+    }
+    bool ok = true;
+    while (ok)
+    {
+        errno = 0;
+        dirent* entry = readdir(directory);
+        if (!entry)
+        {
+            ok = errno == 0;
+            break;
+        }
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+            continue;
+        struct stat status;
+        if (++*entries > kMaxStagingEntries ||
+            fstatat(dirfd(directory), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+            status.st_uid != geteuid() || status.st_dev != device)
+        {
+            ok = false;
+            break;
+        }
+        if (S_ISDIR(status.st_mode))
+        {
+            int const child =
+                openat(dirfd(directory), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            ok = child >= 0 && HoldsOnlyStagedItems(child, device, depth + 1, entries);
+        }
+        else
+            ok = S_ISREG(status.st_mode) || S_ISLNK(status.st_mode);
+    }
+    closedir(directory);
+    return ok;
+}
+
+// Empty when `path` is a leftover staging folder that may be removed, else why it is left.
+std::string WhyNotStagingFolder(std::string const& path)
+{
+    std::string const folder = GetTemporaryFolder();
+    size_t const slash = path.rfind('/');
+    if (slash == std::string::npos || path.substr(0, slash == 0 ? 1 : slash) != folder ||
+        !IsStagingName(path.substr(slash + 1)))
+        return "it is not a staging folder in '" + folder + "'";
+    CFileDescriptor parent(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct stat status;
-    return lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+    if (!parent.IsOpen() || fstat(parent.Get(), &status) != 0 ||
+        (status.st_uid != geteuid() && !(status.st_mode & S_ISVTX)))
+        return "'" + folder + "' is neither this user's nor sticky";
+    int const fd =
+        openat(parent.Get(), path.c_str() + slash + 1, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return std::strerror(errno);
+    size_t entries = 0;
+    if (fstat(fd, &status) != 0 || status.st_uid != geteuid() || (status.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+    {
+        close(fd);
+        return "it is not a folder of this user's alone";
+    }
+    if (!HoldsOnlyStagedItems(fd, status.st_dev, 0, &entries))
+        return "it holds what a staging folder never holds";
+    return std::string();
 }
 
 // Temporary outputs beside the final path: "<name>.tmp-" and eight letters or digits.
@@ -82,7 +165,8 @@ void RemoveTemporaryOutputs(std::string const& file)
             continue;
         std::string const path = folder + "/" + name;
         struct stat status;
-        if (lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) && unlink(path.c_str()) == 0)
+        if (lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) && status.st_uid == geteuid() &&
+            unlink(path.c_str()) == 0)
             std::fprintf(stderr, "Warning: Removed '%s', left by an interrupted build.\n", path.c_str());
     }
     closedir(directory);
@@ -106,7 +190,9 @@ bool CBuildLock::Acquire(std::string const& file)
         CFileDescriptor fd(open(m_lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
         // Where no file can be made beside the output (a missing or read-only folder), no other build
         // can have made anything there either, and the build's own steps report the fault.
-        if (!fd.IsOpen() && (errno == ENOENT || errno == ENOTDIR || errno == EACCES || errno == EROFS))
+        // A lock file that is there but can't be opened (EACCES) is another user's or a planted one:
+        // it fails the build, since building past it would give up the one-build-per-output rule.
+        if (!fd.IsOpen() && (errno == ENOENT || errno == ENOTDIR || errno == EROFS))
             return true;
         if (!fd.IsOpen())
         {
@@ -153,7 +239,13 @@ void CBuildLock::RemoveLeftovers(std::string const& file, std::string const& pre
 {
     std::string const staging = ValueOfLine(previousContent, "staging");
     std::string error;
-    if (LooksLikeStagingFolder(staging))
+    struct stat status;
+    if (staging.empty() || lstat(staging.c_str(), &status) != 0)
+        ; // nothing left, or nothing to look at
+    else if (std::string const why = WhyNotStagingFolder(staging); !why.empty())
+        std::fprintf(stderr, "Warning: The lock file '%s' names '%s', which is left alone: %s.\n",
+                     m_lockPath.c_str(), staging.c_str(), why.c_str());
+    else
     {
         if (RemoveTreeForced(staging, &error))
             std::fprintf(stderr, "Warning: Removed '%s', left by an interrupted build.\n", staging.c_str());

@@ -16,8 +16,10 @@ public:
     CBuildLock& operator=(CBuildLock const&) = delete;
 
     // Takes the lock "<file>.lock". False, after an "Error:" line naming the other process, when a
-    // live process holds it. True without a lock where no file can be made beside the output. Once taken, what a killed build of the same file left (its staging
-    // folder and temporary output) is removed, with a warning for each.
+    // live process holds it, or naming the lock when it can't be opened (EACCES). True without a
+    // lock where no file can be made beside the output (a missing or read-only folder). Once taken,
+    // what a killed build of the same file left (its staging folder, if it is beyond doubt one, and
+    // temporary outputs) is removed, with a warning for each.
     bool Acquire(std::string const& file);
 
 private:

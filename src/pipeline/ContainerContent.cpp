@@ -117,7 +117,7 @@ bool ProcessContainer(CBuildContext& context, CXmlTree* containerTree, char cons
             itemResult = ProcessFolder(context, child, containerPath, &ownDatabase);
         else if (tag == "link")
             itemResult = ProcessLink(context, child, containerPath);
-        else if (tag == "license" && isVolumeRoot)
+        else if ((tag == "license" || tag == "signature") && isVolumeRoot)
             isItem = false; // read by the image pipeline before the volume is made
         else
         {

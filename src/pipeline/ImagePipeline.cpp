@@ -7,8 +7,10 @@
 #include "config/FinderRecordSet.h"
 #include "config/ImageOptions.h"
 #include "config/PathRules.h"
+#include "io/OutputCheck.h"
 #include "preview/PreviewPicture.h"
 #include "pipeline/VolumeIcon.h"
+#include "signing/ImageSigner.h"
 #include "sys/Interruption.h"
 
 #include <cstdio>
@@ -41,15 +43,32 @@ bool FillVolume(CBuildContext& context, CXmlTree* imageTree, std::string const& 
 void WritePreview(CDiskImageEngine& engine, CXmlTree const* imageTree, std::string const& mountPoint,
                   std::string const& preview)
 {
-    CPreviewVolume volume;
-    volume.readFile = [&engine](std::string const& path, std::vector<uint8_t>* bytes)
+    // The preview sees the volume as the engine holds it; a link is never followed out of it.
+    CVolumeReader volume = [&engine, &mountPoint](std::string const& volumePath, std::vector<uint8_t>* bytes,
+                                                  std::string* error)
     {
-        std::string ignored;
-        return engine.ReadFile(path, bytes, &ignored);
+        std::string const path = mountPoint + volumePath;
+        switch (engine.LookUp(path))
+        {
+        case EVolumeEntry::Folder:
+            return EPreviewEntry::Folder;
+        case EVolumeEntry::File:
+            if (bytes && !engine.ReadFile(path, bytes, error))
+                return EPreviewEntry::Missing;
+            if (bytes && bytes->size() > kLargestPreviewFile)
+            {
+                *error = "larger than 64 MB";
+                bytes->clear();
+                return EPreviewEntry::Missing;
+            }
+            return EPreviewEntry::File;
+        default:
+            *error = "not a file or folder of the volume";
+            return EPreviewEntry::Missing;
+        }
     };
-    volume.isFolder = [&engine](std::string const& path) { return engine.LookUp(path) == EVolumeEntry::Folder; };
     std::string reason;
-    if (DrawPreviewPicture(imageTree, mountPoint, volume, preview, &reason))
+    if (DrawPreviewPicture(imageTree, volume, preview, &reason))
         return;
     std::remove(preview.c_str());
     std::fprintf(stderr, "Warning: Unable to draw the preview picture '%s': %s.\n", preview.c_str(), reason.c_str());
@@ -115,6 +134,12 @@ bool BuildFromSparseImage(CBuildContext& context, CXmlTree* imageTree, std::stri
         unlink(file.c_str()); // an image without its agreement must not pass for a finished one
         ok = false;
     }
+    if (ok && options.signature && !SignNewUdifImage(file, *options.signature, &error))
+    {
+        std::fprintf(stderr, "Error: Unable to sign the image: %s.\n", error.c_str());
+        unlink(file.c_str()); // nor an image without the signature it was meant to have
+        ok = false;
+    }
     return ok;
 }
 // Refused before anything is copied: an output that could never be written.
@@ -133,10 +158,22 @@ bool CheckOutputPath(std::string const& file)
     }
     return true;
 }
+
+// An output that would destroy what isn't an earlier build's output is refused before the stale
+// output is removed: a source, the configuration, a device, a file of another format.
+bool ClaimOutputs(std::string const& file, std::string const& preview, CRunFiles* run)
+{
+    std::string reason;
+    if (ClaimOutputFile(file, EOutputFormat::DiskImage, "output", run, &reason) &&
+        (preview.empty() || ClaimOutputFile(preview, EOutputFormat::PngPicture, "preview", run, &reason)))
+        return true;
+    std::fprintf(stderr, "Error: %s.\n", reason.c_str());
+    return false;
+}
 } // namespace
 
 bool ProcessImage(CDiskImageEngine& engine, CXmlTree* imageTree, char const* file, char const* volumeName,
-                  char const* openFolder, int size)
+                  char const* openFolder, int size, CRunFiles* run)
 {
     // Read before any command runs, so that a warning about the value comes first.
     CBuildContext context{engine, ReadFinderRecordSet(GetTreeNode(imageTree))};
@@ -160,7 +197,7 @@ bool ProcessImage(CDiskImageEngine& engine, CXmlTree* imageTree, char const* fil
 
     // A path that begins with "-" must reach every command as a path, never as an option.
     std::string fileText = ProtectLeadingDash(file);
-    if (!CheckOutputPath(fileText))
+    if (!CheckOutputPath(fileText) || !ClaimOutputs(fileText, options.preview, run))
         return false;
     CBuildLock lock;
     if (!lock.Acquire(fileText))
@@ -177,6 +214,12 @@ bool ProcessImage(CDiskImageEngine& engine, CXmlTree* imageTree, char const* fil
     }
 
     bool ok = BuildFromSparseImage(context, imageTree, fileText, sparseImage, volumeName, openFolderText, options);
+    if (run) // now that they exist, known by what they are too, so another spelling still matches
+    {
+        run->outputs.Add(fileText);
+        if (!options.preview.empty())
+            run->outputs.Add(options.preview);
+    }
 
     if (!PerformRequest(engine, CRemoveRequest{sparseImage}))
     {

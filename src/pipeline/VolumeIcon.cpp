@@ -1,12 +1,13 @@
 // Copying the volume icon to the root and flagging the root folder for it.
 #include "pipeline/VolumeIcon.h"
 
+#include "io/FullTransfer.h"
+#include "io/RegularInputFile.h"
 #include "pipeline/FinderFlags.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 
 namespace
 {
@@ -16,17 +17,19 @@ constexpr char const kVolumeIconName[] = ".VolumeIcon.icns";
 
 bool CheckVolumeIcon(std::string const& icon)
 {
-    std::ifstream file(icon, std::ios::binary);
-    if (!file)
+    CFileDescriptor file;
+    uint64_t size = 0;
+    std::string reason;
+    EInputFile const opened = OpenRegularInputFile(icon, kMaxPictureFileBytes, &file, &size, &reason);
+    if (opened != EInputFile::Opened)
     {
-        std::fprintf(stderr, "Error: Unable to read the volume icon '%s': %s.\n", icon.c_str(),
-                     std::strerror(errno));
+        std::fprintf(stderr, "Error: Unable to read the volume icon '%s': %s%s.\n", icon.c_str(),
+                     reason.c_str(), opened == EInputFile::TooLarge ? ", the most an icon may take" : "");
         return false;
     }
     // An icon family file begins with the type 'icns'.
     char magic[4] = {};
-    file.read(magic, sizeof magic);
-    if (file.gcount() != sizeof magic || std::memcmp(magic, "icns", sizeof magic) != 0)
+    if (!ReadFully(file.Get(), magic, sizeof magic) || std::memcmp(magic, "icns", sizeof magic) != 0)
         std::fprintf(stderr,
                      "Warning: The volume icon '%s' is not an .icns file; the Finder will not show it.\n",
                      icon.c_str());

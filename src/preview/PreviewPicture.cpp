@@ -1,35 +1,30 @@
-// Draws the preview picture with cairo and pango: the window's title bar and toolbar, the
-// background picture, each visible item's icon at its position and its name. Icons without a PNG
-// element are drawn as a generic application.
+// Draws the preview picture with cairo and pango: the title bar (and the toolbar) above a content
+// area of the configured width and height, as the Finder's WindowBounds count them; the content's
+// background colour or picture, the picture drawn from its @2x form where the volume has one; and
+// each shown item's icon at its position with its name as the Finder shows it.
 #include "preview/PreviewPicture.h"
 
-#include "picture/IcnsElements.h"
+#include "config/ViewAttributes.h"
+#include "finder/ModernViewRecords.h"
 #include "io/TempOutputFile.h"
+#include "preview/PreviewIcons.h"
 
 #include <algorithm>
-#include <cairo.h>
-#include <cstring>
-#include <iterator>
-#include <memory>
+#include <optional>
 #include <pango/pangocairo.h>
-#include <plist/plist.h>
 #include <strings.h>
-#include <vector>
 
 namespace
 {
 constexpr double kPi = 3.14159265358979323846;
-constexpr double kScale = 2;           // retina
-constexpr double kTitleBarHeight = 28; // points
-constexpr double kToolbarHeight = 40;
+constexpr double kScale = 2; // the picture is drawn for a retina screen
 constexpr int kDefaultWidth = 640;
 constexpr int kDefaultHeight = 400;
 constexpr int kDefaultIconSize = 48;
 constexpr int kDefaultTextSize = 12;
 constexpr int kLargestSide = 4096; // points; larger windows are refused
-constexpr long kLargestIconFile = 16 << 20;
-
-using CSurface = std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)>;
+constexpr char const kPngExtension[] = ".png";
+constexpr size_t kPngExtensionLength = sizeof kPngExtension - 1;
 
 // What the preview needs of the root folder's view element, read without warnings (the view
 // settings reader has reported unparsable values already).
@@ -42,6 +37,9 @@ struct CWindowLook
     int textSize = kDefaultTextSize;
     bool labelOnRight = false;
     std::string background;
+    std::optional<CBackgroundColor> color;
+
+    int GetFrameHeight() const { return kTitleBarHeight + (toolbar ? kToolbarHeight : 0); }
 };
 
 std::string FindAttribute(CXmlTree const* tree, char const* name)
@@ -83,200 +81,83 @@ CWindowLook ReadWindowLook(CXmlTree const* imageTree)
             look.textSize = std::clamp(ReadInteger(view, "font_size", kDefaultTextSize), 10, 16);
             look.labelOnRight = strcasecmp(FindAttribute(view, "text_position").c_str(), "right") == 0;
             look.background = FindAttribute(view, "background");
+            CBackgroundColor color;
+            look.color.reset();
+            // A picture wins over a colour, as in the records.
+            if (look.background.empty() &&
+                ParseBackgroundColor(FindAttribute(view, "background_color"), &color))
+                look.color = color;
         }
     return look;
 }
 
-std::vector<uint8_t> ReadSmallFile(CPreviewVolume const& volume, std::string const& path)
+// The name as the Finder shows it: without its extension when the item hides it. The extension
+// follows the last dot, when that dot doesn't begin the name and the extension holds no blank.
+std::string GetShownName(CXmlTree const* item)
+{
+    std::string const name = FindAttribute(item, "name");
+    if (!ReadBoolean(item, "hide_extension"))
+        return name;
+    size_t const dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0 || dot + 1 == name.size() ||
+        name.find(' ', dot) != std::string::npos)
+        return name;
+    return name.substr(0, dot);
+}
+
+CSurface ReadPicture(CVolumeReader const& volume, std::string const& volumePath, std::string* error)
 {
     std::vector<uint8_t> bytes;
-    if (!volume.readFile(path, &bytes) || bytes.size() > size_t(kLargestIconFile))
-        return {};
-    return bytes;
-}
-
-CSurface LoadPngBytes(uint8_t const* data, size_t size)
-{
-    struct CCursor
-    {
-        uint8_t const* data;
-        size_t left;
-    } cursor{data, size};
-    auto read = [](void* closure, unsigned char* out, unsigned int length) {
-        auto* c = static_cast<CCursor*>(closure);
-        if (length > c->left)
-            return CAIRO_STATUS_READ_ERROR;
-        std::memcpy(out, c->data, length);
-        c->data += length;
-        c->left -= length;
-        return CAIRO_STATUS_SUCCESS;
-    };
-    CSurface surface(cairo_image_surface_create_from_png_stream(read, &cursor), &cairo_surface_destroy);
-    if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS)
+    if (volume(volumePath, &bytes, error) != EPreviewEntry::File)
         return CSurface(nullptr, &cairo_surface_destroy);
-    return surface;
+    return LoadPngBytes(bytes.data(), bytes.size());
 }
 
-// The largest PNG picture of an .icns file.
-CSurface LoadIcns(CPreviewVolume const& volume, std::string const& path)
+// The content's background, in content points: the colour, or the picture at its pixel size (one
+// pixel a point). Where NAME@2x.png lies beside NAME.png at exactly twice its size, the volume
+// holds the picture for retina screens too, and the Finder of a retina screen shows that one.
+bool DrawBackground(cairo_t* cr, CWindowLook const& look, CVolumeReader const& volume, std::string* error)
 {
-    std::vector<uint8_t> const bytes = ReadSmallFile(volume, path);
-    CSurface best(nullptr, &cairo_surface_destroy);
-    for (CIcnsPng const& png : ListIcnsPngElements(bytes))
+    if (look.color)
     {
-        CSurface picture = LoadPngBytes(png.data, png.size);
-        if (picture && (!best || cairo_image_surface_get_width(picture.get()) >
-                                     cairo_image_surface_get_width(best.get())))
-            best = std::move(picture);
+        cairo_rectangle(cr, 0, 0, look.width, look.height);
+        cairo_set_source_rgb(cr, look.color->red / 255.0, look.color->green / 255.0,
+                             look.color->blue / 255.0);
+        cairo_fill(cr);
     }
-    return best;
-}
-
-// The icon an application bundle names in its Info.plist (CFBundleIconFile, ".icns" optional).
-CSurface LoadBundleIcon(CPreviewVolume const& volume, std::string const& bundle)
-{
-    std::vector<uint8_t> const info = ReadSmallFile(volume, bundle + "/Contents/Info.plist");
-    if (info.empty())
-        return CSurface(nullptr, &cairo_surface_destroy);
-    plist_t root = nullptr;
-    plist_from_memory(reinterpret_cast<char const*>(info.data()), uint32_t(info.size()), &root);
-    std::unique_ptr<void, void (*)(void*)> owner(root, [](void* node) { plist_free(static_cast<plist_t>(node)); });
-    plist_t item = root && plist_get_node_type(root) == PLIST_DICT ? plist_dict_get_item(root, "CFBundleIconFile")
-                                                                  : nullptr;
-    char* name = nullptr;
-    if (item && plist_get_node_type(item) == PLIST_STRING)
-        plist_get_string_val(item, &name);
-    std::string iconName = name ? name : "";
-    std::free(name);
-    if (iconName.empty() || iconName.find('/') != std::string::npos)
-        return CSurface(nullptr, &cairo_surface_destroy);
-    if (iconName.size() < 5 || strcasecmp(iconName.c_str() + iconName.size() - 5, ".icns") != 0)
-        iconName += ".icns";
-    return LoadIcns(volume, bundle + "/Contents/Resources/" + iconName);
-}
-
-void RoundedRectangle(cairo_t* cr, double x, double y, double w, double h, double r)
-{
-    cairo_new_sub_path(cr);
-    cairo_arc(cr, x + w - r, y + r, r, -kPi / 2, 0);
-    cairo_arc(cr, x + w - r, y + h - r, r, 0, kPi / 2);
-    cairo_arc(cr, x + r, y + h - r, r, kPi / 2, kPi);
-    cairo_arc(cr, x + r, y + r, r, kPi, 3 * kPi / 2);
-    cairo_close_path(cr);
-}
-
-// Generic icons in a unit square, scaled by the caller.
-void DrawFolder(cairo_t* cr)
-{
-    RoundedRectangle(cr, 0.06, 0.16, 0.38, 0.2, 0.04);
-    cairo_set_source_rgb(cr, 0.36, 0.62, 0.90);
-    cairo_fill(cr);
-    RoundedRectangle(cr, 0.06, 0.24, 0.88, 0.62, 0.05);
-    cairo_set_source_rgb(cr, 0.45, 0.72, 0.96);
-    cairo_fill(cr);
-    cairo_move_to(cr, 0.06, 0.34);
-    cairo_line_to(cr, 0.94, 0.34);
-    cairo_set_source_rgb(cr, 0.36, 0.62, 0.90);
-    cairo_set_line_width(cr, 0.02);
-    cairo_stroke(cr);
-}
-
-void DrawDocument(cairo_t* cr)
-{
-    cairo_move_to(cr, 0.18, 0.06);
-    cairo_line_to(cr, 0.62, 0.06);
-    cairo_line_to(cr, 0.82, 0.26);
-    cairo_line_to(cr, 0.82, 0.94);
-    cairo_line_to(cr, 0.18, 0.94);
-    cairo_close_path(cr);
-    cairo_set_source_rgb(cr, 1, 1, 1);
-    cairo_fill_preserve(cr);
-    cairo_set_source_rgb(cr, 0.6, 0.6, 0.6);
-    cairo_set_line_width(cr, 0.02);
-    cairo_stroke(cr);
-    cairo_move_to(cr, 0.62, 0.06);
-    cairo_line_to(cr, 0.62, 0.26);
-    cairo_line_to(cr, 0.82, 0.26);
-    cairo_stroke(cr);
-}
-
-void DrawApplication(cairo_t* cr)
-{
-    RoundedRectangle(cr, 0.1, 0.1, 0.8, 0.8, 0.18);
-    cairo_set_source_rgb(cr, 0.55, 0.58, 0.65);
-    cairo_fill(cr);
-    cairo_set_source_rgb(cr, 1, 1, 1);
-    cairo_set_line_width(cr, 0.07);
-    cairo_move_to(cr, 0.3, 0.72);
-    cairo_line_to(cr, 0.5, 0.28);
-    cairo_line_to(cr, 0.7, 0.72);
-    cairo_move_to(cr, 0.38, 0.55);
-    cairo_line_to(cr, 0.62, 0.55);
-    cairo_stroke(cr);
-}
-
-// The alias badge: a curved arrow in a white square at the lower left.
-void DrawAliasBadge(cairo_t* cr)
-{
-    cairo_rectangle(cr, 0.04, 0.62, 0.32, 0.32);
-    cairo_set_source_rgb(cr, 1, 1, 1);
-    cairo_fill_preserve(cr);
-    cairo_set_source_rgb(cr, 0.2, 0.2, 0.2);
-    cairo_set_line_width(cr, 0.02);
-    cairo_stroke(cr);
-    cairo_set_line_width(cr, 0.05);
-    cairo_move_to(cr, 0.12, 0.88);
-    cairo_curve_to(cr, 0.12, 0.74, 0.18, 0.70, 0.28, 0.70);
-    cairo_stroke(cr);
-    cairo_move_to(cr, 0.32, 0.70);
-    cairo_line_to(cr, 0.24, 0.63);
-    cairo_line_to(cr, 0.24, 0.77);
-    cairo_close_path(cr);
-    cairo_fill(cr);
-}
-
-bool IsDirectory(CPreviewVolume const& volume, std::string const& path)
-{
-    return volume.isFolder(path);
-}
-
-// One item's icon, centred on (x, y) in window points.
-void DrawIcon(cairo_t* cr, CPreviewVolume const& volume, CXmlTree const* item, std::string const& copied, double x, double y, double size)
-{
+    if (look.background.empty())
+        return true;
+    std::string reason;
+    CSurface picture = ReadPicture(volume, "/" + look.background, &reason);
+    if (!picture)
+    {
+        *error = "the background picture '" + look.background + "' is not a PNG file that can be read";
+        return false;
+    }
+    std::string const& name = look.background;
+    CSurface twice(nullptr, &cairo_surface_destroy);
+    if (name.size() > kPngExtensionLength &&
+        strcasecmp(name.c_str() + name.size() - kPngExtensionLength, kPngExtension) == 0)
+    {
+        std::string const stem = name.substr(0, name.size() - kPngExtensionLength);
+        twice = ReadPicture(volume, "/" + stem + "@2x" + name.substr(stem.size()), &reason);
+        if (twice &&
+            (cairo_image_surface_get_width(twice.get()) != 2 * cairo_image_surface_get_width(picture.get()) ||
+             cairo_image_surface_get_height(twice.get()) !=
+                 2 * cairo_image_surface_get_height(picture.get())))
+            twice.reset();
+    }
     cairo_save(cr);
-    cairo_translate(cr, x - size / 2, y - size / 2);
-    bool const link = IsElement(item, "link");
-    bool const directory = IsElement(item, "folder") || (!link && IsDirectory(volume, copied));
-    CSurface picture(nullptr, &cairo_surface_destroy);
-    if (directory && IsDirectory(volume, copied + "/Contents"))
-        picture = LoadBundleIcon(volume, copied);
-    if (picture)
-    {
-        double const side = std::max(cairo_image_surface_get_width(picture.get()), cairo_image_surface_get_height(picture.get()));
-        cairo_scale(cr, size / side, size / side);
-        cairo_set_source_surface(cr, picture.get(), 0, 0);
-        cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_BEST);
-        cairo_paint(cr);
-    }
-    else
-    {
-        cairo_scale(cr, size, size);
-        std::string const target = link ? FindAttribute(item, "target") : "";
-        bool const linkToFolder = link && target.find('.', target.find_last_of('/') + 1) == std::string::npos;
-        if (directory && IsDirectory(volume, copied + "/Contents"))
-            DrawApplication(cr);
-        else if (directory || linkToFolder)
-            DrawFolder(cr);
-        else
-            DrawDocument(cr);
-        if (link)
-            DrawAliasBadge(cr);
-    }
+    if (twice)
+        cairo_scale(cr, 0.5, 0.5);
+    cairo_set_source_surface(cr, twice ? twice.get() : picture.get(), 0, 0);
+    cairo_paint(cr);
     cairo_restore(cr);
+    return true;
 }
 
-void DrawLabel(cairo_t* cr, PangoFontDescription const* font, std::string const& name, CWindowLook const& look, double x,
-               double y)
+void DrawLabel(cairo_t* cr, PangoFontDescription const* font, std::string const& name,
+               CWindowLook const& look, double x, double y)
 {
     PangoLayout* layout = pango_cairo_create_layout(cr);
     pango_layout_set_font_description(layout, font);
@@ -305,9 +186,10 @@ void DrawLabel(cairo_t* cr, PangoFontDescription const* font, std::string const&
     g_object_unref(layout);
 }
 
-void DrawTitleBar(cairo_t* cr, PangoFontDescription const* font, std::string const& title, CWindowLook const& look)
+void DrawTitleBar(cairo_t* cr, PangoFontDescription const* font, std::string const& title,
+                  CWindowLook const& look)
 {
-    double const bar = kTitleBarHeight + (look.toolbar ? kToolbarHeight : 0);
+    double const bar = look.GetFrameHeight();
     cairo_rectangle(cr, 0, 0, look.width, bar);
     cairo_set_source_rgb(cr, 0.91, 0.91, 0.91);
     cairo_fill(cr);
@@ -319,7 +201,7 @@ void DrawTitleBar(cairo_t* cr, PangoFontDescription const* font, std::string con
     double const colours[3][3] = {{1.0, 0.37, 0.34}, {1.0, 0.74, 0.18}, {0.16, 0.79, 0.25}};
     for (int i = 0; i < 3; ++i)
     {
-        cairo_arc(cr, 14 + 20 * i, kTitleBarHeight / 2, 6, 0, 2 * kPi);
+        cairo_arc(cr, 14 + 20 * i, kTitleBarHeight / 2.0, 6, 0, 2 * kPi);
         cairo_set_source_rgb(cr, colours[i][0], colours[i][1], colours[i][2]);
         cairo_fill(cr);
     }
@@ -333,18 +215,18 @@ void DrawTitleBar(cairo_t* cr, PangoFontDescription const* font, std::string con
     cairo_set_source_rgb(cr, 0.2, 0.2, 0.2);
     pango_cairo_show_layout(cr, layout);
     g_object_unref(layout);
+    // Two buttons (back and forward) stand for the toolbar's controls.
     if (look.toolbar)
         for (int i = 0; i < 2; ++i)
         {
-            RoundedRectangle(cr, 90 + 30 * i, kTitleBarHeight + 8, 26, 22, 5);
+            AddRoundedRectangle(cr, 12 + 30 * i, kTitleBarHeight + 2, 26, kToolbarHeight - 6, 5);
             cairo_set_source_rgb(cr, 0.98, 0.98, 0.98);
             cairo_fill(cr);
         }
 }
 } // namespace
 
-bool DrawPreviewPicture(CXmlTree const* imageTree, std::string const& volumeRoot, CPreviewVolume const& volume,
-                        std::string const& pngPath,
+bool DrawPreviewPicture(CXmlTree const* imageTree, CVolumeReader const& volume, std::string const& pngPath,
                         std::string* error)
 {
     CWindowLook const look = ReadWindowLook(imageTree);
@@ -353,7 +235,9 @@ bool DrawPreviewPicture(CXmlTree const* imageTree, std::string const& volumeRoot
         *error = "the window has no size to draw";
         return false;
     }
-    CSurface surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, int(look.width * kScale), int(look.height * kScale)),
+    int const frame = look.GetFrameHeight();
+    CSurface surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, int(look.width * kScale),
+                                                int((look.height + frame) * kScale)),
                      &cairo_surface_destroy);
     std::unique_ptr<cairo_t, decltype(&cairo_destroy)> context(cairo_create(surface.get()), &cairo_destroy);
     cairo_t* cr = context.get();
@@ -361,21 +245,13 @@ bool DrawPreviewPicture(CXmlTree const* imageTree, std::string const& volumeRoot
     cairo_set_source_rgb(cr, 1, 1, 1);
     cairo_paint(cr);
 
-    double const contentTop = kTitleBarHeight + (look.toolbar ? kToolbarHeight : 0);
+    // The content area, width x height points below the frame; nothing drawn in it spills over.
     cairo_save(cr);
-    cairo_translate(cr, 0, contentTop);
-    if (!look.background.empty())
-    {
-        std::vector<uint8_t> const bytes = ReadSmallFile(volume, volumeRoot + "/" + look.background);
-        CSurface picture = LoadPngBytes(bytes.data(), bytes.size());
-        if (!picture)
-        {
-            *error = "the background picture '" + look.background + "' is not a PNG file that can be read";
-            return false;
-        }
-        cairo_set_source_surface(cr, picture.get(), 0, 0);
-        cairo_paint(cr);
-    }
+    cairo_translate(cr, 0, frame);
+    cairo_rectangle(cr, 0, 0, look.width, look.height);
+    cairo_clip(cr);
+    if (!DrawBackground(cr, look, volume, error))
+        return false;
     std::unique_ptr<PangoFontDescription, decltype(&pango_font_description_free)> font(
         pango_font_description_from_string("Sans"), &pango_font_description_free);
     pango_font_description_set_absolute_size(font.get(), look.textSize * PANGO_SCALE);
@@ -383,14 +259,15 @@ bool DrawPreviewPicture(CXmlTree const* imageTree, std::string const& volumeRoot
     {
         CXmlTree const* item = child.get();
         std::string const name = FindAttribute(item, "name");
-        // Items without a position are placed by the Finder; hidden ones are not shown.
-        if (!(IsElement(item, "file") || IsElement(item, "folder") || IsElement(item, "link")) || name.empty() ||
-            name[0] == '.' || FindAttribute(item, "x").empty() || FindAttribute(item, "y").empty())
+        // Items without a position are placed by the Finder; hidden ones and dot files are not shown.
+        if (!(IsElement(item, "file") || IsElement(item, "folder") || IsElement(item, "link")) ||
+            name.empty() || name[0] == '.' || ReadBoolean(item, "hidden") ||
+            FindAttribute(item, "x").empty() || FindAttribute(item, "y").empty())
             continue;
         double const x = ReadInteger(item, "x", 0);
         double const y = ReadInteger(item, "y", 0);
-        DrawIcon(cr, volume, item, volumeRoot + "/" + name, x, y, look.iconSize);
-        DrawLabel(cr, font.get(), name, look, x, y);
+        DrawItemIcon(cr, item, "/" + name, volume, x, y, look.iconSize);
+        DrawLabel(cr, font.get(), GetShownName(item), look, x, y);
     }
     cairo_restore(cr);
 
@@ -405,8 +282,9 @@ bool DrawPreviewPicture(CXmlTree const* imageTree, std::string const& volumeRoot
     auto write = [](void* closure, unsigned char const* data, unsigned int length)
     {
         std::string ignored;
-        return static_cast<CTempOutputFile*>(closure)->Write(data, length, &ignored) ? CAIRO_STATUS_SUCCESS
-                                                                                     : CAIRO_STATUS_WRITE_ERROR;
+        return static_cast<CTempOutputFile*>(closure)->Write(data, length, &ignored)
+                   ? CAIRO_STATUS_SUCCESS
+                   : CAIRO_STATUS_WRITE_ERROR;
     };
     if (!out.Open(pngPath, &reason) ||
         cairo_surface_write_to_png_stream(surface.get(), write, &out) != CAIRO_STATUS_SUCCESS ||

@@ -14,7 +14,7 @@ int GetPendingInterrupt();
 // runs is sent on to the whole group, so the command and its children stop too.
 void SetRunningCommandGroup(pid_t group);
 
-// For tests that stop a build in a given phase ("volume", "compress") without depending on timing:
+// For tests that stop a build in a given phase ("volume", "compress", "dump") without depending on timing:
 // when KILNPACK_TEST_PAUSE_PHASE names the phase, the first call writes one byte to the FIFO named by
 // KILNPACK_TEST_PAUSE_FIFO and then waits until one of the three signals arrives. Does nothing
 // otherwise.

@@ -1,3 +1,4 @@
+// Running a command text through the shell in a process group of its own, tied to our life.
 #include "sys/ShellRun.h"
 
 #include "sys/Interruption.h"
@@ -7,6 +8,28 @@
 #include <cstdio>
 #include <sys/wait.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <sys/prctl.h>
+#endif
+
+namespace
+{
+// A command must not outlive a kilnpack killed with SIGKILL (which it can't catch to pass on).
+// Linux: the child asks for SIGKILL when the thread that forked it ends (RunInShell runs on the main
+// thread only), then checks that the parent didn't die before the request; the shell is told to
+// exec the command (every command text here is one simple command), so the setting, which an exec
+// keeps, is the command's own and not only the shell's. Other systems (macOS, the BSDs) have no such
+// request (only kqueue's NOTE_EXIT, watched by another process); there the getppid() check at start
+// is all, and a command that was running when kilnpack was killed runs to its end.
+void TieToParent(pid_t parent)
+{
+#if defined(__linux__)
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+#endif
+    if (getppid() != parent)
+        _exit(127);
+}
+} // namespace
 
 // The shell runs in a process group of its own, which a signal caught meanwhile is sent on to
 // (system() would instead hold SIGINT back from us until the command ended by itself).
@@ -17,13 +40,16 @@ int RunInShell(std::string const& commandText)
     // Commands that run after a signal (the clean-up) are let finish; a signal that arrives while
     // this one starts is sent on to it.
     bool const startedInterrupted = GetPendingInterrupt() != 0;
+    std::string const shellText = "exec " + commandText;
+    pid_t const parent = getpid();
     pid_t const child = fork();
     if (child < 0)
         return -1;
     if (child == 0)
     {
         setpgid(0, 0);
-        execl("/bin/sh", "sh", "-c", commandText.c_str(), static_cast<char*>(nullptr));
+        TieToParent(parent);
+        execl("/bin/sh", "sh", "-c", shellText.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     setpgid(child, child); // also here, so the group exists before a signal is sent on to it

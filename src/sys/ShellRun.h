@@ -5,5 +5,6 @@
 
 // Runs the text with /bin/sh -c and gives its exit status: anything but a normal exit with 0 counts
 // as failure (128 + N for a shell stopped by signal N, -1 when it couldn't be started). A signal
-// caught meanwhile is sent on to the command's process group.
+// caught meanwhile is sent on to the command's process group. The text is one simple command, which
+// the shell execs; on Linux it is killed when kilnpack dies, even by SIGKILL.
 int RunInShell(std::string const& commandText);

@@ -31,7 +31,10 @@ constexpr uint32_t kChecksumCrc32 = 2;
 //       88  128 checksum value (the first word used)
 //      216    8 XML property list offset
 //      224    8 XML property list length
-//      232  120 reserved
+//      232   64 reserved
+//      296    8 code signature offset (0: unsigned; set by the signer)
+//      304    8 code signature size
+//      312   40 reserved
 //      352    4 master checksum type: 2 CRC-32, over the block tables' checksums
 //      356    4 checksum size in bits, 32
 //      360  128 checksum value (the first word used)

@@ -7,6 +7,14 @@
 
 constexpr size_t kKolyTrailerSize = 512;
 constexpr uint32_t kKolySignature = 0x6B6F6C79; // 'koly'
+// The largest property list an image may carry: the image reader refuses larger ones, and the
+// licence editor refuses to write one. Block tables take some 60 bytes per MiB of disk (16 MiB for
+// 250 GiB); seventeen licence texts of the 4 MB allowed take some 95 MB as base64.
+constexpr uint64_t kUdifMaxPlistBytes = uint64_t(128) << 20;
+// Where a signed image's trailer locates its code signature (two big-endian 64-bit fields; 0 when
+// unsigned): the signature lies between the property list and the trailer.
+constexpr size_t kKolyCodeSignatureOffset = 296;
+constexpr size_t kKolyCodeSignatureSize = 304;
 
 struct CKolyTrailer
 {

@@ -3,8 +3,13 @@
 
 #include "udif/UdifPlist.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
+
+// The largest licence text file taken: with the seventeen languages' texts at this size, an image's
+// property list stays within what the image reader accepts (kUdifMaxPlistBytes).
+constexpr uint64_t kMaxLicenseTextBytes = uint64_t(4) << 20;
 
 // The agreement in one language, as the configuration gives it.
 struct CLicenseText

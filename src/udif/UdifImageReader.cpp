@@ -9,7 +9,10 @@
 //   (run sectors are relative to the table's first sector; offsets to the data fork)
 #include "udif/UdifImageReader.h"
 
+#include "hfsplus/HfsFileIo.h"
 #include "io/ByteOrder.h"
+#include "io/PropertyList.h"
+#include "io/RegularInputFile.h"
 #include "udif/BlkxTable.h"
 #include "udif/KolyTrailer.h"
 
@@ -26,8 +29,8 @@ namespace
 // Run types only ever read here: ADC and comments.
 constexpr uint32_t kBlkxAdc = 0x80000004;
 constexpr uint32_t kBlkxComment = 0x7FFFFFFE;
-// A property list of a valid image takes some 60 bytes per MiB of disk; this allows 250 GiB.
-constexpr uint64_t kMaxPlistBytes = 16u << 20;
+// Decompressed runs kept for later reads, in bytes; the run read last is kept whatever its size.
+constexpr uint64_t kCacheBytes = 8u << 20;
 // Disks larger than 2^40 sectors (512 TiB) are taken as damage.
 constexpr uint64_t kMaxDiskSectors = uint64_t(1) << 40;
 // Dictionaries of the LZMA streams are allowed this much memory.
@@ -92,11 +95,33 @@ bool IsUdifImage(CImageReadAt const& read, uint64_t fileSize)
            GetBe32(signature) == kKolySignature;
 }
 
+bool IsUdifImageFile(std::string const& path)
+{
+    CFileDescriptor file;
+    uint64_t size = 0;
+    std::string ignored;
+    if (OpenRegularInputFile(path, UINT64_MAX, &file, &size, &ignored) != EInputFile::Opened)
+        return false;
+    int const fd = file.Get();
+    return IsUdifImage([fd](uint64_t offset, uint8_t* data, size_t length, std::string* error)
+                       { return ReadAllAt(fd, data, length, offset, error); },
+                       size);
+}
+
+uint64_t GetUdifReadBudget(uint64_t fileSize)
+{
+    uint64_t const base = uint64_t(64) << 20;
+    return fileSize > (UINT64_MAX - base) / 64 ? UINT64_MAX : 64 * fileSize + base;
+}
+
 bool CUdifImageReader::Open(CImageReadAt readAt, uint64_t fileSize, std::string* error)
 {
     read = std::move(readAt);
     runs.clear();
-    cachedRun = SIZE_MAX;
+    cache.clear();
+    cachedBytes = 0;
+    workDone = 0;
+    workBudget = GetUdifReadBudget(fileSize);
     uint8_t koly[kKolyTrailerSize];
     if (fileSize < kKolyTrailerSize || !read(fileSize - kKolyTrailerSize, koly, kKolyTrailerSize, error))
         return false;
@@ -117,7 +142,7 @@ bool CUdifImageReader::Open(CImageReadAt readAt, uint64_t fileSize, std::string*
         *error = "the image's trailer points outside the file";
         return false;
     }
-    if (xmlLength == 0 || xmlLength > kMaxPlistBytes)
+    if (xmlLength == 0 || xmlLength > kUdifMaxPlistBytes)
     {
         *error = "the image has no usable property list";
         return false;
@@ -125,8 +150,7 @@ bool CUdifImageReader::Open(CImageReadAt readAt, uint64_t fileSize, std::string*
     std::vector<uint8_t> xml(xmlLength);
     if (!read(xmlOffset, xml.data(), xml.size(), error))
         return false;
-    plist_t rootNode = nullptr;
-    plist_from_xml(reinterpret_cast<char const*>(xml.data()), uint32_t(xml.size()), &rootNode);
+    plist_t rootNode = ParsePropertyList(xml.data(), xml.size());
     std::unique_ptr<void, CPlistDeleter> root(rootNode);
     plist_t fork = root && plist_get_node_type(rootNode) == PLIST_DICT
                        ? plist_dict_get_item(rootNode, "resource-fork")
@@ -215,32 +239,60 @@ bool CUdifImageReader::AddBlockTable(std::vector<uint8_t> const& table, std::str
     return true;
 }
 
-bool CUdifImageReader::LoadRun(size_t index, std::string* error)
+bool CUdifImageReader::SpendWork(uint64_t bytes, std::string* error)
 {
-    if (index == cachedRun)
-        return true;
+    if (stopCheck && stopCheck())
+    {
+        *error = "stopped by a signal";
+        return false;
+    }
+    if (bytes > workBudget - workDone)
+    {
+        *error = "reading it takes more than " + std::to_string(workBudget >> 20) +
+                 " MB of decompressed data, far more than an image of its size holds";
+        return false;
+    }
+    workDone += bytes;
+    return true;
+}
+
+std::vector<uint8_t> const* CUdifImageReader::LoadRun(size_t index, std::string* error)
+{
+    for (auto cached = cache.begin(); cached != cache.end(); ++cached)
+        if (cached->index == index)
+        {
+            cache.splice(cache.begin(), cache, cached);
+            return &cache.front().bytes;
+        }
     CRun const& run = runs[index];
-    cachedRun = SIZE_MAX;
-    cache.assign(run.sectorCount * 512, 0);
+    if (!SpendWork(run.sectorCount * 512, error))
+        return nullptr;
+    std::vector<uint8_t> bytes(run.sectorCount * 512, 0);
     std::vector<uint8_t> stored(run.length);
     if (!read(run.offset, stored.data(), stored.size(), error))
-        return false;
+        return nullptr;
     bool ok = true;
     if (run.type == kBlkxRaw)
-        cache.swap(stored);
+        bytes.swap(stored);
     else if (run.type == kBlkxZlib)
-        ok = InflateZlib(stored.data(), stored.size(), cache.data(), cache.size());
+        ok = InflateZlib(stored.data(), stored.size(), bytes.data(), bytes.size());
     else if (run.type == kBlkxBzip2)
-        ok = InflateBzip2(stored.data(), stored.size(), cache.data(), cache.size());
+        ok = InflateBzip2(stored.data(), stored.size(), bytes.data(), bytes.size());
     else
-        ok = InflateLzma(stored.data(), stored.size(), cache.data(), cache.size());
+        ok = InflateLzma(stored.data(), stored.size(), bytes.data(), bytes.size());
     if (!ok)
     {
         *error = "a compressed run of the image is damaged";
-        return false;
+        return nullptr;
     }
-    cachedRun = index;
-    return true;
+    while (!cache.empty() && cachedBytes + bytes.size() > kCacheBytes)
+    {
+        cachedBytes -= cache.back().bytes.size();
+        cache.pop_back();
+    }
+    cachedBytes += bytes.size();
+    cache.push_front({index, std::move(bytes)});
+    return &cache.front().bytes;
 }
 
 bool CUdifImageReader::ReadDisk(uint64_t offset, uint8_t* data, size_t size, std::string* error)
@@ -251,6 +303,8 @@ bool CUdifImageReader::ReadDisk(uint64_t offset, uint8_t* data, size_t size, std
         *error = "the image's disk is shorter than its volume claims";
         return false;
     }
+    if (!SpendWork(size, error))
+        return false;
     while (size > 0)
     {
         uint64_t const sector = offset / 512;
@@ -263,11 +317,12 @@ bool CUdifImageReader::ReadDisk(uint64_t offset, uint8_t* data, size_t size, std
         if (stored)
         {
             CRun const& run = runs[index - 1];
-            if (!LoadRun(index - 1, error))
+            std::vector<uint8_t> const* bytes = LoadRun(index - 1, error);
+            if (!bytes)
                 return false;
             uint64_t const within = offset - run.firstSector * 512;
-            part = size_t(std::min<uint64_t>(size, cache.size() - within));
-            std::memcpy(data, cache.data() + within, part);
+            part = size_t(std::min<uint64_t>(size, bytes->size() - within));
+            std::memcpy(data, bytes->data() + within, part);
         }
         else
         {

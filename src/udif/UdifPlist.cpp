@@ -1,6 +1,8 @@
 // Writing and reading the XML property list that carries an image's resources.
 #include "udif/UdifPlist.h"
 
+#include "io/PropertyList.h"
+
 #include <plist/plist.h>
 
 #include <cstdlib>
@@ -119,8 +121,7 @@ bool BuildUdifPlist(std::vector<CBlkxResource> const& tables, std::string* xml, 
 bool AddResourcesToUdifPlist(std::string const& xml, std::vector<CUdifResource> const& resources,
                              std::string* edited, std::string* error)
 {
-    plist_t parsed = nullptr;
-    plist_from_xml(xml.data(), static_cast<uint32_t>(xml.size()), &parsed);
+    plist_t parsed = ParsePropertyList(xml.data(), xml.size());
     CPlistPtr root(parsed);
     plist_t fork = root && plist_get_node_type(root.get()) == PLIST_DICT
                        ? plist_dict_get_item(root.get(), "resource-fork")

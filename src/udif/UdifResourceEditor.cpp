@@ -62,6 +62,13 @@ bool EditImage(int fd, std::string const& path, std::vector<CUdifResource> const
         *error = path + ": " + *error;
         return false;
     }
+    // An image must stay readable by the image reader, whose limit this is.
+    if (edited.size() > kUdifMaxPlistBytes)
+    {
+        *error = path + ": the property list would take " + std::to_string(edited.size() >> 20) +
+                 " MB, more than the " + std::to_string(kUdifMaxPlistBytes >> 20) + " MB an image may hold";
+        return false;
+    }
     PutBe64(koly + 224, edited.size());
 
     // The new image: everything before the property list copied, then the new list and trailer.

@@ -1,4 +1,6 @@
 #include "support/TempFolder.h"
+
+#include <filesystem>
 #include "support/XmlTestSupport.h"
 
 #include "app/ConfigDocument.h"
@@ -19,6 +21,13 @@ namespace
 class ConfigWalk : public testing::Test
 {
 protected:
+    void SetUp() override
+    {
+        // Outputs and their locks land in the test's own folder, never beside another test's.
+        previousDirectory = std::filesystem::current_path();
+        std::filesystem::current_path(directory.path);
+    }
+    void TearDown() override { std::filesystem::current_path(previousDirectory); }
 
     bool Perform(std::string const& config)
     {
@@ -51,6 +60,7 @@ protected:
     }
 
     CTempFolder directory;
+    std::filesystem::path previousDirectory;
     CRecordingEngine engine;
     std::vector<std::string>& commands = engine.commands;
     std::string failingText;
@@ -178,7 +188,7 @@ TEST_F(ConfigWalk, FileSucceedsOnlyWhenEveryImageIsBuilt)
     EXPECT_EQ(errors, "Error: Unable to create temporary sparse disk image 'bad.dmg.sparseimage'.\n"
                       "Error: Unable to create temporary sparse disk image 'good.dmg.sparseimage'.\n");
     EXPECT_FALSE(Perform("<kilnpack/>"));
-    EXPECT_EQ(errors, "");
+    EXPECT_EQ(errors, "Error: 'kilnpack' tag holds no 'image' tag; nothing to build.\n");
 }
 
 TEST_F(ConfigWalk, UnreadableOrMalformedFilesFail)

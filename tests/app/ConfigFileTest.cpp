@@ -76,7 +76,8 @@ TEST_F(ConfigFile, DocumentLevelWarnings)
             RunConfig(std::string("<kilnpack version='") + version + "'><image file='a.dmg'/></kilnpack>"),
             std::string("Warning: incompatiable kilnpack version '") + version + "' skipped.\n");
     }
-    EXPECT_EQ(RunConfig("<?xml version='1.0'?>\n<!-- nothing to build -->\n<kilnpack>\n</kilnpack>\n"), "");
+    EXPECT_EQ(RunConfig("<?xml version='1.0'?>\n<!-- nothing to build -->\n<kilnpack>\n</kilnpack>\n"),
+              "Error: 'kilnpack' tag holds no 'image' tag; nothing to build.\n");
 }
 
 TEST_F(ConfigFile, ImageLevelWarningsAndErrors)
@@ -167,5 +168,6 @@ TEST_F(ConfigFile, FiftyMegabyteFilesAreHandled)
     }
     CRunResult result = Run({"blank.xml", "dense.xml"});
     EXPECT_EQ(result.output, "");
-    EXPECT_EQ(result.errors, "Error: XML Error (line: 100001) 'Document has more than 100000 elements'.\n");
+    EXPECT_EQ(result.errors, "Error: 'kilnpack' tag holds no 'image' tag; nothing to build.\n"
+                             "Error: XML Error (line: 100001) 'Document has more than 100000 elements'.\n");
 }

@@ -12,6 +12,9 @@
 char const* const kBanner =
     "Quorvel Incorporated KilnPack.\nSee: https://kilnpack.example for more information.\n";
 char const* const kUsage = "Usage: kilnpack config-file\n"
+                           "Signing: kilnpack [--timestamp-url URL] --sign IMAGE IDENTITY (a .p12 file whose "
+                           "password is in KILNPACK_IDENTITY_PASSWORD, or - for ad-hoc); kilnpack --staple IMAGE "
+                           "TICKET\n"
                            "Exit status: 0 when everything was built and printed, 1 when anything failed, "
                            "128 + N when stopped by signal N.\n";
 

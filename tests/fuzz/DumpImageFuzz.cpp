@@ -2,10 +2,13 @@
 // desktop databases inside. Any input must be printed or refused with an error line, without
 // crashing, hanging or allocating far beyond what its tables may claim.
 //
-// Run with KILNPACK_FUZZ_SEED_DIR=DIR KILNPACK_FUZZ_IMAGE=FILE.dmg to write seeds into DIR and
+// Run with KILNPACK_FUZZ_SEED_DIR=DIR [KILNPACK_FUZZ_IMAGE=FILE.dmg] to write seeds into DIR and
 // exit: the image as it is, and the same disk stored uncompressed (only its non-zero sectors), so
-// that mutations reach the partition map and the volume rather than only the compressed runs.
+// that mutations reach the partition map and the volume rather than only the compressed runs; and
+// always two images whose catalogs hop between compressed runs (support/ThrashingImage.h), one the
+// reader's cache absorbs and one its work budget stops, so that slowness near them is found too.
 #include "inspect/DumpImage.h"
+#include "support/ThrashingImage.h"
 #include "udif/BlkxTable.h"
 #include "udif/KolyTrailer.h"
 #include "udif/UdifPlist.h"
@@ -68,17 +71,7 @@ std::vector<uint8_t> StoreUncompressed(std::vector<uint8_t> const& image)
             table.runs.back().compressedLength += 512;
         }
     }
-    CKolyTrailer trailer;
-    trailer.dataForkLength = file.size();
-    trailer.sectorCount = sectors;
-    std::string xml;
-    if (!BuildUdifPlist({{"whole disk", 0, SerializeBlkxTable(table)}}, &xml, &error))
-        abort();
-    trailer.xmlOffset = file.size();
-    trailer.xmlLength = xml.size();
-    file.insert(file.end(), xml.begin(), xml.end());
-    auto const koly = SerializeKolyTrailer(trailer);
-    file.insert(file.end(), koly.begin(), koly.end());
+    AppendUdifTrailer(&file, table);
     return file;
 }
 } // namespace
@@ -87,12 +80,18 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     char const* folder = std::getenv("KILNPACK_FUZZ_SEED_DIR");
     char const* imagePath = std::getenv("KILNPACK_FUZZ_IMAGE");
-    if (folder && imagePath)
+    if (folder)
     {
-        std::ifstream in(imagePath, std::ios::binary);
-        std::vector<uint8_t> const image{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-        WriteSeed(std::string(folder) + "/image", image);
-        WriteSeed(std::string(folder) + "/uncompressed", StoreUncompressed(image));
+        if (imagePath)
+        {
+            std::ifstream in(imagePath, std::ios::binary);
+            std::vector<uint8_t> const image{std::istreambuf_iterator<char>(in),
+                                             std::istreambuf_iterator<char>()};
+            WriteSeed(std::string(folder) + "/image", image);
+            WriteSeed(std::string(folder) + "/uncompressed", StoreUncompressed(image));
+        }
+        WriteSeed(std::string(folder) + "/thrashing-cached", ThrashingImage::Build(2));
+        WriteSeed(std::string(folder) + "/thrashing-budget", ThrashingImage::Build(7, 1024));
         std::exit(0);
     }
     // Error lines go to the standard error, which run.sh has libFuzzer close.

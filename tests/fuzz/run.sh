@@ -3,7 +3,8 @@
 # seconds in all, split between the desktop database reader and "--dump" of disk images. Any crash,
 # leak, timeout or oversized allocation makes the script fail; the offending input is kept in BUILD_DIR.
 # Disk image seeds come from an image built by the kilnpack program named by KILNPACK_BINARY
-# (default build-test/kilnpack); without it the image fuzzer starts from an empty corpus.
+# (default build-test/kilnpack), and from two images built to make the reader work hard (each input
+# has 10 seconds: slowness is a finding like a crash).
 #
 #   bash tests/fuzz/run.sh BUILD_DIR SECONDS
 set -euo pipefail
@@ -46,6 +47,7 @@ XML
         KILNPACK_FUZZ_SEED_DIR="$build/image-seeds" KILNPACK_FUZZ_IMAGE="$work/seed.dmg" "$image_binary"
     fi
 fi
+[ -f "$build/image-seeds/thrashing-cached" ] || KILNPACK_FUZZ_SEED_DIR="$build/image-seeds" "$image_binary"
 
 # A fixed seed by default keeps CI runs repeatable; set KILNPACK_FUZZ_SEED to explore elsewhere.
 # Inputs up to 64 KiB (images up to 256 KiB); a single allocation above 64 MiB or an input taking

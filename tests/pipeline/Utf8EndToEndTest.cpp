@@ -4,6 +4,7 @@
 #include "support/ImageTestSupport.h"
 #include "hfsplus/HfsNames.h"
 #include "support/FsckHfs.h"
+#include "support/StoredRecords.h"
 
 #include <algorithm>
 #include <fstream>
@@ -19,100 +20,6 @@ std::u16string ToUtf16(std::string const& utf8)
     icu::UnicodeString text = icu::UnicodeString::fromUTF8(utf8);
     return std::u16string(reinterpret_cast<char16_t const*>(text.getBuffer()), size_t(text.length()));
 }
-
-// A .DS_Store read from its layout alone: the header names the info block, whose block table and
-// "DSDB" entry lead to the tree's root; nodes are walked depth first, so records come in key order.
-class CStoreReader
-{
-public:
-    explicit CStoreReader(std::string bytes) : bytes(std::move(bytes)) {}
-
-    std::vector<std::pair<std::u16string, std::string>> ReadRecords() // name, code; blobs kept apart
-    {
-        if (bytes.size() < 36 || bytes.compare(4, 4, "Bud1") != 0)
-            throw std::runtime_error("not a desktop database");
-        size_t info = 4 + Word(8);
-        uint32_t blockCount = Word(info);
-        for (uint32_t i = 0; i < blockCount; ++i)
-            addresses.push_back(Word(info + 8 + 4 * i));
-        size_t at = info + 8 + 4 * ((blockCount + 255) / 256 * 256);
-        uint32_t entries = Word(at);
-        at += 4;
-        uint32_t databaseBlock = 0;
-        for (uint32_t i = 0; i < entries; ++i)
-        {
-            size_t length = static_cast<unsigned char>(bytes.at(at));
-            std::string name = bytes.substr(at + 1, length);
-            uint32_t block = Word(at + 1 + length);
-            if (name == "DSDB")
-                databaseBlock = block;
-            at += 1 + length + 4;
-        }
-        WalkNode(Word(BlockOffset(databaseBlock)));
-        return records;
-    }
-
-    std::map<std::u16string, std::string> iconPositions; // name -> the 16 bytes of "Iloc"
-
-private:
-    uint32_t Word(size_t at) const
-    {
-        return (uint32_t(uint8_t(bytes.at(at))) << 24) | (uint32_t(uint8_t(bytes.at(at + 1))) << 16) |
-               (uint32_t(uint8_t(bytes.at(at + 2))) << 8) | uint32_t(uint8_t(bytes.at(at + 3)));
-    }
-
-    size_t BlockOffset(uint32_t block) const { return 4 + (addresses.at(block) & ~0x1Fu); }
-
-    void WalkNode(uint32_t block)
-    {
-        size_t at = BlockOffset(block);
-        uint32_t lastChild = Word(at);
-        uint32_t count = Word(at + 4);
-        at += 8;
-        for (uint32_t i = 0; i < count; ++i)
-        {
-            if (lastChild != 0)
-            {
-                WalkNode(Word(at));
-                at += 4;
-            }
-            at = ReadRecord(at);
-        }
-        if (lastChild != 0)
-            WalkNode(lastChild);
-    }
-
-    size_t ReadRecord(size_t at)
-    {
-        uint32_t units = Word(at);
-        std::u16string name;
-        for (uint32_t i = 0; i < units; ++i)
-            name.push_back(
-                char16_t((uint8_t(bytes.at(at + 4 + 2 * i)) << 8) | uint8_t(bytes.at(at + 5 + 2 * i))));
-        at += 4 + 2 * units;
-        std::string code = bytes.substr(at, 4), type = bytes.substr(at + 4, 4);
-        at += 8;
-        records.emplace_back(name, code);
-        if (type == "bool")
-            return at + 1;
-        if (type == "shor" || type == "long" || type == "type")
-            return at + 4;
-        if (type == "comp" || type == "dutc")
-            return at + 8;
-        if (type == "ustr")
-            return at + 4 + 2 * size_t(Word(at));
-        if (type != "blob")
-            throw std::runtime_error("unknown value type " + type);
-        size_t length = Word(at);
-        if (code == "Iloc")
-            iconPositions[name] = bytes.substr(at + 4, length);
-        return at + 4 + length;
-    }
-
-    std::string bytes;
-    std::vector<uint32_t> addresses;
-    std::vector<std::pair<std::u16string, std::string>> records;
-};
 
 std::string Location(int x, int y)
 {

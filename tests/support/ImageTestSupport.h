@@ -8,7 +8,9 @@
 #include "engine/CommandText.h"
 #include "engine/HostVolumeFiles.h"
 #include "engine/TemporaryMountPoint.h"
+#include "io/TemporaryFolder.h"
 #include "io/FullTransfer.h"
+#include "io/RegularInputFile.h"
 #include "sys/ShellRun.h"
 #include "udif/UdifResourceEditor.h"
 #include "pipeline/BuildContext.h"
@@ -79,7 +81,7 @@ public:
     {
         if (backing)
             return backing->MakeMountPoint(mountPoint, error);
-        *mountPoint = DrawMountPointName(GetTemporaryDirectory());
+        *mountPoint = DrawMountPointName(GetTemporaryFolder());
         return true;
     }
     // Without a backing engine the licence goes into the image after the convert, as on macOS.
@@ -102,7 +104,7 @@ public:
     }
     bool ReadFile(std::string const& path, std::vector<uint8_t>* bytes, std::string* error) override
     {
-        return backing ? backing->ReadFile(path, bytes, error) : ReadRegularFileWhole(path, bytes, error);
+        return backing ? backing->ReadFile(path, bytes, error) : ReadRegularFileWhole(path, kMaxPictureFileBytes, bytes, error);
     }
     bool WriteFile(std::string const& path, std::vector<uint8_t> bytes, std::string* error) override
     {

@@ -3,6 +3,7 @@
 
 #include "engine/Engines.h"
 #include "engine/TemporaryMountPoint.h"
+#include "io/TemporaryFolder.h"
 #include "engine/builtin/CreatedDisk.h"
 #include "io/HfsConstants.h"
 #include "io/MacTime.h"
@@ -76,7 +77,7 @@ int CBuiltinEngine::Run(CEngineRequest const& request)
 bool CBuiltinEngine::MakeMountPoint(std::string* mountPoint, std::string*)
 {
     // Only a name: the volume is held in memory, so nothing is made there and nothing can be left.
-    *mountPoint = DrawMountPointName(GetTemporaryDirectory());
+    *mountPoint = DrawMountPointName(GetTemporaryFolder());
     return true;
 }
 

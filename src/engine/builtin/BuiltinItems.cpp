@@ -6,6 +6,7 @@
 #include "finder/AliasRecord.h"
 #include "io/ByteOrder.h"
 #include "io/FullTransfer.h"
+#include "io/RegularInputFile.h"
 #include "io/HfsConstants.h"
 #include "io/MacTime.h"
 #include "picture/PngPicture.h"
@@ -258,7 +259,7 @@ bool CBuiltinEngine::ReadFile(std::string const& path, std::vector<uint8_t>* byt
         *bytes = *data.bytes;
         return true;
     }
-    return ReadRegularFileWhole(data.sourcePath, bytes, error);
+    return ReadRegularFileWhole(data.sourcePath, kMaxPictureFileBytes, bytes, error);
 }
 
 bool CBuiltinEngine::WriteFile(std::string const& path, std::vector<uint8_t> bytes, std::string* error)

@@ -8,6 +8,7 @@
 #include "engine/HostVolumeFiles.h"
 #include "engine/TemporaryMountPoint.h"
 #include "io/FullTransfer.h"
+#include "io/RegularInputFile.h"
 #include "sys/ShellRun.h"
 #include "udif/UdifResourceEditor.h"
 
@@ -102,7 +103,7 @@ public:
 
     bool ReadFile(std::string const& path, std::vector<uint8_t>* bytes, std::string* error) override
     {
-        return ReadRegularFileWhole(path, bytes, error);
+        return ReadRegularFileWhole(path, kMaxPictureFileBytes, bytes, error);
     }
 
     bool WriteFile(std::string const& path, std::vector<uint8_t> bytes, std::string* error) override
