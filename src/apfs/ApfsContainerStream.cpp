@@ -1,0 +1,122 @@
+// Handing a planned APFS container to a disk sink: metadata blocks from the plan, file data from
+// the sources (each read once, checked to be the file the tree was made from), free space skipped.
+#include "apfs/ApfsContainer.h"
+
+#include "io/FileDescriptor.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace
+{
+constexpr size_t kReadSize = 1 << 20;
+
+bool SkipTo(CDiskSink* sink, uint64_t offset, std::string* error)
+{
+    uint64_t const position = sink->GetPosition();
+    return offset <= position || sink->Skip(offset - position, error);
+}
+
+class CDataWriter
+{
+public:
+    CDataWriter(CApfsPlan const& plan, CDiskSink* sink) : m_plan(plan), m_sink(sink), m_buffer(kReadSize) {}
+
+    bool Write(CVolumeItem const& item, std::string* error)
+    {
+        if (item.data.bytes)
+        {
+            if (item.data.bytes->size() != item.size)
+            {
+                *error = "the data of '" + item.name + "' changed size";
+                return false;
+            }
+            return m_sink->Write(item.data.bytes->data(), item.size, error) && Count(item.size, error) &&
+                   Pad(item.size, error);
+        }
+        CFileDescriptor const source(open(item.data.sourcePath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (!source.IsOpen())
+        {
+            *error = "cannot read '" + item.data.sourcePath + "': " + std::strerror(errno);
+            return false;
+        }
+        struct stat status
+        {
+        };
+        if (fstat(source.Get(), &status) != 0 || !S_ISREG(status.st_mode))
+        {
+            *error = "'" + item.data.sourcePath + "' is no longer a regular file";
+            return false;
+        }
+        int64_t const modified = int64_t(status.st_mtim.tv_sec) * 1000000000ll + status.st_mtim.tv_nsec;
+        if (uint64_t(status.st_size) != item.size ||
+            (item.data.sourceModifiedNanoseconds != 0 && modified != item.data.sourceModifiedNanoseconds))
+        {
+            *error = "'" + item.data.sourcePath + "' changed while the image was being built";
+            return false;
+        }
+        uint64_t left = item.size;
+        while (left > 0)
+        {
+            size_t const want = size_t(std::min<uint64_t>(left, m_buffer.size()));
+            ssize_t const got = read(source.Get(), m_buffer.data(), want);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+            {
+                *error = "cannot read '" + item.data.sourcePath + "': " +
+                         (got < 0 ? std::strerror(errno) : "it became shorter while the image was being built");
+                return false;
+            }
+            if (!m_sink->Write(m_buffer.data(), size_t(got), error) || !Count(uint64_t(got), error))
+                return false;
+            left -= uint64_t(got);
+        }
+        return Pad(item.size, error);
+    }
+
+private:
+    bool Pad(uint64_t size, std::string* error)
+    {
+        size_t const tail = size_t(size % kApfsBlockSize);
+        if (tail == 0)
+            return true;
+        static uint8_t const zeros[kApfsBlockSize] = {};
+        return m_sink->Write(zeros, kApfsBlockSize - tail, error);
+    }
+
+    bool Count(uint64_t bytes, std::string* error)
+    {
+        m_done += bytes;
+        if (m_plan.settings.progress && !m_plan.settings.progress(m_done, m_plan.dataBytes))
+        {
+            *error = "interrupted";
+            return false;
+        }
+        return true;
+    }
+
+    CApfsPlan const& m_plan;
+    CDiskSink* m_sink;
+    std::vector<uint8_t> m_buffer;
+    uint64_t m_done = 0;
+};
+} // namespace
+
+bool StreamApfsContainer(CApfsPlan const& plan, CDiskSink* sink, std::string* error)
+{
+    uint64_t const start = sink->GetPosition();
+    for (auto const& block : plan.metadata)
+        if (!SkipTo(sink, start + block.first * kApfsBlockSize, error) ||
+            !sink->Write(block.second.data(), block.second.size(), error))
+            return false;
+    CDataWriter writer(plan, sink);
+    for (CApfsFileRun const& run : plan.files)
+        if (!SkipTo(sink, start + run.firstBlock * kApfsBlockSize, error) || !writer.Write(plan.tree->Get(run.item), error))
+            return false;
+    return SkipTo(sink, start + plan.blockCount * kApfsBlockSize, error);
+}

@@ -1,0 +1,158 @@
+// The APFS writer checked end to end by independent readers: apfsprogs' apfsck, libfsapfs's
+// fsapfsinfo and 7-Zip read back every folder, file byte, mode and link of a written container.
+#include "apfs/ApfsContainer.h"
+#include "apfs/ApfsNames.h"
+#include "hfsplus/HfsNames.h"
+#include "support/FileBytes.h"
+#include "support/ShellCommand.h"
+#include "support/TempFolder.h"
+#include "volume/HostTree.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+#include <sstream>
+
+namespace
+{
+bool HasTool(char const* name)
+{
+    return RunShell(std::string("command -v ") + name + " >/dev/null 2>&1") == 0;
+}
+
+// A volume path with each name decomposed as the volume stores it.
+std::string DecomposePath(std::string const& path)
+{
+    std::string result, name;
+    std::istringstream parts(path);
+    while (std::getline(parts, name, '/'))
+        result += (result.empty() ? "" : "/") + ConvertNameToDecomposedUtf8(name);
+    return result;
+}
+
+bool WriteContainer(CApfsPlan const& plan, std::string const& path, std::string* error)
+{
+    int const fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    CFileDiskSink sink(fd, 0);
+    bool ok = StreamApfsContainer(plan, &sink, error) && ftruncate(fd, off_t(sink.GetPosition())) == 0;
+    close(fd);
+    return ok;
+}
+
+std::string Md5Of(std::string const& path)
+{
+    std::string out;
+    RunCapturing("md5sum " + QuoteForShell(path), &out);
+    return out.substr(0, 32);
+}
+
+// A payload with what a disk image holds: an application bundle with an executable, documents,
+// an empty file, a composed name, a link, a hidden picture folder, and enough files in one
+// folder for trees of more than one level.
+struct CPayload
+{
+    CTempFolder folder;
+    CVolumeTree tree;
+    std::map<std::string, std::string> files; // volume path -> source path
+    CPayload()
+    {
+        folder.WriteFile("src/Example.app/Contents/MacOS/Example", "#!/bin/sh\necho hi\n");
+        chmod(folder.Join("src/Example.app/Contents/MacOS/Example").c_str(), 0755);
+        std::string big;
+        for (int i = 0; i < 300000; ++i)
+            big.push_back(char('a' + (i * 31) % 26));
+        folder.WriteFile("src/Example.app/Contents/Resources/big.bin", big);
+        folder.WriteFile("src/Read Me.txt", "Read me.\n");
+        folder.WriteFile("src/empty", "");
+        folder.WriteFile("src/Caf\xc3\xa9.txt", "composed");
+        for (int i = 0; i < 1500; ++i)
+            folder.WriteFile("src/many/file-" + std::to_string(i) + ".txt", "file " + std::to_string(i) + "\n");
+        symlink("/Applications", folder.Join("src/Applications").c_str());
+        symlink("Example.app/Contents/Resources", folder.Join("src/Resources").c_str());
+        std::string error;
+        EXPECT_TRUE(ReadHostTree(folder.Join("src"), &tree, &error, "an APFS volume")) << error;
+        CVolumeItem store;
+        store.kind = EVolumeItemKind::File;
+        store.name = ".DS_Store";
+        store.mode = 0644;
+        store.data.bytes = std::make_shared<std::vector<uint8_t>>(std::vector<uint8_t>{0, 0, 0, 1, 'B', 'u', 'd', '1'});
+        store.size = 8;
+        tree.Add(CVolumeTree::kRoot, store);
+        tree.Get(CVolumeTree::kRoot).finderFlags = 0x0400;
+        tree.Get(tree.FindPath("Read Me.txt")).finderFlags = 0x4010;
+        for (size_t i = 0; i < tree.GetCount(); ++i)
+            if (tree.Get(i).kind == EVolumeItemKind::File && !tree.Get(i).data.sourcePath.empty())
+                files[tree.GetPath(i)] = tree.Get(i).data.sourcePath;
+    }
+};
+} // namespace
+
+TEST(ApfsContainer, IsReadBackWholeByApfsckFsapfsinfoAnd7Zip)
+{
+    CPayload payload;
+    CApfsSettings settings;
+    settings.volumeName = "Example";
+    settings.createTime = 1700000000ll * 1000000000ll;
+    settings.identitySeed = "Example";
+    CApfsPlan plan;
+    std::string error;
+    ASSERT_TRUE(PlanApfsContainer(payload.tree, settings, &plan, &error)) << error;
+    std::string const image = payload.folder.Join("container.apfs");
+    ASSERT_TRUE(WriteContainer(plan, image, &error)) << error;
+    EXPECT_EQ(uint64_t(std::filesystem::file_size(image)), plan.blockCount * kApfsBlockSize);
+    EXPECT_EQ(plan.blockCount, 32768u) << "an automatic size takes the smallest container: 128 MiB";
+
+    if (!HasTool("apfsck"))
+        GTEST_SKIP() << "apfsck (apfsprogs) is not installed";
+    std::string out;
+    EXPECT_EQ(RunCapturing("apfsck -cuw " + QuoteForShell(image), &out), 0) << out;
+    EXPECT_EQ(out, "");
+
+    if (!HasTool("fsapfsinfo"))
+        GTEST_SKIP() << "fsapfsinfo (libfsapfs-utils) is not installed";
+    std::string const body = payload.folder.Join("body.txt");
+    ASSERT_EQ(RunCapturing("fsapfsinfo " + QuoteForShell(image), &out), 0) << out;
+    EXPECT_NE(out.find("Name\t\t\t\t: Example\n"), std::string::npos) << out;
+    ASSERT_EQ(RunCapturing("fsapfsinfo -H -B " + QuoteForShell(body) + " -d " + QuoteForShell(image), &out), 0) << out;
+    // Body file lines: MD5|/{volume UUID}/path|inode|mode|...
+    std::map<std::string, std::string> listed;
+    std::istringstream lines(ReadWholeFile(body));
+    for (std::string line; std::getline(lines, line);)
+    {
+        size_t const bar = line.find('|'), start = line.find("}/"), end = line.find('|', bar + 1);
+        if (bar != std::string::npos && start != std::string::npos && end != std::string::npos)
+            listed[line.substr(start + 2, end - start - 2)] = line.substr(0, bar);
+    }
+    for (auto const& file : payload.files)
+        EXPECT_EQ(listed[DecomposePath(file.first)], Md5Of(file.second)) << file.first;
+    EXPECT_EQ(listed.count("Applications -> /Applications"), 1u);
+    EXPECT_EQ(listed.size(), payload.files.size() + 1 + 2 + 5 + 1) << "files, .DS_Store, links, five folders, the root";
+
+    if (!HasTool("7zz"))
+        GTEST_SKIP() << "7zz is not installed";
+    std::string const extracted = payload.folder.Join("out");
+    ASSERT_EQ(RunCapturing("7zz x -y -o" + QuoteForShell(extracted) + " " + QuoteForShell(image), &out), 0) << out;
+    for (auto const& file : payload.files)
+    {
+        std::string const copy = extracted + "/" + DecomposePath(file.first);
+        EXPECT_EQ(ReadWholeFile(copy), ReadWholeFile(file.second)) << file.first;
+        struct stat a{}, b{};
+        ASSERT_EQ(lstat(copy.c_str(), &a), 0) << file.first;
+        ASSERT_EQ(lstat(file.second.c_str(), &b), 0);
+        EXPECT_EQ(a.st_mode & 0777, b.st_mode & 0777) << file.first;
+    }
+    // 7-Zip rewrites absolute link targets into its output folder, so a relative link is compared.
+    char target[64] = {};
+    ASSERT_GT(readlink((extracted + "/Resources").c_str(), target, sizeof target - 1), 0);
+    EXPECT_STREQ(target, "Example.app/Contents/Resources");
+    // The Finder info travels as an extended attribute, which 7-Zip extracts beside the file.
+    std::string const info = ReadWholeFile(extracted + "/Read Me.txt:com.apple.FinderInfo");
+    ASSERT_EQ(info.size(), 32u);
+    EXPECT_EQ(info.substr(8, 2), std::string("\x40\x10", 2)) << "flags word, big-endian";
+}
