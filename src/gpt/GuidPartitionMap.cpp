@@ -22,9 +22,6 @@ constexpr uint64_t kPartitionStart = 40;
 constexpr uint64_t kTailGap = 7; // free sectors between the partition and the backup table
 constexpr uint64_t kSectorsOutsidePartition = kPartitionStart + kTailGap + kTableSectors + 1;
 
-// 48465300-0000-11AA-AA11-00306543ECAC, the first three fields little-endian.
-constexpr CGuid kAppleHfsType = {0x00, 0x53, 0x46, 0x48, 0x00, 0x00, 0xAA, 0x11,
-                                 0xAA, 0x11, 0x00, 0x30, 0x65, 0x43, 0xEC, 0xAC};
 
 uint32_t Crc32(uint8_t const* bytes, size_t count)
 {
@@ -86,6 +83,23 @@ bool CheckHeader(std::vector<uint8_t> const& sector, bool primary, uint64_t tota
 }
 } // namespace
 
+// Type GUIDs with their first three fields little-endian, as the entry stores them.
+CPartitionType const& GetAppleHfsPartitionType()
+{
+    static CPartitionType const type = {
+        {0x00, 0x53, 0x46, 0x48, 0x00, 0x00, 0xAA, 0x11, 0xAA, 0x11, 0x00, 0x30, 0x65, 0x43, 0xEC, 0xAC},
+        "Apple_HFS"};
+    return type;
+}
+
+CPartitionType const& GetAppleApfsPartitionType()
+{
+    static CPartitionType const type = {
+        {0xEF, 0x57, 0x34, 0x7C, 0x00, 0x00, 0xAA, 0x11, 0xAA, 0x11, 0x00, 0x30, 0x65, 0x43, 0xEC, 0xAC},
+        "Apple_APFS"};
+    return type;
+}
+
 CPartitionLayout ComputePartitionLayout(uint64_t totalSectors)
 {
     CPartitionLayout layout;
@@ -127,17 +141,18 @@ std::vector<uint8_t> BuildProtectiveMbr(uint64_t totalSectors)
 // Partition entry (UEFI 2.x, chapter 5.3.3), 128 bytes, little-endian; 128 entries, the
 // first one used:
 //   offset size meaning
-//        0   16 partition type GUID (Apple_HFS)
+//        0   16 partition type GUID (Apple_HFS unless asked otherwise)
 //       16   16 unique partition GUID
 //       32    8 starting LBA
 //       40    8 ending LBA, inclusive
 //       48    8 attributes (0)
 //       56   72 name, UTF-16LE ("disk image")
-std::vector<uint8_t> BuildPartitionEntries(CPartitionLayout const& layout, CGuid const& partitionGuid)
+std::vector<uint8_t> BuildPartitionEntries(CPartitionLayout const& layout, CGuid const& partitionGuid,
+                                           CPartitionType const& type)
 {
     std::vector<uint8_t> entries(kEntryCount * kEntryBytes, 0);
     uint8_t* e = entries.data();
-    std::memcpy(e, kAppleHfsType.data(), 16);
+    std::memcpy(e, type.typeGuid.data(), 16);
     std::memcpy(e + 16, partitionGuid.data(), 16);
     PutLe64(e + 32, layout.partitionStart);
     PutLe64(e + 40, layout.partitionStart + layout.partitionSectors - 1);
@@ -209,20 +224,60 @@ CGuid DeriveGuid(std::string const& seed, char const* salt)
     return guid;
 }
 
-bool WritePartitionMap(int fd, CPartitionLayout const& layout, std::string* error, std::string const& seed)
+namespace
+{
+// The map's pieces, as WritePartitionMap and StreamGptDisk place them.
+struct CMapSectors
+{
+    std::vector<uint8_t> mbr, primary, entries, backup;
+};
+
+CMapSectors BuildMapSectors(CPartitionLayout const& layout, std::string const& seed, CPartitionType const& type)
 {
     int64_t epoch = 0;
     bool const reproducible = GetSourceDateEpoch(&epoch);
     std::string const fullSeed = seed + "/" + std::to_string(layout.totalSectors) + "/" + std::to_string(epoch);
     CGuid const partitionGuid = reproducible ? DeriveGuid(fullSeed, "partition") : MakeRandomGuid();
-    std::vector<uint8_t> entries = BuildPartitionEntries(layout, partitionGuid);
-    uint32_t entriesCrc = Crc32(entries.data(), entries.size());
+    CMapSectors map;
+    map.entries = BuildPartitionEntries(layout, partitionGuid, type);
+    uint32_t entriesCrc = Crc32(map.entries.data(), map.entries.size());
     CGuid diskGuid = reproducible ? DeriveGuid(fullSeed, "disk") : MakeRandomGuid();
+    map.mbr = BuildProtectiveMbr(layout.totalSectors);
+    map.primary = BuildGptHeader(layout, true, diskGuid, entriesCrc);
+    map.backup = BuildGptHeader(layout, false, diskGuid, entriesCrc);
+    return map;
+}
+} // namespace
+
+bool WritePartitionMap(int fd, CPartitionLayout const& layout, std::string* error, std::string const& seed)
+{
+    CMapSectors const map = BuildMapSectors(layout, seed, GetAppleHfsPartitionType());
     uint64_t last = layout.totalSectors - 1;
-    return WriteAt(fd, BuildProtectiveMbr(layout.totalSectors), 0, error) &&
-           WriteAt(fd, BuildGptHeader(layout, true, diskGuid, entriesCrc), 1, error) &&
-           WriteAt(fd, entries, 2, error) && WriteAt(fd, entries, last - kTableSectors, error) &&
-           WriteAt(fd, BuildGptHeader(layout, false, diskGuid, entriesCrc), last, error);
+    return WriteAt(fd, map.mbr, 0, error) && WriteAt(fd, map.primary, 1, error) &&
+           WriteAt(fd, map.entries, 2, error) && WriteAt(fd, map.entries, last - kTableSectors, error) &&
+           WriteAt(fd, map.backup, last, error);
+}
+
+bool StreamGptDisk(CPartitionLayout const& layout, CPartitionStreamer const& streamPartition, CDiskSink& sink,
+                   std::string* error, std::string const& seed, CPartitionType const& type)
+{
+    CMapSectors const map = BuildMapSectors(layout, seed, type);
+    uint64_t const base = sink.GetPosition();
+    uint64_t const partitionEnd = layout.partitionStart + layout.partitionSectors;
+    uint64_t const backupEntries = layout.totalSectors - 1 - kTableSectors;
+    auto const put = [&sink, error](std::vector<uint8_t> const& bytes)
+    { return sink.Write(bytes.data(), bytes.size(), error); };
+    if (!put(map.mbr) || !put(map.primary) || !put(map.entries) ||
+        !sink.Skip((layout.partitionStart - 2 - kTableSectors) * kSectorBytes, error) ||
+        !streamPartition(sink, error))
+        return false;
+    if (sink.GetPosition() - base != partitionEnd * kSectorBytes)
+    {
+        *error = "the partition's contents are " + std::to_string(sink.GetPosition() - base) +
+                 " bytes into the disk where the partition ends at " + std::to_string(partitionEnd * kSectorBytes);
+        return false;
+    }
+    return sink.Skip((backupEntries - partitionEnd) * kSectorBytes, error) && put(map.entries) && put(map.backup);
 }
 
 bool ReadPartitionMap(int fd, CPartitionLayout* layout, std::string* error)
@@ -263,7 +318,7 @@ bool ReadPartitionMap(int fd, CPartitionLayout* layout, std::string* error)
     }
     CPartitionLayout expected = ComputePartitionLayout(totalSectors);
     uint8_t const* e = entries.data();
-    if (std::memcmp(e, kAppleHfsType.data(), 16) != 0 ||
+    if (std::memcmp(e, GetAppleHfsPartitionType().typeGuid.data(), 16) != 0 ||
         GetLe64(e + 32) != expected.partitionStart ||
         GetLe64(e + 40) != expected.partitionStart + expected.partitionSectors - 1)
     {
@@ -274,7 +329,7 @@ bool ReadPartitionMap(int fd, CPartitionLayout* layout, std::string* error)
     return true;
 }
 
-std::vector<CUdifRegion> ListPartitionRegions(CPartitionLayout const& layout)
+std::vector<CUdifRegion> ListPartitionRegions(CPartitionLayout const& layout, CPartitionType const& type)
 {
     struct CPiece
     {
@@ -285,12 +340,13 @@ std::vector<CUdifRegion> ListPartitionRegions(CPartitionLayout const& layout)
     };
     uint64_t last = layout.totalSectors - 1;
     uint64_t partitionEnd = layout.partitionStart + layout.partitionSectors;
+    std::string const partitionName = "disk image (" + type.name;
     CPiece const pieces[] = {
         {"Protective Master Boot Record (MBR", 0, 1, false},
         {"GPT Header (Primary GPT Header", 1, 1, false},
         {"GPT Partition Data (Primary GPT Table", 2, kTableSectors, false},
         {" (Apple_Free", 2 + kTableSectors, layout.partitionStart - 2 - kTableSectors, true},
-        {"disk image (Apple_HFS", layout.partitionStart, layout.partitionSectors, false},
+        {partitionName.c_str(), layout.partitionStart, layout.partitionSectors, false},
         {" (Apple_Free", partitionEnd, last - kTableSectors - partitionEnd, true},
         {"GPT Partition Data (Backup GPT Table", last - kTableSectors, kTableSectors, false},
         {"GPT Header (Backup GPT Header", last, 1, false},

@@ -3,10 +3,12 @@
 // and header at the end, with the free gaps hdiutil leaves around the partition.
 #pragma once
 
+#include "io/DiskSink.h"
 #include "udif/UdifWriter.h"
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,18 @@ struct CPartitionLayout
 
 using CGuid = std::array<uint8_t, 16>; // in its on-disk byte order
 
+// What the one partition holds: its type GUID in the entry, and the type's name as the image's block
+// tables name the partition ("disk image (Apple_HFS : 4)").
+struct CPartitionType
+{
+    CGuid typeGuid;
+    std::string name;
+};
+// 48465300-0000-11AA-AA11-00306543ECAC, "Apple_HFS": the default everywhere.
+CPartitionType const& GetAppleHfsPartitionType();
+// 7C3457EF-0000-11AA-AA11-00306543ECAC, "Apple_APFS".
+CPartitionType const& GetAppleApfsPartitionType();
+
 // Where everything goes on a disk of `totalSectors`. The partition starts at sector 40 and ends
 // 40 sectors before the end of the disk, as hdiutil places it.
 CPartitionLayout ComputePartitionLayout(uint64_t totalSectors);
@@ -28,7 +42,8 @@ CPartitionLayout ComputePartitionLayout(uint64_t totalSectors);
 // Sector 0: the protective MBR with one 0xEE partition covering the disk.
 std::vector<uint8_t> BuildProtectiveMbr(uint64_t totalSectors);
 // The 128 entries of 128 bytes, the first one the Apple_HFS partition named "disk image".
-std::vector<uint8_t> BuildPartitionEntries(CPartitionLayout const& layout, CGuid const& partitionGuid);
+std::vector<uint8_t> BuildPartitionEntries(CPartitionLayout const& layout, CGuid const& partitionGuid,
+                                           CPartitionType const& type = GetAppleHfsPartitionType());
 // One 512-byte header sector; the primary one sits at sector 1, the backup one at the last sector.
 std::vector<uint8_t> BuildGptHeader(CPartitionLayout const& layout, bool primary, CGuid const& diskGuid,
                                     uint32_t entriesCrc);
@@ -44,10 +59,25 @@ CGuid DeriveGuid(std::string const& seed, char const* salt);
 bool WritePartitionMap(int fd, CPartitionLayout const& layout, std::string* error,
                        std::string const& seed = std::string());
 
+// Hands the partition's bytes to the sink it is given, from the partition's first byte on; false with
+// a reason stops the disk.
+using CPartitionStreamer = std::function<bool(CDiskSink& sink, std::string* error)>;
+
+// Hands the whole disk of `layout` to `sink` in increasing order, the same bytes WritePartitionMap and
+// a volume written into the partition give on a fresh disk file: the protective MBR, the primary
+// header and entries, the free gap before the partition (Skip), the partition from `streamPartition`
+// (which must hand over exactly layout.partitionSectors sectors), the free gap after it (Skip), the
+// backup entries and header. GUIDs as WritePartitionMap makes them from `seed`. False with a reason
+// (the partition streamer's, or a partition of the wrong length).
+[[nodiscard]] bool StreamGptDisk(CPartitionLayout const& layout, CPartitionStreamer const& streamPartition,
+                                 CDiskSink& sink, std::string* error, std::string const& seed = std::string(),
+                                 CPartitionType const& type = GetAppleHfsPartitionType());
+
 // Checks that the open disk carries the map WritePartitionMap writes, with sound checksums, and
 // gives its layout back. The reason for a refusal goes to `error`.
 bool ReadPartitionMap(int fd, CPartitionLayout* layout, std::string* error);
 
 // The disk's regions in order, named and numbered as hdiutil names the blkx tables of such a disk;
 // free gaps that are empty are left out.
-std::vector<CUdifRegion> ListPartitionRegions(CPartitionLayout const& layout);
+std::vector<CUdifRegion> ListPartitionRegions(CPartitionLayout const& layout,
+                                             CPartitionType const& type = GetAppleHfsPartitionType());

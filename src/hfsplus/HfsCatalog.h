@@ -1,7 +1,7 @@
 // The catalog file's records: a folder or file record and a thread record for every item.
 #pragma once
 
-#include "hfsplus/HfsSourceTree.h"
+#include "hfsplus/HfsItems.h"
 #include "io/HfsConstants.h"
 
 #include <cstdint>

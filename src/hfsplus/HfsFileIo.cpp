@@ -1,4 +1,4 @@
-// Positioned reads and writes with retry, zeroed ranges, and copying a source file into the volume.
+// Positioned reads and writes with retry, zeroed ranges, and gathered writes.
 #include "hfsplus/HfsFileIo.h"
 
 #include "io/FileDescriptor.h"
@@ -19,12 +19,6 @@ namespace
 {
 
 constexpr size_t kCopyChunk = 1 << 20;
-constexpr size_t kZeroCheckBlock = 4096;
-
-bool IsAllZero(uint8_t const* p, size_t size)
-{
-    return size == 0 || (p[0] == 0 && memcmp(p, p + 1, size - 1) == 0);
-}
 
 } // namespace
 
@@ -113,60 +107,4 @@ bool CGatheredWriter::Flush(std::string* error)
     bool const written = WriteAllAt(m_fd, m_pending.data(), m_pending.size(), m_start, error);
     m_pending.clear();
     return written;
-}
-
-bool CopyFileDataAt(CGatheredWriter* out, uint64_t offset, std::string const& path, uint64_t size,
-                    std::string* error, std::function<bool(uint64_t bytes)> const& copied)
-{
-    CFileDescriptor const source(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (!source.IsOpen())
-    {
-        *error = "cannot read " + path + ": " + strerror(errno);
-        return false;
-    }
-    struct stat st;
-    if (fstat(source.Get(), &st) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_size) != size)
-    {
-        *error = path + " changed while the volume was being written";
-        return false;
-    }
-    // Sized to the file: most files are small, and a 1 MiB allocation per file costs a map and unmap.
-    std::unique_ptr<uint8_t[]> buffer(new uint8_t[size_t(std::min<uint64_t>(size, kCopyChunk))]);
-    uint64_t done = 0;
-    while (done < size)
-    {
-        size_t const n = size_t(std::min<uint64_t>(size - done, kCopyChunk));
-        if (!ReadFullyAt(source.Get(), buffer.get(), n, done))
-        {
-            int const why = errno;
-            *error = why ? "cannot read " + path + ": " + strerror(why)
-                         : path + " changed while the volume was being written";
-            return false;
-        }
-        // Write only the 4 KiB pieces that hold data, so zeros stay holes in the image.
-        for (size_t at = 0; at < n; at += kZeroCheckBlock)
-        {
-            size_t piece = std::min(kZeroCheckBlock, n - at);
-            size_t run = piece;
-            if (IsAllZero(buffer.get() + at, piece))
-                continue;
-            while (at + run < n)
-            {
-                size_t next = std::min(kZeroCheckBlock, n - at - run);
-                if (IsAllZero(buffer.get() + at + run, next))
-                    break;
-                run += next;
-            }
-            if (!out->WriteAt(buffer.get() + at, run, offset + done + at, error))
-                return false;
-            at += run - piece;
-        }
-        done += uint64_t(n);
-        if (copied && !copied(uint64_t(n)))
-        {
-            *error = "interrupted";
-            return false;
-        }
-    }
-    return true;
 }

@@ -1,9 +1,8 @@
-// Positioned reads and writes on the image file, zeroing that leaves holes, and streaming a file in.
+// Positioned reads and writes on the image file, zeroing that leaves holes, and gathering small writes.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,9 +35,3 @@ private:
     uint64_t m_start = 0;
     std::vector<uint8_t> m_pending;
 };
-
-// Copies `size` bytes of the regular file at `path` to `offset` of the image in pieces, skipping
-// blocks of zeros (the target range must already read as zeros). Fails if the file's size changed.
-// `copied`, when set, is told the size of each piece read and stops the copy by giving false.
-bool CopyFileDataAt(CGatheredWriter* out, uint64_t offset, std::string const& path, uint64_t size,
-                    std::string* error, std::function<bool(uint64_t bytes)> const& copied = {});

@@ -1,6 +1,10 @@
 // Writing and inspecting an HFS+ volume inside a disk image file, without mounting it.
 #pragma once
 
+#include "hfsplus/HfsVolumePlan.h"
+#include "io/DiskSink.h"
+#include "volume/VolumeTree.h"
+
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -58,8 +62,39 @@ uint64_t GetMinimumHfsVolumeSize();
 // that is gone is passed over).
 // Items named in settings.fixedIds get those IDs (a path that is gone keeps its ID reserved); the others
 // get fresh IDs from 16 up; nextCatalogID is above all of them.
+// (It lists the folder into a volume tree, plans the volume from it and streams it into the file.)
 bool WriteHfsVolume(int fd, uint64_t offset, CHfsVolumeSettings const& settings,
                     std::string const& sourceRoot, std::string* error);
+
+// Lays out a volume of settings.sizeBytes filled from `tree`, writing nothing: the detached items
+// of the tree are left out, the others are stored with their names in the volume's form, their
+// permission bits (files and folders; links 0755, the root 0755 whatever the tree says), their
+// modification time as catalog dates (every date settings.fixedDate when that is set), the tree's
+// Finder flags (settings.finderFlags is not looked at) and catalog IDs as WriteHfsVolume gives them
+// (settings.fixedIds by path, fresh ones from 16 up in the order of a breadth-first walk with each
+// folder's children in byte order of their names). Fails, with WriteHfsVolume's reasons, on a name
+// HFS+ can't store, two names of one folder that the volume can't tell apart, a tree that doesn't
+// fit or a size HFS+ can't have. The tree may change or go once the plan is made: the plan keeps
+// what it needs (source paths and the shared bytes of made files included).
+[[nodiscard]] bool PlanHfsVolume(CVolumeTree const& tree, CHfsVolumeSettings const& settings,
+                                 CHfsVolumePlan* plan, std::string* error);
+
+// Shrinks a plan to the fewest whole blocks that hold what it uses (never below
+// GetMinimumHfsVolumeSize), as ShrinkHfsVolume would shrink the written volume: its free space at the
+// end is given up and nothing moves (the allocation file keeps its length, the volume identifier the
+// one of the planned size). plan->sizeBytes is the new size afterwards (unchanged when nothing goes).
+void ShrinkHfsVolumePlan(CHfsVolumePlan* plan);
+
+// Hands the planned volume's plan.sizeBytes bytes to `sink`, in increasing order, each byte once:
+// the metadata made as it goes (the catalog's nodes one at a time, the bitmap in bounded pieces),
+// each file's data read once from its source path or taken from its bytes, zeros that belong to
+// used blocks as WriteZeros, and the free blocks (which hold nothing) as one Skip. A source file is
+// opened without following a link and must still be a regular file of the size and modification
+// time the tree gave: otherwise, or when it can't be read, the stream stops with a reason naming the
+// file ("... changed while the volume was being written"). plan.progress, when set, is told the bytes
+// of file data done and in all; giving false stops the stream with the reason "interrupted". On
+// failure the sink has taken part of the volume only.
+[[nodiscard]] bool StreamHfsVolume(CHfsVolumePlan const& plan, CDiskSink& sink, std::string* error);
 
 // Shrinks the volume of `sizeBytes` at `offset`, written by WriteHfsVolume, in place to the fewest
 // whole blocks that hold what it uses (never below GetMinimumHfsVolumeSize): its free space at the end

@@ -2,8 +2,22 @@
 
 #include "io/FullTransfer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+
+bool CDiskSink::WriteZeros(uint64_t size, std::string* error)
+{
+    static uint8_t const kZeros[64 * 1024] = {};
+    while (size > 0)
+    {
+        size_t const n = size_t(std::min<uint64_t>(size, sizeof kZeros));
+        if (!Write(kZeros, n, error))
+            return false;
+        size -= n;
+    }
+    return true;
+}
 
 bool CFileDiskSink::Write(void const* data, size_t size, std::string* error)
 {

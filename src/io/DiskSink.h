@@ -18,6 +18,10 @@ public:
     [[nodiscard]] virtual bool Write(void const* data, size_t size, std::string* error) = 0;
     // The next `size` bytes are zeros that hold nothing (free space): a sink may leave them out.
     [[nodiscard]] virtual bool Skip(uint64_t size, std::string* error) = 0;
+    // The next `size` bytes are zeros that belong to the disk's content (an unused B-tree node, the
+    // tail of a file's last block). Sinks that can take zeros without a buffer of them say so here;
+    // the default hands them to Write in bounded pieces.
+    [[nodiscard]] virtual bool WriteZeros(uint64_t size, std::string* error);
     // How many bytes have been handed over so far.
     virtual uint64_t GetPosition() const = 0;
 };

@@ -1,5 +1,8 @@
-// The directory tree that goes into a volume, read with lstat (symbolic links are never followed).
+// The items of a volume as the HFS+ writer lays them out: the volume tree's items with their stored
+// names, catalog IDs and places.
 #pragma once
+
+#include "volume/VolumeTree.h"
 
 #include <cstdint>
 #include <map>
@@ -25,15 +28,12 @@ struct CHfsItem
     uint32_t date = 0;    // modification time, seconds since 1904 GMT
     uint32_t valence = 0; // folders: number of direct children
     std::string linkTarget;
+    CVolumeFileData data; // files: where the bytes come from
     uint32_t startBlock = 0; // first allocation block of the data fork
     uint32_t blockCount = 0;
 
     uint16_t finderFlags = 0; // the finderFlags word of the Finder info
 };
-
-// Lists the tree at `root` (the root first, then folder by folder, names in byte order). An empty
-// `root` gives a lone root folder. Fails on anything HFS+ can't hold or a name it can't store.
-bool ScanHfsSourceTree(std::string const& root, std::vector<CHfsItem>* items, std::string* error);
 
 // Gives every item its catalog node ID: the root 2, promised paths their promised ID, the others
 // fresh IDs from 16 up that no promise uses. Returns the next unused ID in `nextId`.
