@@ -5,12 +5,12 @@
 //   1 .. 8            checkpoint descriptor area: 1 checkpoint map, 2 the superblock again
 //   9 .. 1023         checkpoint data area: 9 space manager, 10 reaper, 11-12 the free queues
 //                     (physical objects start at block 1024, below which IDs are reserved)
-//   1024 .. 1039      internal pool bitmap (16 blocks, one in use)
-//   1040 ..           internal pool: the allocation bitmap of each chunk in use, then the chunk
-//                     info blocks
-//   then              container object map and its tree, volume superblock, volume object map
+//   1024 ..           container object map and its tree, volume superblock, volume object map
 //                     and its tree, file-system tree, extent reference tree, snapshot tree
-//   then              file data, each file in consecutive blocks; the rest is free
+//   then              file data, each file in consecutive blocks
+//   then              the internal pool's bitmap (16 blocks, one in use) and the pool: the
+//                     allocation bitmap of each chunk in use, then the chunk info blocks; the rest
+//                     is free
 //
 // Container superblock fields (nx_superblock_t) used here, by offset:
 //   32 magic "NXSB"  36 block size  40 block count  64 incompatible features (2: version 2)
@@ -27,6 +27,7 @@
 #include "apfs/ApfsContainer.h"
 
 #include "apfs/ApfsNames.h"
+#include "apfs/ApfsSpaceManager.h"
 #include "hfsplus/HfsNames.h"
 #include "io/ByteOrder.h"
 #include "io/SourceDateEpoch.h"
@@ -40,17 +41,6 @@
 namespace
 {
 constexpr uint64_t kXid = 1;
-constexpr uint64_t kDescBase = 1, kDescBlocks = 8, kDataBase = 9, kDataBlocks = 1015;
-constexpr uint64_t kSpacemanBlock = 9, kReaperBlock = 10, kIpQueueBlock = 11, kMainQueueBlock = 12;
-constexpr uint64_t kIpBitmapBase = kDataBase + kDataBlocks;
-constexpr uint64_t kIpBitmapBlocks = 16;
-constexpr uint64_t kIpBase = kIpBitmapBase + kIpBitmapBlocks;
-// Containers below 128 MiB are laid out differently by Apple's tools, and checkers refuse them.
-constexpr uint64_t kMinimumBlocks = (128ull << 20) / kApfsBlockSize;
-constexpr uint64_t kBlocksPerChunk = kApfsBlockSize * 8;
-constexpr uint64_t kChunksPerCib = (kApfsBlockSize - 40) / 32;
-
-constexpr uint64_t kSpacemanOid = 0x400, kReaperOid = 0x401, kIpQueueOid = 0x402, kMainQueueOid = 0x403;
 constexpr uint64_t kVolumeOid = 0x404, kFirstTreeOid = 0x405;
 
 constexpr uint64_t kInodeHasFinderInfo = 0x100;
@@ -205,46 +195,6 @@ uint64_t DivideUp(uint64_t a, uint64_t b)
     return (a + b - 1) / b;
 }
 
-// Everything whose size depends on the container's size.
-struct CSpaceLayout
-{
-    uint64_t blockCount = 0;
-    uint64_t chunks = 0;
-    uint64_t cibs = 0;
-    uint64_t ipBlocks = 0;
-    uint64_t metadataStart = 0;
-};
-
-CSpaceLayout ComputeSpaceLayout(uint64_t blockCount)
-{
-    CSpaceLayout s;
-    s.blockCount = blockCount;
-    s.chunks = DivideUp(blockCount, kBlocksPerChunk);
-    s.cibs = DivideUp(s.chunks, kChunksPerCib);
-    s.ipBlocks = (s.chunks + s.cibs) * 3;
-    s.metadataStart = kIpBase + s.ipBlocks;
-    return s;
-}
-
-// The node limits of the free queues, which Apple's tools take from the container's size: the
-// internal pool's from its chunks, the main one's linear in the blocks within (0, 1 GiB),
-// [1 GiB, 4 GiB) and fixed above; a limit of 2 becomes 3, to leave room for a new root.
-uint16_t GetPoolQueueLimit(uint64_t chunks)
-{
-    uint16_t const limit = uint16_t(3 * (chunks + 751) / 1127 - 1);
-    return limit == 2 ? 3 : limit;
-}
-
-uint16_t GetMainQueueLimit(uint64_t blocks)
-{
-    uint16_t limit = 512;
-    if (blocks < 0x40000)
-        limit = uint16_t(1 + (blocks - 1) / 4544);
-    else if (blocks < 0x100000)
-        limit = uint16_t(116 + (blocks - 261281) / 2272);
-    return limit == 2 ? 3 : limit;
-}
-
 void DeriveUuid(std::string const& seed, char const* salt, uint8_t* uuid)
 {
     uint64_t h1 = MixFnv1a(kFnv1aStart, seed.data(), seed.size());
@@ -284,40 +234,10 @@ public:
         m_fsNodes = CountApfsTreeNodes(m_fsRecords, fsShape);
         m_extentNodes = CountApfsTreeNodes(BuildExtentRecords(), extentShape);
         m_omapNodes = CountApfsTreeNodes(BuildVolumeOmapRecords(std::vector<uint64_t>(m_fsNodes, 0)), omapShape);
-        uint64_t const metadataBlocks = 4 + m_omapNodes + m_fsNodes + m_extentNodes + 1;
-        uint64_t dataBlocks = 0;
-        for (CItemPlan const& item : m_items)
-            dataBlocks += item.blocks;
 
-        CSpaceLayout layout;
-        if (m_settings.sizeBytes == 0)
-        {
-            uint64_t count = std::max(kMinimumBlocks, kIpBase + metadataBlocks + dataBlocks);
-            for (;;)
-            {
-                layout = ComputeSpaceLayout(count);
-                uint64_t const needed = layout.metadataStart + metadataBlocks + dataBlocks;
-                if (needed <= count)
-                    break;
-                count = needed;
-            }
-        }
-        else
-        {
-            layout = ComputeSpaceLayout(std::max(kMinimumBlocks, m_settings.sizeBytes / kApfsBlockSize));
-            uint64_t const needed = layout.metadataStart + metadataBlocks + dataBlocks;
-            if (needed > layout.blockCount)
-            {
-                *error = "the files need " + std::to_string(DivideUp(needed * kApfsBlockSize, 1 << 20)) +
-                         " MB of an APFS container of " + std::to_string(m_settings.sizeBytes >> 20) +
-                         " MB: they do not fit";
-                return false;
-            }
-        }
-        m_layout = layout;
-
-        // Places, in block order.
-        uint64_t next = layout.metadataStart;
+        // Places, in block order: the volume's objects, then the file data, then the space
+        // manager's internal pool, which is all a shrink has to move.
+        uint64_t next = kApfsFirstObjectBlock;
         m_containerOmap = next++;
         m_containerOmapTree = next++;
         m_volumeBlock = next++;
@@ -339,10 +259,22 @@ public:
                 m_plan->files.push_back({next, index});
                 next += m_items[index].blocks;
             }
-        m_used = next;
-
-        m_plan->blockCount = layout.blockCount;
-        m_plan->usedBlocks = m_used;
+        m_dataEnd = next;
+        if (m_settings.sizeBytes == 0)
+            m_space = ComputeSmallestApfsSpace(m_dataEnd);
+        else
+        {
+            m_space = ComputeApfsSpace(std::max(kApfsMinimumBlocks, m_settings.sizeBytes / kApfsBlockSize), m_dataEnd);
+            if (m_space.used > m_space.blockCount)
+            {
+                *error = "the files need " + std::to_string(DivideUp(m_space.used * kApfsBlockSize, 1 << 20)) +
+                         " MB of an APFS container of " + std::to_string(m_settings.sizeBytes >> 20) +
+                         " MB: they do not fit";
+                return false;
+            }
+        }
+        m_plan->blockCount = m_space.blockCount;
+        m_plan->usedBlocks = m_space.used;
         BuildFsRecords();
         Emit();
         m_plan->inodes.assign(m_tree.GetCount(), 0);
@@ -537,25 +469,25 @@ private:
         PutApfsHeader(p, 1, kXid, kApfsEphemeral | kApfsTypeContainer, 0);
         std::memcpy(p + 32, "NXSB", 4);
         PutLe32(p + 36, kApfsBlockSize);
-        PutLe64(p + 40, m_layout.blockCount);
+        PutLe64(p + 40, m_space.blockCount);
         PutLe64(p + 64, 2);
         DeriveUuid(m_settings.identitySeed, "container", p + 72);
         PutLe64(p + 88, kFirstTreeOid + m_fsNodes);
         PutLe64(p + 96, kXid + 1);
-        PutLe32(p + 104, kDescBlocks);
-        PutLe32(p + 108, kDataBlocks);
-        PutLe64(p + 112, kDescBase);
-        PutLe64(p + 120, kDataBase);
+        PutLe32(p + 104, kApfsDescBlocks);
+        PutLe32(p + 108, kApfsDataBlocks);
+        PutLe64(p + 112, kApfsDescBase);
+        PutLe64(p + 120, kApfsDataBase);
         PutLe32(p + 128, 2);
         PutLe32(p + 132, 4);
         PutLe32(p + 136, 0);
         PutLe32(p + 140, 2);
         PutLe32(p + 144, 0);
         PutLe32(p + 148, 4);
-        PutLe64(p + 152, kSpacemanOid);
+        PutLe64(p + 152, kApfsSpacemanOid);
         PutLe64(p + 160, m_containerOmap);
-        PutLe64(p + 168, kReaperOid);
-        uint64_t const volumes = DivideUp(m_layout.blockCount * kApfsBlockSize, 512ull << 20);
+        PutLe64(p + 168, kApfsReaperOid);
+        uint64_t const volumes = DivideUp(m_space.blockCount * kApfsBlockSize, 512ull << 20);
         PutLe32(p + 180, uint32_t(std::min<uint64_t>(100, std::max<uint64_t>(1, volumes))));
         PutLe64(p + 184, kVolumeOid);
         PutLe64(p + 1312, (8ull << 32) | (4u << 16) | 1u);
@@ -567,17 +499,17 @@ private:
     {
         CApfsBlock b(kApfsBlockSize, 0);
         uint8_t* p = b.data();
-        PutApfsHeader(p, kDescBase, kXid, kApfsPhysical | kApfsTypeCheckpointMap, 0);
+        PutApfsHeader(p, kApfsDescBase, kXid, kApfsPhysical | kApfsTypeCheckpointMap, 0);
         PutLe32(p + 32, 1); // the last map
         PutLe32(p + 36, 4);
         struct
         {
             uint32_t type, subtype;
             uint64_t oid, block;
-        } const entries[] = {{kApfsTypeSpaceman, 0, kSpacemanOid, kSpacemanBlock},
-                             {kApfsTypeReaper, 0, kReaperOid, kReaperBlock},
-                             {kApfsTypeBTree, kApfsTypeFreeQueue, kIpQueueOid, kIpQueueBlock},
-                             {kApfsTypeBTree, kApfsTypeFreeQueue, kMainQueueOid, kMainQueueBlock}};
+        } const entries[] = {{kApfsTypeSpaceman, 0, kApfsSpacemanOid, kApfsSpacemanBlock},
+                             {kApfsTypeReaper, 0, kApfsReaperOid, kApfsReaperBlock},
+                             {kApfsTypeBTree, kApfsTypeFreeQueue, kApfsPoolQueueOid, kApfsPoolQueueBlock},
+                             {kApfsTypeBTree, kApfsTypeFreeQueue, kApfsMainQueueOid, kApfsMainQueueBlock}};
         for (size_t i = 0; i < 4; ++i)
         {
             uint8_t* e = p + 40 + 40 * i;
@@ -591,64 +523,11 @@ private:
         return b;
     }
 
-    // Space manager (spaceman_phys_t): 32 block size, 36 blocks per chunk, 40 chunks per chunk
-    // info block, 44 chunk info blocks per address block; 48 the main device (block, chunk, info
-    // block and address block counts, free blocks, offset of the info block addresses); 148 the
-    // internal pool's transaction multiplier, 152 its blocks, 160 its bitmap's size and 164 blocks,
-    // 168 bitmap base, 176 pool base; 200 the three free queues (count, tree, oldest transaction,
-    // node limit); 320 free bitmap list head and tail, 324 offsets of the bitmap transactions, the
-    // bitmap offsets and the free list within this object.
-    CApfsBlock MakeSpaceman() const
-    {
-        CApfsBlock b(kApfsBlockSize, 0);
-        uint8_t* p = b.data();
-        PutApfsHeader(p, kSpacemanOid, kXid, kApfsEphemeral | kApfsTypeSpaceman, 0);
-        PutLe32(p + 32, kApfsBlockSize);
-        PutLe32(p + 36, uint32_t(kBlocksPerChunk));
-        PutLe32(p + 40, uint32_t(kChunksPerCib));
-        PutLe32(p + 44, (kApfsBlockSize - 40) / 8);
-        PutLe64(p + 48, m_layout.blockCount);
-        PutLe64(p + 56, m_layout.chunks);
-        PutLe32(p + 64, uint32_t(m_layout.cibs));
-        PutLe32(p + 68, 0);
-        PutLe64(p + 72, m_layout.blockCount - m_used);
-        uint32_t const addressOffset = 384;
-        PutLe32(p + 80, addressOffset);
-        PutLe32(p + 96 + 32, addressOffset + uint32_t(8 * m_layout.cibs));
-        PutLe32(p + 148, 16);
-        PutLe64(p + 152, m_layout.ipBlocks);
-        PutLe32(p + 160, 1);
-        PutLe32(p + 164, uint32_t(kIpBitmapBlocks));
-        PutLe64(p + 168, kIpBitmapBase);
-        PutLe64(p + 176, kIpBase);
-        PutLe64(p + 208, kIpQueueOid);
-        PutLe16(p + 224, GetPoolQueueLimit(m_layout.chunks));
-        PutLe64(p + 248, kMainQueueOid);
-        PutLe16(p + 264, GetMainQueueLimit(m_layout.blockCount));
-        PutLe16(p + 320, 1);
-        PutLe16(p + 322, uint16_t(kIpBitmapBlocks - 1));
-        PutLe32(p + 324, 336);
-        PutLe32(p + 328, 344);
-        PutLe32(p + 332, 352);
-        PutLe32(p + 336, 1); // version
-        // Bitmap block 0 holds the pool's bitmap; the others are free, each naming the next.
-        PutLe16(p + 352, 0xFFFF);
-        for (uint16_t i = 1; i < uint16_t(kIpBitmapBlocks); ++i)
-            PutLe16(p + 352 + 2 * i, uint64_t(i) + 1 < kIpBitmapBlocks ? uint16_t(i + 1) : uint16_t(0xFFFF));
-        for (uint64_t c = 0; c < m_layout.cibs; ++c)
-            PutLe64(p + addressOffset + 8 * c, GetCibBlock(c));
-        SealApfsBlock(p);
-        return b;
-    }
-
-    uint64_t GetChunksInUse() const { return DivideUp(m_used, kBlocksPerChunk); }
-    uint64_t GetCibBlock(uint64_t c) const { return kIpBase + GetChunksInUse() + c; }
-
     CApfsBlock MakeReaper() const
     {
         CApfsBlock b(kApfsBlockSize, 0);
         uint8_t* p = b.data();
-        PutApfsHeader(p, kReaperOid, kXid, kApfsEphemeral | kApfsTypeReaper, 0);
+        PutApfsHeader(p, kApfsReaperOid, kXid, kApfsEphemeral | kApfsTypeReaper, 0);
         PutLe64(p + 32, 1); // next reap ID
         PutLe32(p + 64, 1); // buffer half-marker flag
         PutLe32(p + 108, kApfsBlockSize - 112);
@@ -664,7 +543,7 @@ private:
         std::memcpy(p + 32, "APSB", 4);
         PutLe64(p + 40, 2);
         PutLe64(p + 56, 1);
-        uint64_t const owned = m_used - m_volumeOmap;
+        uint64_t const owned = m_dataEnd - m_volumeOmap;
         PutLe64(p + 88, owned);
         PutLe16(p + 96, 5);  // crypto state: major version
         PutLe32(p + 104, 6); // protection class F (none)
@@ -706,53 +585,13 @@ private:
     {
         CApfsBlock const super = MakeContainerSuperblock();
         Put(0, super);
-        Put(kDescBase, MakeCheckpointMap());
-        Put(kDescBase + 1, super);
-        Put(kSpacemanBlock, MakeSpaceman());
-        Put(kReaperBlock, MakeReaper());
-        Put(kIpQueueBlock, MakeFreeQueue(kIpQueueBlock, kIpQueueOid));
-        Put(kMainQueueBlock, MakeFreeQueue(kMainQueueBlock, kMainQueueOid));
+        Put(kApfsDescBase, MakeCheckpointMap());
+        Put(kApfsDescBase + 1, super);
+        Put(kApfsReaperBlock, MakeReaper());
+        Put(kApfsPoolQueueBlock, MakeFreeQueue(kApfsPoolQueueBlock, kApfsPoolQueueOid));
+        Put(kApfsMainQueueBlock, MakeFreeQueue(kApfsMainQueueBlock, kApfsMainQueueOid));
 
-        // The internal pool's bitmap: its first blocks hold the chunk bitmaps and info blocks.
-        uint64_t const chunksInUse = GetChunksInUse();
-        CApfsBlock poolBitmap(kApfsBlockSize, 0);
-        for (uint64_t i = 0; i < chunksInUse + m_layout.cibs; ++i)
-            poolBitmap[i / 8] |= uint8_t(1u << (i % 8));
-        Put(kIpBitmapBase, poolBitmap);
-        for (uint64_t c = 0; c < chunksInUse; ++c)
-        {
-            CApfsBlock bitmap(kApfsBlockSize, 0);
-            uint64_t const first = c * kBlocksPerChunk;
-            for (uint64_t i = 0; i < kBlocksPerChunk && first + i < m_used; ++i)
-                bitmap[i / 8] |= uint8_t(1u << (i % 8));
-            Put(kIpBase + c, bitmap);
-        }
-        for (uint64_t c = 0; c < m_layout.cibs; ++c)
-        {
-            CApfsBlock cib(kApfsBlockSize, 0);
-            uint8_t* p = cib.data();
-            uint64_t const block = GetCibBlock(c);
-            PutApfsHeader(p, block, kXid, kApfsPhysical | kApfsTypeChunkInfo, 0);
-            uint64_t const firstChunk = c * kChunksPerCib;
-            uint64_t const count = std::min(kChunksPerCib, m_layout.chunks - firstChunk);
-            PutLe32(p + 32, uint32_t(c));
-            PutLe32(p + 36, uint32_t(count));
-            for (uint64_t i = 0; i < count; ++i)
-            {
-                uint64_t const chunk = firstChunk + i;
-                uint64_t const start = chunk * kBlocksPerChunk;
-                uint64_t const blocks = std::min(kBlocksPerChunk, m_layout.blockCount - start);
-                uint64_t const used = m_used > start ? std::min(blocks, m_used - start) : 0;
-                uint8_t* e = p + 40 + 32 * i;
-                PutLe64(e, kXid);
-                PutLe64(e + 8, start);
-                PutLe32(e + 16, uint32_t(blocks));
-                PutLe32(e + 20, uint32_t(blocks - used));
-                PutLe64(e + 24, chunk < chunksInUse ? kIpBase + chunk : 0);
-            }
-            SealApfsBlock(p);
-            Put(block, cib);
-        }
+        EmitApfsSpace(m_space, kXid, &m_plan->metadata);
 
         CApfsTreeShape const omapShape{kApfsTypeObjectMap, kApfsPhysical, 0x10, 16, 16};
         Put(m_containerOmap, MakeObjectMap(m_containerOmap, 1, m_containerOmapTree));
@@ -787,9 +626,9 @@ private:
     uint64_t m_nextInode = kFirstInode;
     uint64_t m_counts[3] = {0, 0, 0}; // files, folders, links
     size_t m_fsNodes = 0, m_extentNodes = 0, m_omapNodes = 0;
-    CSpaceLayout m_layout;
+    CApfsSpace m_space;
     uint64_t m_containerOmap = 0, m_containerOmapTree = 0, m_volumeBlock = 0, m_volumeOmap = 0;
-    uint64_t m_snapshotTree = 0, m_used = 0;
+    uint64_t m_snapshotTree = 0, m_dataEnd = 0;
     std::vector<uint64_t> m_omapNodeBlocks, m_fsNodeBlocks, m_fsNodeOids, m_extentNodeBlocks;
 };
 } // namespace

@@ -18,7 +18,12 @@ constexpr size_t kReadSize = 1 << 20;
 bool SkipTo(CDiskSink* sink, uint64_t offset, std::string* error)
 {
     uint64_t const position = sink->GetPosition();
-    return offset <= position || sink->Skip(offset - position, error);
+    if (offset < position)
+    {
+        *error = "the container's blocks overlap"; // a planning fault, never a user's
+        return false;
+    }
+    return offset == position || sink->Skip(offset - position, error);
 }
 
 class CDataWriter
@@ -109,14 +114,22 @@ private:
 
 bool StreamApfsContainer(CApfsPlan const& plan, CDiskSink* sink, std::string* error)
 {
+    // Metadata and file data interleave by block: the internal pool follows the data.
     uint64_t const start = sink->GetPosition();
-    for (auto const& block : plan.metadata)
-        if (!SkipTo(sink, start + block.first * kApfsBlockSize, error) ||
-            !sink->Write(block.second.data(), block.second.size(), error))
-            return false;
     CDataWriter writer(plan, sink);
-    for (CApfsFileRun const& run : plan.files)
-        if (!SkipTo(sink, start + run.firstBlock * kApfsBlockSize, error) || !writer.Write(plan.tree->Get(run.item), error))
+    size_t file = 0;
+    for (size_t block = 0; block <= plan.metadata.size(); ++block)
+    {
+        uint64_t const next = block < plan.metadata.size() ? plan.metadata[block].first : plan.blockCount;
+        for (; file < plan.files.size() && plan.files[file].firstBlock < next; ++file)
+            if (!SkipTo(sink, start + plan.files[file].firstBlock * kApfsBlockSize, error) ||
+                !writer.Write(plan.tree->Get(plan.files[file].item), error))
+                return false;
+        if (block == plan.metadata.size())
+            break;
+        CApfsBlock const& bytes = plan.metadata[block].second;
+        if (!SkipTo(sink, start + next * kApfsBlockSize, error) || !sink->Write(bytes.data(), bytes.size(), error))
             return false;
+    }
     return SkipTo(sink, start + plan.blockCount * kApfsBlockSize, error);
 }
