@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,6 +25,10 @@ struct CApfsSettings
     // What the container's and the volume's UUIDs are derived from (name, size, date): the same
     // seed, the same identifiers.
     std::string identitySeed;
+    // Inode numbers promised before the container is planned (an alias record names its target and
+    // folders by them), keyed by the path relative to the root ("Folder/picture.png"). A path that
+    // is gone keeps its number reserved; the other items get free numbers from 16 up.
+    std::map<std::string, uint64_t> fixedInodes;
     // Told the bytes of file data written so far and in all; giving false stops the write with the
     // reason "interrupted".
     std::function<bool(uint64_t done, uint64_t total)> progress;
@@ -48,7 +53,7 @@ struct CApfsPlan
     uint64_t dataBytes = 0;
 };
 
-// The smallest container in bytes that holds an empty volume.
+// The smallest container in bytes (128 MiB): Apple's tools lay out smaller ones differently.
 uint64_t GetMinimumApfsContainerSize();
 
 // Plans the container for `tree` (which must outlive the plan). Fails with a one-line reason on a
@@ -61,3 +66,9 @@ bool PlanApfsContainer(CVolumeTree const& tree, CApfsSettings const& settings, C
 // regular file, or whose size or modification time differ from the tree's, stops the write with
 // the reason.
 bool StreamApfsContainer(CApfsPlan const& plan, CDiskSink* sink, std::string* error);
+
+// Shrinks the container of `sizeBytes` at byte `offset` of `fd`, written from a plan, in place to
+// the fewest blocks that hold it (never below the minimum): only the container superblock, the
+// space manager and its internal pool, which follows the data, are rewritten. The new size goes to
+// `newSizeBytes`; bytes past it are left alone.
+bool ShrinkApfsContainer(int fd, uint64_t offset, uint64_t sizeBytes, uint64_t* newSizeBytes, std::string* error);

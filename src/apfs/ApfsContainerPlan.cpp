@@ -37,6 +37,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <set>
 
 namespace
 {
@@ -293,6 +294,13 @@ private:
     bool NumberItems(std::string* error)
     {
         m_items[CVolumeTree::kRoot].inode = kRootInode;
+        std::set<uint64_t> promised;
+        uint64_t highest = kFirstInode - 1;
+        for (auto const& fixed : m_settings.fixedInodes)
+        {
+            promised.insert(fixed.second);
+            highest = std::max(highest, fixed.second);
+        }
         uint64_t next = kFirstInode;
         std::vector<size_t> stack{CVolumeTree::kRoot};
         while (!stack.empty())
@@ -327,7 +335,15 @@ private:
                     return false;
                 }
                 plan.hash = HashApfsName(folded);
-                plan.inode = next++;
+                auto const fixed = m_settings.fixedInodes.find(where);
+                if (fixed != m_settings.fixedInodes.end())
+                    plan.inode = fixed->second;
+                else
+                {
+                    while (promised.count(next))
+                        ++next;
+                    plan.inode = next++;
+                }
                 if (item.kind == EVolumeItemKind::File)
                     plan.blocks = DivideUp(item.size, kApfsBlockSize);
             }
@@ -339,7 +355,7 @@ private:
                 if (m_tree.Get(child).kind != EVolumeItemKind::Folder)
                     m_order.push_back(child);
         }
-        m_nextInode = next;
+        m_nextInode = std::max(next, highest + 1);
         return true;
     }
 
@@ -487,8 +503,7 @@ private:
         PutLe64(p + 152, kApfsSpacemanOid);
         PutLe64(p + 160, m_containerOmap);
         PutLe64(p + 168, kApfsReaperOid);
-        uint64_t const volumes = DivideUp(m_space.blockCount * kApfsBlockSize, 512ull << 20);
-        PutLe32(p + 180, uint32_t(std::min<uint64_t>(100, std::max<uint64_t>(1, volumes))));
+        PutLe32(p + 180, GetApfsMostVolumes(m_space.blockCount));
         PutLe64(p + 184, kVolumeOid);
         PutLe64(p + 1312, (8ull << 32) | (4u << 16) | 1u);
         SealApfsBlock(p);

@@ -99,6 +99,12 @@ CApfsBlock MakeSpaceman(CApfsSpace const& space, uint64_t xid)
 }
 } // namespace
 
+uint32_t GetApfsMostVolumes(uint64_t blockCount)
+{
+    uint64_t const volumes = DivideUp(blockCount * kApfsBlockSize, 512ull << 20);
+    return uint32_t(std::min<uint64_t>(100, std::max<uint64_t>(1, volumes)));
+}
+
 CApfsSpace ComputeApfsSpace(uint64_t blockCount, uint64_t dataEnd)
 {
     CApfsSpace s;

@@ -36,5 +36,8 @@ CApfsSpace ComputeApfsSpace(uint64_t blockCount, uint64_t dataEnd);
 // The fewest blocks (at least the minimum) that hold a volume ending at `dataEnd`.
 CApfsSpace ComputeSmallestApfsSpace(uint64_t dataEnd);
 
+// How many volumes a container of `blockCount` blocks may hold: one per 512 MiB begun, at most 100.
+uint32_t GetApfsMostVolumes(uint64_t blockCount);
+
 // The space manager object, the pool's bitmap, the chunk bitmaps and chunk info blocks, sealed.
 void EmitApfsSpace(CApfsSpace const& space, uint64_t xid, std::vector<std::pair<uint64_t, CApfsBlock>>* blocks);

@@ -170,7 +170,8 @@ bool ProcessImage(CXmlTree* imageTree, char const* file, char const* volumeName,
     // Fresh tools for each image: nothing one build attached is seen by the next.
     CDiskImageToolsScope tools;
     if (!RunToolCommand(
-            MakeCreateCommand(volumeName, options.autoSize ? kAutoSizeMegabytes : size, sparseImage)))
+            MakeCreateCommand(volumeName, options.autoSize ? kAutoSizeMegabytes : size, sparseImage,
+                              options.filesystem)))
     {
         std::fprintf(stderr, "Error: Unable to create temporary sparse disk image '%s.sparseimage'.\n", file);
         return false;

@@ -26,11 +26,11 @@ std::string FormatHex(CFinderInfo const& info)
 } // namespace
 
 CToolCommand MakeCreateCommand(std::string const& volumeName, int sizeMegabytes,
-                               std::string const& sparseImage)
+                               std::string const& sparseImage, std::string const& filesystem)
 {
     return {EToolOperation::CreateSparseImage,
             {Literal("hdiutil"), Literal("create"), Literal("-type"), Literal("SPARSE"), Literal("-fs"),
-             Literal("HFS+"), Literal("-volname"), Quoted(volumeName), Literal("-size"),
+             Literal(filesystem), Literal("-volname"), Quoted(volumeName), Literal("-size"),
              Literal(std::to_string(sizeMegabytes) + "m"), Quoted(sparseImage)}};
 }
 

@@ -34,9 +34,9 @@ struct CToolCommand
 // extended Finder info (16 bytes).
 using CFinderInfo = std::array<uint8_t, 32>;
 
-// hdiutil create -type SPARSE -fs HFS+ -volname "V" -size Nm "P"
+// hdiutil create -type SPARSE -fs HFS+ -volname "V" -size Nm "P" (-fs APFS for an APFS volume)
 CToolCommand MakeCreateCommand(std::string const& volumeName, int sizeMegabytes,
-                               std::string const& sparseImage);
+                               std::string const& sparseImage, std::string const& filesystem = "HFS+");
 // hdiutil attach "P" -noverify -noautoopen -mountpoint "M"
 CToolCommand MakeAttachCommand(std::string const& sparseImage, std::string const& mountPoint);
 // hdiutil detach "M" [-force]

@@ -3,6 +3,7 @@
 #include "apfs/ApfsContainer.h"
 #include "apfs/ApfsNames.h"
 #include "hfsplus/HfsNames.h"
+#include "io/FileDescriptor.h"
 #include "support/FileBytes.h"
 #include "support/ShellCommand.h"
 #include "support/TempFolder.h"
@@ -155,4 +156,82 @@ TEST(ApfsContainer, IsReadBackWholeByApfsckFsapfsinfoAnd7Zip)
     std::string const info = ReadWholeFile(extracted + "/Read Me.txt:com.apple.FinderInfo");
     ASSERT_EQ(info.size(), 32u);
     EXPECT_EQ(info.substr(8, 2), std::string("\x40\x10", 2)) << "flags word, big-endian";
+}
+
+TEST(ApfsContainer, GivesTheSameBytesForTheSameTreeKeepsPromisedInodesAndShrinksInPlace)
+{
+    CPayload payload;
+    CApfsSettings settings;
+    settings.volumeName = "Example";
+    settings.createTime = 1700000000ll * 1000000000ll;
+    settings.fixedDates = true;
+    settings.identitySeed = "Example 1024";
+    settings.sizeBytes = 1024ull << 20;
+    settings.fixedInodes = {{"Read Me.txt", 40}, {"gone.png", 17}};
+    std::string error;
+    CApfsPlan first, second;
+    ASSERT_TRUE(PlanApfsContainer(payload.tree, settings, &first, &error)) << error;
+    ASSERT_TRUE(PlanApfsContainer(payload.tree, settings, &second, &error)) << error;
+    std::string const one = payload.folder.Join("one.apfs"), two = payload.folder.Join("two.apfs");
+    ASSERT_TRUE(WriteContainer(first, one, &error)) << error;
+    ASSERT_TRUE(WriteContainer(second, two, &error)) << error;
+    EXPECT_EQ(RunShell("cmp -s " + QuoteForShell(one) + " " + QuoteForShell(two)), 0);
+    EXPECT_EQ(first.inodes[payload.tree.FindPath("Read Me.txt")], 40u);
+    for (uint64_t inode : first.inodes)
+        EXPECT_NE(inode, 17u) << "a promised number stays reserved";
+
+    uint64_t newSize = 0;
+    {
+        CFileDescriptor fd(open(one.c_str(), O_RDWR | O_CLOEXEC));
+        ASSERT_TRUE(ShrinkApfsContainer(fd.Get(), 0, settings.sizeBytes, &newSize, &error)) << error;
+        ASSERT_EQ(ftruncate(fd.Get(), off_t(newSize)), 0);
+    }
+    EXPECT_EQ(newSize, GetMinimumApfsContainerSize());
+
+    if (!HasTool("apfsck") || !HasTool("fsapfsinfo"))
+        GTEST_SKIP() << "apfsck (apfsprogs) or fsapfsinfo (libfsapfs-utils) is not installed";
+    std::string out;
+    EXPECT_EQ(RunCapturing("apfsck -cuw " + QuoteForShell(one), &out), 0) << out;
+    std::string const body = payload.folder.Join("body.txt");
+    ASSERT_EQ(RunCapturing("fsapfsinfo -H -B " + QuoteForShell(body) + " -d " + QuoteForShell(one), &out), 0) << out;
+    std::string const listing = ReadWholeFile(body);
+    EXPECT_NE(listing.find(Md5Of(payload.files["Read Me.txt"]) + "|"), std::string::npos);
+    EXPECT_NE(listing.find("}/Read Me.txt|40|-rw-r--r--|99|99|9|1700000000.000000000|"), std::string::npos) << listing.substr(0, 2000);
+}
+
+TEST(ApfsContainer, RefusesNamesTheVolumeCantTellApartAndAPayloadTooBigForItsSize)
+{
+    for (auto const& names : std::vector<std::pair<std::string, std::string>>{
+             {"Read Me", "READ ME"}, {"Caf\xc3\xa9", "Cafe\xcc\x81"}, {"\xc3\x84rger", "a\xcc\x88RGER"}})
+    {
+        CVolumeTree tree;
+        CVolumeItem folder;
+        folder.name = names.first;
+        folder.mode = 0755;
+        tree.Add(CVolumeTree::kRoot, folder);
+        folder.name = names.second;
+        folder.kind = EVolumeItemKind::Symlink;
+        folder.linkTarget = "x";
+        tree.Add(CVolumeTree::kRoot, folder);
+        CApfsPlan plan;
+        std::string error;
+        EXPECT_FALSE(PlanApfsContainer(tree, CApfsSettings(), &plan, &error));
+        EXPECT_EQ(error, "'" + names.first + "' and '" + names.second + "' have names the APFS volume can't tell apart");
+        EXPECT_TRUE(plan.metadata.empty());
+    }
+    EXPECT_EQ(HashApfsName(FoldApfsName("Read Me")), HashApfsName(FoldApfsName("rEAD mE")));
+
+    CVolumeTree tree;
+    CVolumeItem big;
+    big.kind = EVolumeItemKind::File;
+    big.name = "big";
+    big.size = 200ull << 20;
+    big.data.sourcePath = "/nonexistent";
+    tree.Add(CVolumeTree::kRoot, big);
+    CApfsSettings settings;
+    settings.sizeBytes = 128ull << 20;
+    CApfsPlan plan;
+    std::string error;
+    EXPECT_FALSE(PlanApfsContainer(tree, settings, &plan, &error));
+    EXPECT_EQ(error, "the files need 205 MB of an APFS container of 128 MB: they do not fit");
 }
