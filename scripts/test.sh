@@ -17,8 +17,8 @@ ctest --test-dir build-test --output-on-failure -j2
 # The portable stand-ins for the Linux-only file calls (what other systems compile): a quick build
 # without sanitizers, and the tests of the folders that make those calls.
 cmake -S . -B build-portable -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKILNPACK_TESTS=ON -DKILNPACK_PORTABLE_ONLY=ON
-cmake --build build-portable --target kilnpack test_io test_hfsplus test_platform
-for tests in test_io test_hfsplus test_platform; do
+cmake --build build-portable --target kilnpack test_io test_hfsplus test_engine
+for tests in test_io test_hfsplus test_engine; do
     "build-portable/$tests" --gtest_brief=1
 done
 # The Debian package: built in release form and its contents checked.

@@ -7,37 +7,15 @@
 #include <cstring>
 #include <unicode/ustring.h>
 
-namespace
-{
-// Units are UTF-16, whatever sign the wide character holds them with. ASCII folds as the C
-// locale's towupper does (a-z only), which keeps the order of every ASCII name as it always was;
-// other units fold as HFS+ folds file names, so that accented, Greek or Cyrillic names sort
-// case-insensitively as the Finder's own files order them (docs/finder-records.md). Done by hand
-// so that a locale set elsewhere in the process can never change the order of written files.
-int FoldUnit(wchar_t unit)
-{
-    uint16_t const utf16 = static_cast<uint16_t>(static_cast<uint32_t>(unit) & 0xFFFF);
-    if (utf16 < 0x80)
-        return (utf16 >= 'a' && utf16 <= 'z') ? utf16 - ('a' - 'A') : utf16;
-    uint16_t const folded = FoldHfsChar(utf16);
-    // HFS+ skips some format characters altogether; here they keep their place.
-    return folded == 0 ? utf16 : folded;
-}
-} // namespace
-
+// Records are kept in the order HFS+ gives file names, the order the Finder keeps them in and looks
+// them up by: every unit, ASCII included, folded to lower case by TN1150's table (so `_config.yml`
+// sorts before `about.md`, as in the Finder's own files), characters HFS+ ignores skipped. The
+// folding is done by hand, never by the C library, so a locale set elsewhere in the process can't
+// change the order of written files.
 int UnicodeStringCompare(std::wstring const& a, std::wstring const& b)
 {
-    size_t const count = a.size() < b.size() ? a.size() : b.size();
-    for (size_t i = 0; i < count; ++i)
-    {
-        int const left = FoldUnit(a[i]);
-        int const right = FoldUnit(b[i]);
-        if (left != right)
-            return left < right ? -1 : 1;
-    }
-    if (a.size() == b.size())
-        return 0;
-    return a.size() < b.size() ? -1 : 1;
+    int const order = CompareHfsUnits(a, b);
+    return order < 0 ? -1 : order > 0 ? 1 : 0;
 }
 
 CDesktopDatabase::CDatabaseKey::CDatabaseKey() : code(0) {}

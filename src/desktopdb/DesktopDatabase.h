@@ -25,8 +25,9 @@ void StreamWriteInt(std::ostream& out, int number);
 char StreamReadChar(std::istream& in);
 int StreamReadInt(std::istream& in);
 
-// -1, 0 or 1 over UTF-16 units (each taken as its low 16 bits): ASCII folded as the C locale's
-// towupper does, other units as HFS+ folds file names, then compared as numbers.
+// -1, 0 or 1 over UTF-16 units (each taken as its low 16 bits), as HFS+ orders file names: letters
+// folded to lower case, ignorable characters skipped. The order of records in memory, in written
+// files and in the "--dump" listing.
 int UnicodeStringCompare(std::wstring const& a, std::wstring const& b);
 
 class CDesktopDatabase

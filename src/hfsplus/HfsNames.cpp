@@ -71,23 +71,6 @@ uint16_t FoldHfsChar(uint16_t c)
     return table[c];
 }
 
-int CompareHfsNames(std::u16string const& a, std::u16string const& b)
-{
-    size_t i = 0, j = 0;
-    for (;;)
-    {
-        uint16_t ca = 0, cb = 0;
-        while (ca == 0 && i < a.size())
-            ca = FoldHfsChar(a[i++]);
-        while (cb == 0 && j < b.size())
-            cb = FoldHfsChar(b[j++]);
-        if (ca != cb)
-            return ca < cb ? -1 : 1;
-        if (ca == 0)
-            return 0;
-    }
-}
-
 bool ConvertNameToHfs(std::string const& utf8, std::u16string* hfsName, std::string* error)
 {
     UErrorCode status = U_ZERO_ERROR;

@@ -22,5 +22,27 @@ std::string ConvertHfsNameToUtf8(std::u16string const& hfsName);
 // Case folding of HFS+ name comparison: 0 for characters that are ignored, 0xFFFF for NUL.
 uint16_t FoldHfsChar(uint16_t c);
 
-// Catalog name order (case-insensitive, ignorable characters skipped): <0, 0 or >0.
-int CompareHfsNames(std::u16string const& a, std::u16string const& b);
+// Catalog name order (TN1150's FastUnicodeCompare: case-insensitive, letters folded to lower case,
+// ignorable characters skipped): <0, 0 or >0. Units is any string of UTF-16 units; each element is
+// taken as its low 16 bits, so wide strings that hold units with either sign compare alike.
+template <typename Units> int CompareHfsUnits(Units const& a, Units const& b)
+{
+    size_t i = 0, j = 0;
+    for (;;)
+    {
+        uint16_t ca = 0, cb = 0;
+        while (ca == 0 && i < a.size())
+            ca = FoldHfsChar(static_cast<uint16_t>(a[i++]));
+        while (cb == 0 && j < b.size())
+            cb = FoldHfsChar(static_cast<uint16_t>(b[j++]));
+        if (ca != cb)
+            return ca < cb ? -1 : 1;
+        if (ca == 0)
+            return 0;
+    }
+}
+
+inline int CompareHfsNames(std::u16string const& a, std::u16string const& b)
+{
+    return CompareHfsUnits(a, b);
+}

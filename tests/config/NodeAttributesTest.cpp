@@ -1,4 +1,4 @@
-#include "XmlTestSupport.h"
+#include "support/XmlTestSupport.h"
 
 #include <gtest/gtest.h>
 

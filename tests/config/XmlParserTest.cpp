@@ -1,5 +1,5 @@
 #include "support/TempFolder.h"
-#include "XmlTestSupport.h"
+#include "support/XmlTestSupport.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

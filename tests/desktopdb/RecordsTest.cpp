@@ -4,27 +4,33 @@
 using Key = CDesktopDatabase::CDatabaseKey;
 using Value = CDesktopDatabase::CDatabaseValue;
 
-TEST(KeyOrder, FoldsAsciiAsAlwaysAndOtherUnitsAsHfsPlus)
+TEST(KeyOrder, FoldsEveryUnitToLowerCaseAsHfsPlusDoes)
 {
     EXPECT_EQ(UnicodeStringCompare(L"apple", L"Banana"), -1);
     EXPECT_EQ(UnicodeStringCompare(L"Banana", L"cherry"), -1);
     EXPECT_EQ(UnicodeStringCompare(L"Read Me", L"readme"), -1);
     EXPECT_EQ(UnicodeStringCompare(L"README", L"readme"), 0);
-    EXPECT_EQ(UnicodeStringCompare(L"zebra", L"_notes"), -1); // '_' sorts after every letter
+    // Letters fold to lower case, so [ \ ] ^ _ ` (0x5B-0x60) sort before every letter, as in the
+    // Finder's own files: _config.yml before about.md, My_App.app before MyApp Help.pdf.
+    EXPECT_EQ(UnicodeStringCompare(L"zebra", L"_notes"), 1);
+    EXPECT_EQ(UnicodeStringCompare(L"_config.yml", L"about.md"), -1);
+    EXPECT_EQ(UnicodeStringCompare(L"My_App.app", L"MyApp Help.pdf"), -1);
+    EXPECT_EQ(UnicodeStringCompare(L"[draft]", L"Appendix"), -1);
     EXPECT_EQ(UnicodeStringCompare(L"App", L"Apple"), -1);
     EXPECT_EQ(UnicodeStringCompare(L"Apple", L"App"), 1);
     EXPECT_EQ(UnicodeStringCompare(L"", L"a"), -1);
     // Precomposed letters never stand in stored names and are not folded; other letters fold to
-    // lower case as HFS+ folds them, and ASCII still sorts before everything else.
+    // lower case as HFS+ folds them; characters HFS+ ignores are skipped.
     EXPECT_NE(UnicodeStringCompare(L"\u00e9", L"\u00c9"), 0);
     EXPECT_EQ(UnicodeStringCompare(L"\u0391\u0392", L"\u03b1\u03b2"), 0); // Greek
     EXPECT_EQ(UnicodeStringCompare(L"\u0416x", L"\u0436y"), -1);          // Cyrillic
     EXPECT_EQ(UnicodeStringCompare(L"e\u0301", L"ez"), 1);                // decomposed é
     EXPECT_EQ(UnicodeStringCompare(L"\u0391", L"z"), 1);
-    // Units are UTF-16 whatever their sign: one held negative sorts as its 16 bits, after ASCII
-    // and equal to the same unit held positive.
+    EXPECT_EQ(UnicodeStringCompare(L"a\u200Da", L"ab"), -1);              // zero width joiner skipped
+    // Units are UTF-16 whatever their sign: one held negative sorts as its 16 bits and equals the
+    // same unit held positive; NUL sorts after every other unit.
     std::wstring negative(1, static_cast<wchar_t>(-23));
-    EXPECT_EQ(UnicodeStringCompare(negative, std::wstring(1, L'\0')), 1);
+    EXPECT_EQ(UnicodeStringCompare(negative, std::wstring(1, L'\0')), -1);
     EXPECT_EQ(UnicodeStringCompare(negative, std::wstring(1, static_cast<wchar_t>(0xFFE9))), 0);
     EXPECT_EQ(UnicodeStringCompare(L"\xD83D\xDE00", L"\uFF21"), -1); // surrogates before U+FF21
 }

@@ -5,7 +5,7 @@
 // Run with KILNPACK_FUZZ_SEED_DIR=DIR KILNPACK_FUZZ_IMAGE=FILE.dmg to write seeds into DIR and
 // exit: the image as it is, and the same disk stored uncompressed (only its non-zero sectors), so
 // that mutations reach the partition map and the volume rather than only the compressed runs.
-#include "main/DumpImage.h"
+#include "inspect/DumpImage.h"
 #include "udif/BlkxTable.h"
 #include "udif/KolyTrailer.h"
 #include "udif/UdifPlist.h"

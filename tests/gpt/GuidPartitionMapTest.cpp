@@ -1,6 +1,6 @@
 #include "gpt/GuidPartitionMap.h"
 
-#include "platform/PlatformTestSupport.h"
+#include "support/PlatformTestSupport.h"
 #include "support/TempFolder.h"
 
 #include <cstdlib>

@@ -1,0 +1,322 @@
+// Printing the volume inside a disk image: it is found through the GUID partition map (or taken
+// as the whole disk), its catalog (HFS+) or file-system tree (APFS) walked, and each .DS_Store
+// printed after its path.
+//
+// GUID partition map, the fields read here (little-endian): sector 1 header: 0 "EFI PART",
+//   72 first sector of the entries, 80 entry count, 84 entry size; each entry: 0 type GUID,
+//   32 first sector, 40 last sector.
+// Alias record (version 2, big-endian): 4 record size, 114 the target's catalog node ID.
+#include "inspect/DumpImage.h"
+
+#include "apfs/ApfsReader.h"
+#include "desktopdb/DesktopDatabase.h"
+#include "hfsplus/HfsCatalog.h"
+#include "hfsplus/HfsCatalogListing.h"
+#include "hfsplus/HfsFileIo.h"
+#include "io/ByteOrder.h"
+#include "io/FileDescriptor.h"
+
+#include <algorithm>
+#include <functional>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <plist/plist.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+constexpr uint64_t kSector = 512;
+// Apple_HFS, 48465300-0000-11AA-AA11-00306543ECAC, in its on-disk byte order.
+constexpr uint8_t kAppleHfsType[16] = {0x00, 0x53, 0x46, 0x48, 0x00, 0x00, 0xAA, 0x11,
+                                       0xAA, 0x11, 0x00, 0x30, 0x65, 0x43, 0xEC, 0xAC};
+// Apple_APFS, 7C3457EF-0000-11AA-AA11-00306543ECAC.
+constexpr uint8_t kAppleApfsType[16] = {0xEF, 0x57, 0x34, 0x7C, 0x00, 0x00, 0xAA, 0x11,
+                                        0xAA, 0x11, 0x00, 0x30, 0x65, 0x43, 0xEC, 0xAC};
+// Partition tables with more entries than this are taken as damage.
+constexpr uint32_t kMaxPartitionEntries = 1024;
+// Desktop databases larger than this are not read (the Finder's own stay far below).
+constexpr uint64_t kMaxDatabaseBytes = 16u << 20;
+constexpr size_t kAliasFixedPart = 150;
+
+struct CVolumePlace
+{
+    uint64_t offset = 0;
+    uint64_t size = 0;
+};
+
+// The Apple_HFS or Apple_APFS partition of a GUID-partitioned disk, else the whole disk.
+bool FindVolume(CUdifImageReader& disk, CVolumePlace* place, std::string* error)
+{
+    uint64_t const diskSize = disk.GetDiskSize();
+    *place = {0, diskSize};
+    uint8_t header[kSector];
+    if (diskSize < 2 * kSector)
+    {
+        *error = "the image's disk is empty";
+        return false;
+    }
+    if (!disk.ReadDisk(kSector, header, kSector, error))
+        return false;
+    if (std::memcmp(header, "EFI PART", 8) != 0)
+        return true;
+    uint64_t const entriesAt = GetLe64(header + 72);
+    uint32_t const count = GetLe32(header + 80);
+    uint32_t const entrySize = GetLe32(header + 84);
+    if (count > kMaxPartitionEntries || entrySize < 128 || entrySize > 4096 || entriesAt > diskSize / kSector)
+    {
+        *error = "the image's partition map is damaged";
+        return false;
+    }
+    std::vector<uint8_t> entry(entrySize);
+    for (uint32_t i = 0; i < count; ++i)
+    {
+        if (!disk.ReadDisk(entriesAt * kSector + uint64_t(i) * entrySize, entry.data(), entrySize, error))
+            return false;
+        if (std::memcmp(entry.data(), kAppleHfsType, 16) != 0 && std::memcmp(entry.data(), kAppleApfsType, 16) != 0)
+            continue;
+        uint64_t const first = GetLe64(&entry[32]);
+        uint64_t const last = GetLe64(&entry[40]);
+        if (last < first || last >= diskSize / kSector)
+        {
+            *error = "the image's partition map is damaged";
+            return false;
+        }
+        *place = {first * kSector, (last - first + 1) * kSector};
+        return true;
+    }
+    *error = "the image holds no HFS+ or APFS partition";
+    return false;
+}
+
+std::string Quote(std::string const& text)
+{
+    return "\"" + text + "\"";
+}
+
+// The alias of the folder's background picture: the legacy 'pict' record, else the one in 'icvp'.
+std::vector<uint8_t> FindBackgroundAlias(CDesktopDatabase const& database)
+{
+    auto const pict = database.records.find(CDesktopDatabase::CDatabaseKey(".", MakeFourCharCode("pict")));
+    if (pict != database.records.end() && pict->second.type == MakeFourCharCode("blob"))
+        return std::vector<uint8_t>(pict->second.data, pict->second.data + pict->second.size);
+    auto const icvp = database.records.find(CDesktopDatabase::CDatabaseKey(".", MakeFourCharCode("icvp")));
+    if (icvp == database.records.end() || icvp->second.type != MakeFourCharCode("blob"))
+        return {};
+    plist_t root = nullptr;
+    plist_from_bin(reinterpret_cast<char const*>(icvp->second.data), icvp->second.size, &root);
+    std::unique_ptr<void, void (*)(void*)> owner(root, [](void* node) { plist_free(static_cast<plist_t>(node)); });
+    plist_t alias = root && plist_get_node_type(root) == PLIST_DICT ? plist_dict_get_item(root, "backgroundImageAlias")
+                                                                   : nullptr;
+    uint64_t length = 0;
+    char const* bytes = alias && plist_get_node_type(alias) == PLIST_DATA ? plist_get_data_ptr(alias, &length) : nullptr;
+    return bytes ? std::vector<uint8_t>(bytes, bytes + length) : std::vector<uint8_t>();
+}
+
+// The alias's target as a path, looked up by its ID (a catalog node ID on HFS+, an inode number on
+// APFS).
+std::string DescribeAliasTarget(std::function<std::string(uint32_t)> const& pathOf, std::vector<uint8_t> const& alias)
+{
+    if (alias.size() < kAliasFixedPart || GetBe16(&alias[4]) > alias.size())
+        return "(damaged alias)";
+    uint32_t const target = GetBe32(&alias[114]);
+    std::string const path = pathOf(target);
+    return path.empty() ? "(missing: ID " + std::to_string(target) + ")" : Quote(path);
+}
+
+// Prints one desktop database; false (with the error printed) when it can't be read.
+bool PrintDatabase(std::vector<uint8_t> const& bytes, std::vector<uint8_t>* backgroundAlias)
+{
+    try
+    {
+        CDesktopDatabase database;
+        std::istringstream in(std::string(bytes.begin(), bytes.end()));
+        database.ReadFromStream(in);
+        database.Print(stdout);
+        if (backgroundAlias)
+            *backgroundAlias = FindBackgroundAlias(database);
+        return true;
+    }
+    catch (char const* text)
+    {
+        std::fflush(stdout);
+        std::fprintf(stderr, "Internal Error: '%s'\n", text);
+        return false;
+    }
+}
+
+std::string DescribeFinderFlags(uint16_t flags)
+{
+    static struct
+    {
+        uint16_t bit;
+        char const* name;
+    } const kNames[] = {{0x8000, "alias"},         {0x4000, "invisible"},      {0x2000, "bundle"},
+                        {0x1000, "name locked"},   {0x0800, "stationery"},     {0x0400, "custom icon"},
+                        {0x0100, "inited"},        {0x0010, "extension hidden"}};
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%04x", flags);
+    std::string names;
+    for (auto const& entry : kNames)
+        if (flags & entry.bit)
+            names += (names.empty() ? "" : ", ") + std::string(entry.name);
+    if (flags & 0x000E)
+        names += (names.empty() ? "label " : ", label ") + std::to_string((flags & 0x000E) >> 1);
+    return std::string(text) + (names.empty() ? "" : " (" + names + ")");
+}
+} // namespace
+
+bool IsDiskImageFile(char const* path)
+{
+    CFileDescriptor const file(open(path, O_RDONLY | O_CLOEXEC));
+    int const fd = file.Get();
+    if (!file.IsOpen())
+        return false;
+    struct stat info;
+    return fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+                       IsUdifImage([fd](uint64_t offset, uint8_t* data, size_t size,
+                                        std::string* error) { return ReadAllAt(fd, data, size, offset, error); },
+                                   uint64_t(info.st_size));
+}
+
+bool DumpImageFile(char const* path)
+{
+    CFileDescriptor const file(open(path, O_RDONLY | O_CLOEXEC));
+    int const fd = file.Get();
+    struct stat info;
+    if (!file.IsOpen() || fstat(fd, &info) != 0)
+    {
+        std::fflush(stdout);
+        std::fprintf(stderr, "Error: Unable to read the disk image '%s'.\n", path);
+        return false;
+    }
+    return DumpDiskImage([fd](uint64_t offset, uint8_t* data, size_t size,
+                                         std::string* error) { return ReadAllAt(fd, data, size, offset, error); },
+                                    uint64_t(info.st_size), path);
+}
+
+namespace
+{
+// The same print for an APFS volume. APFS keeps no folder to open on mount.
+bool DumpApfsVolume(CApfsReadAt const& volume, char const* label)
+{
+    std::string error;
+    CApfsVolumeListing listing;
+    if (!ReadApfsVolumeListing(volume, &listing, &error))
+    {
+        std::fflush(stdout);
+        std::fprintf(stderr, "Error: Unable to read the disk image '%s': %s.\n", label, error.c_str());
+        return false;
+    }
+    std::vector<std::pair<std::string, CApfsListedItem const*>> databases;
+    std::vector<std::pair<std::string, uint16_t>> flagged;
+    for (auto const& [id, item] : listing.items)
+    {
+        std::string const path = GetApfsItemPath(listing, id);
+        if (path.empty())
+            continue;
+        if (item.kind == EVolumeItemKind::File && item.name == ".DS_Store")
+            databases.emplace_back(path, &item);
+        if (item.finderFlags != 0)
+            flagged.emplace_back(path, item.finderFlags);
+    }
+    std::sort(databases.begin(), databases.end());
+    std::sort(flagged.begin(), flagged.end());
+    bool allRead = true;
+    std::string background = "(none)";
+    for (auto const& [path, item] : databases)
+    {
+        std::printf("%s:\n", Quote(path).c_str());
+        std::vector<uint8_t> bytes, alias;
+        if (!ReadApfsFileBytes(volume, listing, *item, kMaxDatabaseBytes, &bytes, &error))
+        {
+            std::fflush(stdout);
+            std::fprintf(stderr, "Error: Unable to read '%s' in the disk image '%s': %s.\n", path.c_str(), label,
+                         error.c_str());
+            allRead = false;
+            continue;
+        }
+        allRead = PrintDatabase(bytes, item->parent == kApfsRootInode ? &alias : nullptr) && allRead;
+        if (!alias.empty())
+            background = DescribeAliasTarget([&](uint32_t id) { return GetApfsItemPath(listing, id); }, alias);
+    }
+    std::printf("Volume name: %s\n", Quote(listing.volumeName).c_str());
+    std::printf("Open folder: (none)\n");
+    std::printf("Background picture: %s\n", background.c_str());
+    for (auto const& [path, flags] : flagged)
+        std::printf("Finder flags: %s %s\n", Quote(path).c_str(), DescribeFinderFlags(flags).c_str());
+    return allRead;
+}
+} // namespace
+
+bool DumpDiskImage(CImageReadAt const& read, uint64_t fileSize, char const* label)
+{
+    std::string error;
+    CUdifImageReader disk;
+    CVolumePlace place;
+    CHfsVolumeListing listing;
+    CVolumeReadAt const volume = [&](uint64_t offset, uint8_t* data, size_t size, std::string* why) {
+        if (offset > place.size || size > place.size - offset)
+        {
+            *why = "the volume reaches past its partition";
+            return false;
+        }
+        return disk.ReadDisk(place.offset + offset, data, size, why);
+    };
+    uint8_t first[64] = {};
+    if (disk.Open(read, fileSize, &error) && FindVolume(disk, &place, &error) && place.size >= sizeof first &&
+        disk.ReadDisk(place.offset, first, sizeof first, &error) && IsApfsContainer(first, sizeof first))
+        return DumpApfsVolume(volume, label);
+    if (!error.empty() || !ReadHfsVolumeListing(volume, &listing, &error))
+    {
+        std::fflush(stdout);
+        std::fprintf(stderr, "Error: Unable to read the disk image '%s': %s.\n", label, error.c_str());
+        return false;
+    }
+
+    std::vector<std::pair<std::string, CHfsListedItem const*>> databases;
+    std::vector<std::pair<std::string, uint16_t>> flagged;
+    for (CHfsListedItem const& item : listing.items)
+    {
+        if (!item.folder && item.name == ".DS_Store")
+            databases.emplace_back(GetHfsItemPath(listing, item.id), &item);
+        if (item.finderFlags != 0)
+            flagged.emplace_back(GetHfsItemPath(listing, item.id), item.finderFlags);
+    }
+    std::sort(databases.begin(), databases.end());
+    std::sort(flagged.begin(), flagged.end());
+
+    bool allRead = true;
+    std::string background = "(none)";
+    for (auto const& [path, item] : databases)
+    {
+        std::printf("%s:\n", Quote(path).c_str());
+        std::vector<uint8_t> bytes;
+        if (!ReadHfsDataFork(volume, listing, item->dataFork, kMaxDatabaseBytes, &bytes, &error))
+        {
+            std::fflush(stdout);
+            std::fprintf(stderr, "Error: Unable to read '%s' in the disk image '%s': %s.\n", path.c_str(), label,
+                         error.c_str());
+            allRead = false;
+            continue;
+        }
+        std::vector<uint8_t> alias;
+        allRead = PrintDatabase(bytes, item->parentId == kHfsRootFolderId ? &alias : nullptr) && allRead;
+        if (!alias.empty())
+            background = DescribeAliasTarget([&](uint32_t id) { return GetHfsItemPath(listing, id); }, alias);
+    }
+
+    uint32_t const openFolder = listing.header.finderInfo[2];
+    std::string const openPath = GetHfsItemPath(listing, openFolder);
+    std::printf("Volume name: %s\n", Quote(listing.volumeName).c_str());
+    std::printf("Open folder: %s\n", openFolder == 0       ? "(none)"
+                                     : openPath.empty() ? ("(missing: ID " + std::to_string(openFolder) + ")").c_str()
+                                                        : Quote(openPath).c_str());
+    std::printf("Background picture: %s\n", background.c_str());
+    for (auto const& [path, flags] : flagged)
+        std::printf("Finder flags: %s %s\n", Quote(path).c_str(), DescribeFinderFlags(flags).c_str());
+    return allRead;
+}

@@ -1,7 +1,0 @@
-// Systems other than macOS have no disk-image tools of their own: the builtin ones serve.
-#include "platform/DiskImageTools.h"
-
-std::unique_ptr<CDiskImageTools> MakeSystemDiskImageTools()
-{
-    return nullptr;
-}
