@@ -18,6 +18,7 @@ struct CAttachedVolume
     uint32_t createDate = 0; // as the volume header stores it
     uint64_t partitionOffset = 0;
     uint64_t partitionSize = 0;
+    bool apfs = false; // the partition holds an APFS container
     // IDs handed out while attached (bless, alias records), keyed by the path relative to the
     // volume root ("" is the root); the volume writer gives these items exactly these IDs.
     std::map<std::string, uint32_t> promisedIds;

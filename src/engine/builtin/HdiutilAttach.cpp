@@ -107,6 +107,7 @@ int RunHdiutilAttach(CAttachedVolumes* volumes, std::vector<std::string> const& 
     volume.createDate = disk.volume.createDate;
     volume.partitionOffset = disk.PartitionOffset();
     volume.partitionSize = disk.PartitionSize();
+    volume.apfs = disk.apfs;
     volumes->Add(volume);
     std::printf("attached: %s at %s\n", imagePath.c_str(), mountPoint.c_str());
     return 0;

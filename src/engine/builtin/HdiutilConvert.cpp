@@ -1,5 +1,6 @@
 // hdiutil convert P -format UDZO|UDBZ|ULMO|UDRO [-imagekey zlib-level=L] -o F: a read-only UDIF copy
 // of a disk that create made, one blkx table per region of its partition map.
+#include "engine/builtin/ApfsDisk.h"
 #include "engine/builtin/AttachedVolumes.h"
 #include "engine/builtin/CreatedDisk.h"
 #include "sys/Interruption.h"
@@ -61,7 +62,8 @@ bool ListUnusedSectors(CCreatedDisk const& disk, std::vector<std::pair<uint64_t,
                        std::string* error)
 {
     std::vector<std::pair<uint64_t, uint64_t>> ranges;
-    if (!ReadHfsFreeRanges(disk.fd.Get(), disk.PartitionOffset(), &ranges, error))
+    if (disk.apfs ? !ReadApfsFreeRanges(disk.fd.Get(), disk.PartitionOffset(), &ranges, error)
+                  : !ReadHfsFreeRanges(disk.fd.Get(), disk.PartitionOffset(), &ranges, error))
         return false;
     for (auto const& range : ranges)
     {
@@ -109,7 +111,8 @@ int RunHdiutilConvert(CAttachedVolumes* volumes, std::vector<std::string> const&
     CCreatedDisk disk;
     if (!OpenCreatedDisk(imagePath, O_RDONLY, &disk, &error))
         return ReportHdiutilFailure("convert", imagePath + ": " + error);
-    std::vector<CUdifRegion> regions = ListPartitionRegions(disk.layout);
+    std::vector<CUdifRegion> regions =
+        ListPartitionRegions(disk.layout, disk.apfs ? GetAppleApfsPartitionType() : GetAppleHfsPartitionType());
     std::vector<std::pair<uint64_t, uint64_t>> unused;
     bool listed = ListUnusedSectors(disk, &unused, &error);
     std::string ignored;

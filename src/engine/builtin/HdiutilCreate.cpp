@@ -1,5 +1,7 @@
 // hdiutil create -type SPARSE -fs HFS+ -volname V -size Nm P: a sparse raw disk file with a GUID
-// partition map and an empty HFS+ volume, written under a temporary name and then moved into place.
+// partition map and an empty HFS+ volume (-fs APFS: an empty APFS container, of at least its
+// smallest size), written under a temporary name and then moved into place.
+#include "engine/builtin/ApfsDisk.h"
 #include "gpt/GuidPartitionMap.h"
 #include "hfsplus/HfsVolume.h"
 #include "io/HfsConstants.h"
@@ -8,6 +10,7 @@
 #include "engine/builtin/StandInVerbs.h"
 #include "engine/ToolArguments.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -20,13 +23,16 @@ constexpr uint64_t kBlockBytes = kHfsBlockSize;
 constexpr uint64_t kLargestPartition = 0xFFFFFFFFull * kBlockBytes; // HFS+ counts blocks in 32 bits
 
 // Builds the disk in the open temporary file; false with a reason.
-bool WriteFreshDisk(int fd, CPartitionLayout const& layout, std::string const& volumeName, std::string* error)
+bool WriteFreshDisk(int fd, CPartitionLayout const& layout, std::string const& volumeName, bool apfs,
+                    std::string* error)
 {
     if (ftruncate(fd, static_cast<off_t>(layout.totalSectors * kSectorBytes)) != 0)
     {
         *error = std::strerror(errno);
         return false;
     }
+    if (apfs)
+        return WriteEmptyApfsDisk(fd, layout, volumeName, error);
     if (!WritePartitionMap(fd, layout, error, volumeName))
         return false;
     CHfsVolumeSettings settings;
@@ -48,8 +54,9 @@ int RunHdiutilCreate(std::vector<std::string> const& argv)
                                                   std::to_string(arguments.operands.size()));
     if (arguments.Value("-type") != "SPARSE")
         return ReportHdiutilFailure("create", "only -type SPARSE images can be made here");
-    if (arguments.Value("-fs") != "HFS+")
-        return ReportHdiutilFailure("create", "only -fs HFS+ volumes can be made here");
+    bool const apfs = arguments.Value("-fs") == "APFS";
+    if (arguments.Value("-fs") != "HFS+" && !apfs)
+        return ReportHdiutilFailure("create", "only -fs HFS+ and -fs APFS volumes can be made here");
     if (!arguments.Has("-size"))
         return ReportHdiutilFailure("create", "no size given (-size)");
     std::string volumeName = arguments.Has("-volname") ? arguments.Value("-volname") : "untitled";
@@ -63,6 +70,8 @@ int RunHdiutilCreate(std::vector<std::string> const& argv)
     if (sizeBytes > ~0ULL - kBlockBytes)
         return ReportHdiutilFailure("create", "size " + arguments.Value("-size") + " is too large");
     sizeBytes = (sizeBytes + kBlockBytes - 1) / kBlockBytes * kBlockBytes;
+    if (apfs)
+        sizeBytes = std::max<uint64_t>(sizeBytes, GetMinimumApfsPartitionSize() + 80 * kSectorBytes);
     CPartitionLayout layout = ComputePartitionLayout(sizeBytes / kSectorBytes);
     uint64_t partitionBytes = layout.partitionSectors * kSectorBytes;
     uint64_t minimum = GetMinimumHfsVolumeSize();
@@ -82,7 +91,7 @@ int RunHdiutilCreate(std::vector<std::string> const& argv)
     CTempOutputFile disk;
     if (!disk.Open(path, &error))
         return ReportHdiutilFailure("create", std::strerror(disk.GetErrorNumber()));
-    if (!WriteFreshDisk(disk.GetDescriptor(), layout, volumeName, &error))
+    if (!WriteFreshDisk(disk.GetDescriptor(), layout, volumeName, apfs, &error))
         return ReportHdiutilFailure("create", error);
     if (!disk.Commit(&error, CTempOutputFile::ECommit::KeepExisting))
         return ReportHdiutilFailure("create", std::strerror(disk.GetErrorNumber()));

@@ -1,6 +1,7 @@
 // hdiutil detach M [-force]: writes the live folder's tree into the volume of its disk file and
 // removes the folder. When the tree can't be written the folder stays and the disk keeps an empty
 // volume; -force then drops the folder without writing.
+#include "engine/builtin/ApfsDisk.h"
 #include "hfsplus/HfsVolume.h"
 #include "io/FileDescriptor.h"
 #include "io/MacTime.h"
@@ -52,13 +53,14 @@ bool WriteVolume(CAttachedVolume const& volume, std::string* error)
         PauseHereIfTestAsks("volume");
         return GetPendingInterrupt() == 0;
     };
-    bool written = WriteHfsVolume(fd, volume.partitionOffset, settings, volume.mountPoint, error);
+    bool written = volume.apfs ? WriteApfsDiskVolume(volume, fd, settings.progress, error)
+                               : WriteHfsVolume(fd, volume.partitionOffset, settings, volume.mountPoint, error);
     if (written && fsync(fd) != 0)
     {
         *error = volume.imagePath + ": " + std::strerror(errno);
         written = false;
     }
-    if (!written)
+    if (!written && !volume.apfs) // the APFS writer puts its own empty container back
     {
         CHfsVolumeSettings empty = settings;
         empty.openFolderId = 0;

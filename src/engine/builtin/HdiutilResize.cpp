@@ -1,5 +1,6 @@
 // hdiutil resize -sectors min P: shrinks a detached disk that create made, and its volume, to what the
 // volume holds; the partition map is rewritten for the smaller disk.
+#include "apfs/ApfsContainer.h"
 #include "engine/builtin/AttachedVolumes.h"
 #include "engine/builtin/CreatedDisk.h"
 #include "engine/builtin/StandInVerbs.h"
@@ -15,7 +16,8 @@ namespace
 bool ShrinkDisk(CCreatedDisk const& disk, std::string* error)
 {
     uint64_t volumeBytes = 0;
-    if (!ShrinkHfsVolume(disk.fd.Get(), disk.PartitionOffset(), disk.PartitionSize(), &volumeBytes, error))
+    if (disk.apfs ? !ShrinkApfsContainer(disk.fd.Get(), disk.PartitionOffset(), disk.PartitionSize(), &volumeBytes, error)
+                  : !ShrinkHfsVolume(disk.fd.Get(), disk.PartitionOffset(), disk.PartitionSize(), &volumeBytes, error))
         return false;
     CPartitionLayout layout = ComputePartitionLayout(disk.layout.totalSectors - disk.layout.partitionSectors +
                                                      volumeBytes / kSectorBytes);
@@ -26,7 +28,8 @@ bool ShrinkDisk(CCreatedDisk const& disk, std::string* error)
         *error = std::strerror(errno);
         return false;
     }
-    return WritePartitionMap(disk.fd.Get(), layout, error);
+    return WritePartitionMap(disk.fd.Get(), layout, error, std::string(),
+                             disk.apfs ? GetAppleApfsPartitionType() : GetAppleHfsPartitionType());
 }
 } // namespace
 
