@@ -170,7 +170,7 @@ TEST_F(StandInToolsTest, UnknownFormsAreRefusedWithAMessage)
         {"hdiutil"},
         {"hdiutil", "resize", image},
         {"hdiutil", "create", "-type", "UDIF", "-fs", "HFS+", "-size", "10m", image},
-        {"hdiutil", "create", "-type", "SPARSE", "-fs", "APFS", "-size", "10m", image},
+        {"hdiutil", "create", "-type", "SPARSE", "-fs", "FAT32", "-size", "10m", image},
         {"hdiutil", "create", "-type", "SPARSE", "-fs", "HFS+", "-size", "10m", "-srcfolder", dir, image},
         {"hdiutil", "attach", image, "-readonly", "-mountpoint", mount},
         {"hdiutil", "detach"},

@@ -2,7 +2,9 @@
 // and with a licence agreement, and read back with 7-Zip, apfsck and fsapfsinfo.
 #include "support/ImageTestSupport.h"
 
+#include <algorithm>
 #include <fstream>
+#include <unistd.h>
 
 namespace
 {
@@ -91,7 +93,7 @@ TEST(ApfsImageEndToEnd, BuildsEveryFormatWithALicenceAndAutoSizeThatIndependentR
         << dump;
 }
 
-TEST(ApfsImageEndToEnd, AnUnknownFileSystemIsRefusedNamingTheAcceptedOnes)
+TEST(ApfsImageEndToEnd, AnUnknownFileSystemOrAPayloadTooBigForTheSizeIsRefusedLeavingNothing)
 {
     CTempFolder work;
     std::ofstream(work.path + "/config.xml") << "<kilnpack><image file='Out.dmg' name='V' filesystem='NTFS'/></kilnpack>\n";
@@ -99,4 +101,19 @@ TEST(ApfsImageEndToEnd, AnUnknownFileSystemIsRefusedNamingTheAcceptedOnes)
     EXPECT_EQ(ReadWholeFile(work.path + "/build.err"),
               "Error: 'image' tag attribute 'filesystem' value 'NTFS' is unknown; use 'HFS+' or 'APFS'.\n");
     EXPECT_FALSE(std::filesystem::exists(work.path + "/Out.dmg"));
+
+    std::ofstream(work.path + "/big.bin").close();
+    ASSERT_EQ(truncate((work.path + "/big.bin").c_str(), 200 << 20), 0); // a hole: quick to copy
+    std::ofstream(work.path + "/config.xml")
+        << "<kilnpack><image file='Out.dmg' name='V' filesystem='APFS' template_size='128'>"
+           "<file source='big.bin' name='big.bin'/></image></kilnpack>\n";
+    EXPECT_EQ(Build(work.path, "config.xml"), 1);
+    std::string const errors = ReadWholeFile(work.path + "/build.err");
+    EXPECT_NE(errors.find("the files need 205 MB of an APFS container of 128 MB: they do not fit"), std::string::npos)
+        << errors;
+    std::vector<std::string> left;
+    for (auto const& entry : std::filesystem::directory_iterator(work.path))
+        left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"big.bin", "build.err", "build.out", "config.xml"}));
 }
