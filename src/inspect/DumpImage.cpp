@@ -200,7 +200,55 @@ bool DumpImageFile(char const* path)
 
 namespace
 {
-// The same print for an APFS volume. APFS keeps no folder to open on mount.
+// What the dump prints of a volume, gathered from either file system.
+struct CVolumeFacts
+{
+    std::string volumeName;
+    std::string openFolder; // as printed: "(none)", a quoted path or "(missing: ...)"
+    struct CDatabase
+    {
+        std::string path;
+        bool inRoot = false; // the root window's, which names the background picture
+        std::function<bool(std::vector<uint8_t>*, std::string*)> read;
+    };
+    std::vector<CDatabase> databases;
+    std::vector<std::pair<std::string, uint16_t>> flagged;
+    std::function<std::string(uint32_t)> pathOf; // an item's path by its ID
+};
+
+bool PrintVolumeFacts(CVolumeFacts facts, char const* label)
+{
+    std::sort(facts.databases.begin(), facts.databases.end(),
+              [](auto const& a, auto const& b) { return a.path < b.path; });
+    std::sort(facts.flagged.begin(), facts.flagged.end());
+    bool allRead = true;
+    std::string background = "(none)";
+    for (CVolumeFacts::CDatabase const& database : facts.databases)
+    {
+        std::printf("%s:\n", Quote(database.path).c_str());
+        std::vector<uint8_t> bytes, alias;
+        std::string error;
+        if (!database.read(&bytes, &error))
+        {
+            std::fflush(stdout);
+            std::fprintf(stderr, "Error: Unable to read '%s' in the disk image '%s': %s.\n", database.path.c_str(),
+                         label, error.c_str());
+            allRead = false;
+            continue;
+        }
+        allRead = PrintDatabase(bytes, database.inRoot ? &alias : nullptr) && allRead;
+        if (!alias.empty())
+            background = DescribeAliasTarget(facts.pathOf, alias);
+    }
+    std::printf("Volume name: %s\n", Quote(facts.volumeName).c_str());
+    std::printf("Open folder: %s\n", facts.openFolder.c_str());
+    std::printf("Background picture: %s\n", background.c_str());
+    for (auto const& [path, flags] : facts.flagged)
+        std::printf("Finder flags: %s %s\n", Quote(path).c_str(), DescribeFinderFlags(flags).c_str());
+    return allRead;
+}
+
+// An APFS volume's facts. APFS keeps no folder to open on mount.
 bool DumpApfsVolume(CApfsReadAt const& volume, char const* label)
 {
     std::string error;
@@ -211,44 +259,24 @@ bool DumpApfsVolume(CApfsReadAt const& volume, char const* label)
         std::fprintf(stderr, "Error: Unable to read the disk image '%s': %s.\n", label, error.c_str());
         return false;
     }
-    std::vector<std::pair<std::string, CApfsListedItem const*>> databases;
-    std::vector<std::pair<std::string, uint16_t>> flagged;
+    CVolumeFacts facts;
+    facts.volumeName = listing.volumeName;
+    facts.openFolder = "(none)";
+    facts.pathOf = [&](uint32_t id) { return GetApfsItemPath(listing, id); };
     for (auto const& [id, item] : listing.items)
     {
         std::string const path = GetApfsItemPath(listing, id);
         if (path.empty())
             continue;
         if (item.kind == EVolumeItemKind::File && item.name == ".DS_Store")
-            databases.emplace_back(path, &item);
+            facts.databases.push_back({path, item.parent == kApfsRootInode,
+                                       [&, file = &item](std::vector<uint8_t>* bytes, std::string* why) {
+                                           return ReadApfsFileBytes(volume, listing, *file, kMaxDatabaseBytes, bytes, why);
+                                       }});
         if (item.finderFlags != 0)
-            flagged.emplace_back(path, item.finderFlags);
+            facts.flagged.emplace_back(path, item.finderFlags);
     }
-    std::sort(databases.begin(), databases.end());
-    std::sort(flagged.begin(), flagged.end());
-    bool allRead = true;
-    std::string background = "(none)";
-    for (auto const& [path, item] : databases)
-    {
-        std::printf("%s:\n", Quote(path).c_str());
-        std::vector<uint8_t> bytes, alias;
-        if (!ReadApfsFileBytes(volume, listing, *item, kMaxDatabaseBytes, &bytes, &error))
-        {
-            std::fflush(stdout);
-            std::fprintf(stderr, "Error: Unable to read '%s' in the disk image '%s': %s.\n", path.c_str(), label,
-                         error.c_str());
-            allRead = false;
-            continue;
-        }
-        allRead = PrintDatabase(bytes, item->parent == kApfsRootInode ? &alias : nullptr) && allRead;
-        if (!alias.empty())
-            background = DescribeAliasTarget([&](uint32_t id) { return GetApfsItemPath(listing, id); }, alias);
-    }
-    std::printf("Volume name: %s\n", Quote(listing.volumeName).c_str());
-    std::printf("Open folder: (none)\n");
-    std::printf("Background picture: %s\n", background.c_str());
-    for (auto const& [path, flags] : flagged)
-        std::printf("Finder flags: %s %s\n", Quote(path).c_str(), DescribeFinderFlags(flags).c_str());
-    return allRead;
+    return PrintVolumeFacts(std::move(facts), label);
 }
 } // namespace
 
@@ -277,46 +305,24 @@ bool DumpDiskImage(CImageReadAt const& read, uint64_t fileSize, char const* labe
         return false;
     }
 
-    std::vector<std::pair<std::string, CHfsListedItem const*>> databases;
-    std::vector<std::pair<std::string, uint16_t>> flagged;
+    CVolumeFacts facts;
+    facts.volumeName = listing.volumeName;
+    facts.pathOf = [&](uint32_t id) { return GetHfsItemPath(listing, id); };
     for (CHfsListedItem const& item : listing.items)
     {
         if (!item.folder && item.name == ".DS_Store")
-            databases.emplace_back(GetHfsItemPath(listing, item.id), &item);
+            facts.databases.push_back({GetHfsItemPath(listing, item.id), item.parentId == kHfsRootFolderId,
+                                       [&, file = &item](std::vector<uint8_t>* bytes, std::string* why) {
+                                           return ReadHfsDataFork(volume, listing, file->dataFork, kMaxDatabaseBytes,
+                                                                  bytes, why);
+                                       }});
         if (item.finderFlags != 0)
-            flagged.emplace_back(GetHfsItemPath(listing, item.id), item.finderFlags);
+            facts.flagged.emplace_back(GetHfsItemPath(listing, item.id), item.finderFlags);
     }
-    std::sort(databases.begin(), databases.end());
-    std::sort(flagged.begin(), flagged.end());
-
-    bool allRead = true;
-    std::string background = "(none)";
-    for (auto const& [path, item] : databases)
-    {
-        std::printf("%s:\n", Quote(path).c_str());
-        std::vector<uint8_t> bytes;
-        if (!ReadHfsDataFork(volume, listing, item->dataFork, kMaxDatabaseBytes, &bytes, &error))
-        {
-            std::fflush(stdout);
-            std::fprintf(stderr, "Error: Unable to read '%s' in the disk image '%s': %s.\n", path.c_str(), label,
-                         error.c_str());
-            allRead = false;
-            continue;
-        }
-        std::vector<uint8_t> alias;
-        allRead = PrintDatabase(bytes, item->parentId == kHfsRootFolderId ? &alias : nullptr) && allRead;
-        if (!alias.empty())
-            background = DescribeAliasTarget([&](uint32_t id) { return GetHfsItemPath(listing, id); }, alias);
-    }
-
     uint32_t const openFolder = listing.header.finderInfo[2];
     std::string const openPath = GetHfsItemPath(listing, openFolder);
-    std::printf("Volume name: %s\n", Quote(listing.volumeName).c_str());
-    std::printf("Open folder: %s\n", openFolder == 0       ? "(none)"
-                                     : openPath.empty() ? ("(missing: ID " + std::to_string(openFolder) + ")").c_str()
-                                                        : Quote(openPath).c_str());
-    std::printf("Background picture: %s\n", background.c_str());
-    for (auto const& [path, flags] : flagged)
-        std::printf("Finder flags: %s %s\n", Quote(path).c_str(), DescribeFinderFlags(flags).c_str());
-    return allRead;
+    facts.openFolder = openFolder == 0        ? "(none)"
+                       : openPath.empty() ? "(missing: ID " + std::to_string(openFolder) + ")"
+                                          : Quote(openPath);
+    return PrintVolumeFacts(std::move(facts), label);
 }
