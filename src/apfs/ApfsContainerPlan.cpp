@@ -588,11 +588,12 @@ private:
         return b;
     }
 
-    CApfsBlock MakeFreeQueue(uint64_t block, uint64_t oid) const
+    // An empty free queue: an ephemeral tree of fixed-size records (transaction and block, a
+    // block count) that may hold ghosts.
+    static CApfsBlock MakeFreeQueue(uint64_t oid)
     {
         std::vector<CApfsBlock> nodes =
             BuildApfsTree({}, {kApfsTypeFreeQueue, kApfsEphemeral, 0x0C, 16, 8}, {oid}, kXid);
-        (void)block;
         return nodes.front();
     }
 
@@ -603,8 +604,8 @@ private:
         Put(kApfsDescBase, MakeCheckpointMap());
         Put(kApfsDescBase + 1, super);
         Put(kApfsReaperBlock, MakeReaper());
-        Put(kApfsPoolQueueBlock, MakeFreeQueue(kApfsPoolQueueBlock, kApfsPoolQueueOid));
-        Put(kApfsMainQueueBlock, MakeFreeQueue(kApfsMainQueueBlock, kApfsMainQueueOid));
+        Put(kApfsPoolQueueBlock, MakeFreeQueue(kApfsPoolQueueOid));
+        Put(kApfsMainQueueBlock, MakeFreeQueue(kApfsMainQueueOid));
 
         EmitApfsSpace(m_space, kXid, &m_plan->metadata);
 

@@ -234,4 +234,18 @@ TEST(ApfsContainer, RefusesNamesTheVolumeCantTellApartAndAPayloadTooBigForItsSiz
     std::string error;
     EXPECT_FALSE(PlanApfsContainer(tree, settings, &plan, &error));
     EXPECT_EQ(error, "the files need 205 MB of an APFS container of 128 MB: they do not fit");
+
+    // A source that changed after it was listed, or became a link, stops the write.
+    CTempFolder folder;
+    std::string const source = folder.WriteFile("src/file.txt", "before");
+    CVolumeTree listed;
+    ASSERT_TRUE(ReadHostTree(folder.Join("src"), &listed, &error)) << error;
+    ASSERT_TRUE(PlanApfsContainer(listed, CApfsSettings(), &plan, &error)) << error;
+    WriteWholeFile(source, "after!");
+    EXPECT_FALSE(WriteContainer(plan, folder.Join("out.apfs"), &error));
+    EXPECT_EQ(error, "'" + source + "' changed while the image was being built");
+    std::filesystem::remove(source);
+    ASSERT_EQ(symlink("/etc/passwd", source.c_str()), 0);
+    EXPECT_FALSE(WriteContainer(plan, folder.Join("out.apfs"), &error));
+    EXPECT_NE(error.find("cannot read '" + source + "'"), std::string::npos) << error;
 }
