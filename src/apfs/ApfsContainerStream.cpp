@@ -3,6 +3,7 @@
 #include "apfs/ApfsContainer.h"
 
 #include "io/FileDescriptor.h"
+#include "io/PortableFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -43,25 +44,22 @@ public:
             return m_sink->Write(item.data.bytes->data(), item.size, error) && Count(item.size, error) &&
                    Pad(item.size, error);
         }
-        CFileDescriptor const source(open(item.data.sourcePath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        // The source must still be the regular file the tree listed, as HFS+ volumes check it.
+        std::string const& path = item.data.sourcePath;
+        CFileDescriptor const source(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         if (!source.IsOpen())
         {
-            *error = "cannot read '" + item.data.sourcePath + "': " + std::strerror(errno);
+            *error = errno == ELOOP ? path + " changed while the volume was being written"
+                                    : "cannot read " + path + ": " + std::strerror(errno);
             return false;
         }
         struct stat status
         {
         };
-        if (fstat(source.Get(), &status) != 0 || !S_ISREG(status.st_mode))
+        if (fstat(source.Get(), &status) != 0 || !S_ISREG(status.st_mode) || uint64_t(status.st_size) != item.size ||
+            GetModificationNanoseconds(status) != item.data.sourceModifiedNanoseconds)
         {
-            *error = "'" + item.data.sourcePath + "' is no longer a regular file";
-            return false;
-        }
-        int64_t const modified = int64_t(status.st_mtim.tv_sec) * 1000000000ll + status.st_mtim.tv_nsec;
-        if (uint64_t(status.st_size) != item.size ||
-            (item.data.sourceModifiedNanoseconds != 0 && modified != item.data.sourceModifiedNanoseconds))
-        {
-            *error = "'" + item.data.sourcePath + "' changed while the image was being built";
+            *error = path + " changed while the volume was being written";
             return false;
         }
         uint64_t left = item.size;
@@ -73,8 +71,8 @@ public:
                 continue;
             if (got <= 0)
             {
-                *error = "cannot read '" + item.data.sourcePath + "': " +
-                         (got < 0 ? std::strerror(errno) : "it became shorter while the image was being built");
+                *error = got < 0 ? "cannot read " + path + ": " + std::strerror(errno)
+                                 : path + " changed while the volume was being written";
                 return false;
             }
             if (!m_sink->Write(m_buffer.data(), size_t(got), error) || !Count(uint64_t(got), error))

@@ -247,9 +247,9 @@ TEST(ApfsContainer, RefusesNamesTheVolumeCantTellApartAndAPayloadTooBigForItsSiz
     ASSERT_TRUE(PlanApfsContainer(listed, CApfsSettings(), &plan, &error)) << error;
     WriteWholeFile(source, "after!");
     EXPECT_FALSE(WriteContainer(plan, folder.Join("out.apfs"), &error));
-    EXPECT_EQ(error, "'" + source + "' changed while the image was being built");
+    EXPECT_EQ(error, source + " changed while the volume was being written");
     std::filesystem::remove(source);
     ASSERT_EQ(symlink("/etc/passwd", source.c_str()), 0);
     EXPECT_FALSE(WriteContainer(plan, folder.Join("out.apfs"), &error));
-    EXPECT_NE(error.find("cannot read '" + source + "'"), std::string::npos) << error;
+    EXPECT_EQ(error, source + " changed while the volume was being written");
 }
