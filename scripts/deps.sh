@@ -8,6 +8,6 @@ apt-get install -y --no-install-recommends \
     libxml2-dev libdeflate-dev libbz2-dev liblzma-dev libplist-dev libplist-utils libicu-dev \
     libpng-dev libtiff-dev libcairo2-dev libpango1.0-dev fonts-dejavu-core \
     libgtest-dev libgmock-dev \
-    7zip dmg2img libfshfs-utils gdisk pigz pbzip2 xz-utils time \
+    7zip dmg2img libfshfs-utils apfsprogs libfsapfs-utils gdisk pigz pbzip2 xz-utils time \
     dpkg-dev fakeroot groff-base man-db libxml2-utils \
     libbsd-dev uuid-dev libssl-dev libcurl4-openssl-dev python3 make

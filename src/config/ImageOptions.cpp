@@ -36,6 +36,24 @@ bool ReadFormat(CXmlNode const* node, CImageFormat const** format)
     return false;
 }
 
+bool ReadFilesystem(CXmlNode const* node, std::string* filesystem)
+{
+    std::string value;
+    if (!GetNodeAttribute(node, "filesystem", &value))
+        return true;
+    for (char const* known : {"HFS+", "APFS"})
+    {
+        if (strcasecmp(value.c_str(), known) == 0)
+        {
+            *filesystem = known;
+            return true;
+        }
+    }
+    std::fprintf(stderr, "Error: 'image' tag attribute 'filesystem' value '%s' is unknown; use 'HFS+' or 'APFS'.\n",
+                 value.c_str());
+    return false;
+}
+
 bool ReadLicenseText(CXmlNode const* node, CLicenseText* text)
 {
     std::string file;
@@ -181,7 +199,7 @@ bool IsAutoTemplateSize(CXmlNode const* imageNode)
 bool ReadImageOptions(CXmlTree const* imageTree, CImageOptions* options)
 {
     CXmlNode const* node = GetTreeNode(imageTree);
-    if (!ReadFormat(node, &options->format))
+    if (!ReadFormat(node, &options->format) || !ReadFilesystem(node, &options->filesystem))
         return false;
     options->autoSize = IsAutoTemplateSize(node);
     std::string icon;

@@ -14,6 +14,7 @@
 struct CImageOptions
 {
     CImageFormat const* format = &GetDefaultImageFormat();
+    std::string filesystem = "HFS+";             // "HFS+" or "APFS", as hdiutil create names it
     bool autoSize = false;                       // template_size="auto"
     std::vector<CUdifResource> licenseResources; // empty: no licence agreement
     std::optional<std::string> icon;             // the .icns file of the volume's icon
@@ -24,7 +25,7 @@ struct CImageOptions
 // True when the element's template_size is "auto" (in any letter case).
 bool IsAutoTemplateSize(CXmlNode const* imageNode);
 
-// Reads format, template_size="auto", icon, preview and the license and signature elements, reads and
-// encodes the licence texts and opens the signing identity, so that every problem shows before the
-// first command runs. Prints its errors.
+// Reads format, filesystem, template_size="auto", icon, preview and the license and signature
+// elements, reads and encodes the licence texts and opens the signing identity, so that every problem
+// shows before the first command runs. Prints its errors.
 bool ReadImageOptions(CXmlTree const* imageTree, CImageOptions* options);

@@ -25,6 +25,7 @@ std::vector<CKnownAttribute> const& GetKnownAttributes()
         {"image", "template_size", kText, {}, false}, // megabytes, or "auto"
         {"image", "finder_records", kWord, {"legacy", "modern", "both"}, true},
         {"image", "format", kWord, {"UDZO", "UDBZ", "ULMO", "UDRO"}, true},
+        {"image", "filesystem", kWord, {"HFS+", "APFS"}, true},
         {"image", "icon", kText, {}, false},
         {"image", "preview", kText, {}, false},
         {"license", "default_language", kText, {}, false},

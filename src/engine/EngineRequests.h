@@ -15,12 +15,13 @@ struct CRemoveRequest
     std::string path;
 };
 
-// hdiutil create -type SPARSE -fs HFS+ -volname "V" -size Nm "P"
+// hdiutil create -type SPARSE -fs HFS+|APFS -volname "V" -size Nm "P"
 struct CCreateRequest
 {
     std::string volumeName;
     int sizeMegabytes = 0;
     std::string sparseImage;
+    std::string filesystem = "HFS+"; // or "APFS", as hdiutil names them
 };
 
 // hdiutil attach "P" -noverify -noautoopen -mountpoint "M"

@@ -21,7 +21,7 @@ struct CFormatter
     std::string operator()(CRemoveRequest const& r) const { return "rm " + QuoteArgument(r.path); }
     std::string operator()(CCreateRequest const& r) const
     {
-        return "hdiutil create -type SPARSE -fs HFS+ -volname " + QuoteArgument(r.volumeName) + " -size " +
+        return "hdiutil create -type SPARSE -fs " + r.filesystem + " -volname " + QuoteArgument(r.volumeName) + " -size " +
                std::to_string(r.sizeMegabytes) + "m " + QuoteArgument(r.sparseImage);
     }
     std::string operator()(CAttachRequest const& r) const

@@ -251,9 +251,10 @@ CMapSectors BuildMapSectors(CPartitionLayout const& layout, std::string const& s
 }
 } // namespace
 
-bool WritePartitionMap(int fd, CPartitionLayout const& layout, std::string* error, std::string const& seed)
+bool WritePartitionMap(int fd, CPartitionLayout const& layout, std::string* error, std::string const& seed,
+                       CPartitionType const& type)
 {
-    CMapSectors const map = BuildMapSectors(layout, seed, GetAppleHfsPartitionType());
+    CMapSectors const map = BuildMapSectors(layout, seed, type);
     uint64_t last = layout.totalSectors - 1;
     return WriteAt(fd, map.mbr, 0, error) && WriteAt(fd, map.primary, 1, error) &&
            WriteAt(fd, map.entries, 2, error) && WriteAt(fd, map.entries, last - kTableSectors, error) &&
@@ -284,7 +285,7 @@ bool StreamGptDisk(CPartitionLayout const& layout, CPartitionStreamer const& str
            put(map.backup);
 }
 
-bool ReadPartitionMap(int fd, CPartitionLayout* layout, std::string* error)
+bool ReadPartitionMap(int fd, CPartitionLayout* layout, std::string* error, CPartitionType const** type)
 {
     struct stat info;
     if (fstat(fd, &info) != 0)
@@ -322,14 +323,19 @@ bool ReadPartitionMap(int fd, CPartitionLayout* layout, std::string* error)
     }
     CPartitionLayout expected = ComputePartitionLayout(totalSectors);
     uint8_t const* e = entries.data();
-    if (std::memcmp(e, GetAppleHfsPartitionType().typeGuid.data(), 16) != 0 ||
-        GetLe64(e + 32) != expected.partitionStart ||
+    CPartitionType const* found = nullptr;
+    for (CPartitionType const* known : {&GetAppleHfsPartitionType(), &GetAppleApfsPartitionType()})
+        if (std::memcmp(e, known->typeGuid.data(), 16) == 0)
+            found = known;
+    if (found == nullptr || GetLe64(e + 32) != expected.partitionStart ||
         GetLe64(e + 40) != expected.partitionStart + expected.partitionSectors - 1)
     {
         *error = "the disk does not hold the single Apple_HFS partition hdiutil create makes";
         return false;
     }
     *layout = expected;
+    if (type)
+        *type = found;
     return true;
 }
 

@@ -57,7 +57,8 @@ CGuid DeriveGuid(std::string const& seed, char const* salt);
 // partition GUIDs are random, or in a reproducible build (SOURCE_DATE_EPOCH) derived from `seed`
 // (what the disk is made of: volume name, size, date) so that the same build gives the same map.
 bool WritePartitionMap(int fd, CPartitionLayout const& layout, std::string* error,
-                       std::string const& seed = std::string());
+                       std::string const& seed = std::string(),
+                       CPartitionType const& type = GetAppleHfsPartitionType());
 
 // Hands the partition's bytes to the sink it is given, from the partition's first byte on; false with
 // a reason stops the disk.
@@ -83,7 +84,9 @@ using CPartitionStreamer = std::function<bool(CDiskSink& sink, std::string* erro
 
 // Checks that the open disk carries the map WritePartitionMap writes, with sound checksums, and
 // gives its layout back. The reason for a refusal goes to `error`.
-bool ReadPartitionMap(int fd, CPartitionLayout* layout, std::string* error);
+// The partition may be Apple_HFS or Apple_APFS; `type`, when given, is told which.
+bool ReadPartitionMap(int fd, CPartitionLayout* layout, std::string* error,
+                      CPartitionType const** type = nullptr);
 
 // The disk's regions in order, named and numbered as hdiutil names the blkx tables of such a disk;
 // free gaps that are empty are left out.

@@ -1,5 +1,6 @@
 // Printing the volume inside a disk image: it is found through the GUID partition map (or taken
-// as the whole disk), its catalog walked, and each .DS_Store printed after its path.
+// as the whole disk), its catalog (HFS+) or file-system tree (APFS) walked, and each .DS_Store
+// printed after its path.
 //
 // GUID partition map, the fields read here (little-endian): sector 1 header: 0 "EFI PART",
 //   72 first sector of the entries, 80 entry count, 84 entry size; each entry: 0 type GUID,
@@ -7,6 +8,7 @@
 // Alias record (version 2, big-endian): 4 record size, 114 the target's catalog node ID.
 #include "inspect/DumpImage.h"
 
+#include "apfs/ApfsReader.h"
 #include "desktopdb/DesktopDatabase.h"
 #include "hfsplus/HfsCatalog.h"
 #include "hfsplus/HfsCatalogListing.h"
@@ -18,6 +20,7 @@
 #include "sys/Interruption.h"
 
 #include <algorithm>
+#include <functional>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -33,6 +36,9 @@ constexpr uint64_t kSector = 512;
 // Apple_HFS, 48465300-0000-11AA-AA11-00306543ECAC, in its on-disk byte order.
 constexpr uint8_t kAppleHfsType[16] = {0x00, 0x53, 0x46, 0x48, 0x00, 0x00, 0xAA, 0x11,
                                        0xAA, 0x11, 0x00, 0x30, 0x65, 0x43, 0xEC, 0xAC};
+// Apple_APFS, 7C3457EF-0000-11AA-AA11-00306543ECAC.
+constexpr uint8_t kAppleApfsType[16] = {0xEF, 0x57, 0x34, 0x7C, 0x00, 0x00, 0xAA, 0x11,
+                                        0xAA, 0x11, 0x00, 0x30, 0x65, 0x43, 0xEC, 0xAC};
 // Partition tables with more entries than this are taken as damage.
 constexpr uint32_t kMaxPartitionEntries = 1024;
 // Desktop databases larger than this are not read (the Finder's own stay far below).
@@ -45,7 +51,7 @@ struct CVolumePlace
     uint64_t size = 0;
 };
 
-// The Apple_HFS partition of a GUID-partitioned disk, else the whole disk.
+// The Apple_HFS or Apple_APFS partition of a GUID-partitioned disk, else the whole disk.
 bool FindVolume(CUdifImageReader& disk, CVolumePlace* place, std::string* error)
 {
     uint64_t const diskSize = disk.GetDiskSize();
@@ -73,7 +79,7 @@ bool FindVolume(CUdifImageReader& disk, CVolumePlace* place, std::string* error)
     {
         if (!disk.ReadDisk(entriesAt * kSector + uint64_t(i) * entrySize, entry.data(), entrySize, error))
             return false;
-        if (std::memcmp(entry.data(), kAppleHfsType, 16) != 0)
+        if (std::memcmp(entry.data(), kAppleHfsType, 16) != 0 && std::memcmp(entry.data(), kAppleApfsType, 16) != 0)
             continue;
         uint64_t const first = GetLe64(&entry[32]);
         uint64_t const last = GetLe64(&entry[40]);
@@ -85,7 +91,7 @@ bool FindVolume(CUdifImageReader& disk, CVolumePlace* place, std::string* error)
         *place = {first * kSector, (last - first + 1) * kSector};
         return true;
     }
-    *error = "the image holds no HFS+ partition";
+    *error = "the image holds no HFS+ or APFS partition";
     return false;
 }
 
@@ -112,13 +118,36 @@ std::vector<uint8_t> FindBackgroundAlias(CDesktopDatabase const& database)
     return bytes ? std::vector<uint8_t>(bytes, bytes + length) : std::vector<uint8_t>();
 }
 
-std::string DescribeAliasTarget(CHfsVolumeListing const& listing, std::vector<uint8_t> const& alias)
+// The alias's target as a path, looked up by its ID (a catalog node ID on HFS+, an inode number on
+// APFS).
+std::string DescribeAliasTarget(std::function<std::string(uint32_t)> const& pathOf, std::vector<uint8_t> const& alias)
 {
     if (alias.size() < kAliasFixedPart || GetBe16(&alias[4]) > alias.size())
         return "(damaged alias)";
     uint32_t const target = GetBe32(&alias[114]);
-    std::string const path = GetHfsItemPath(listing, target);
+    std::string const path = pathOf(target);
     return path.empty() ? "(missing: ID " + std::to_string(target) + ")" : Quote(path);
+}
+
+// Prints one desktop database; false (with the error printed) when it can't be read.
+bool PrintDatabase(std::vector<uint8_t> const& bytes, std::vector<uint8_t>* backgroundAlias)
+{
+    try
+    {
+        CDesktopDatabase database;
+        std::istringstream in(std::string(bytes.begin(), bytes.end()));
+        database.ReadFromStream(in);
+        database.Print(stdout);
+        if (backgroundAlias)
+            *backgroundAlias = FindBackgroundAlias(database);
+        return true;
+    }
+    catch (char const* text)
+    {
+        std::fflush(stdout);
+        std::fprintf(stderr, "Internal Error: '%s'\n", text);
+        return false;
+    }
 }
 
 std::string DescribeFinderFlags(uint16_t flags)
@@ -165,6 +194,104 @@ bool DumpImageFile(char const* path)
                                     uint64_t(info.st_size), path, [] { return GetPendingInterrupt() != 0; });
 }
 
+namespace
+{
+// What the dump prints of a volume, gathered from either file system.
+struct CVolumeFacts
+{
+    std::string volumeName;
+    std::string openFolder; // as printed: "(none)", a quoted path or "(missing: ...)"
+    struct CDatabase
+    {
+        std::string path;
+        bool inRoot = false; // the root window's, which names the background picture
+        std::function<bool(std::vector<uint8_t>*, std::string*)> read;
+    };
+    std::vector<CDatabase> databases;
+    std::vector<std::pair<std::string, uint16_t>> flagged;
+    std::function<std::string(uint32_t)> pathOf; // an item's path by its ID
+};
+
+bool PrintVolumeFacts(CVolumeFacts facts, char const* label)
+{
+    std::sort(facts.databases.begin(), facts.databases.end(),
+              [](auto const& a, auto const& b) { return a.path < b.path; });
+    std::sort(facts.flagged.begin(), facts.flagged.end());
+    bool allRead = true;
+    std::string background = "(none)";
+    for (CVolumeFacts::CDatabase const& database : facts.databases)
+    {
+        std::printf("%s:\n", Quote(database.path).c_str());
+        std::vector<uint8_t> bytes, alias;
+        std::string error;
+        if (!database.read(&bytes, &error))
+        {
+            std::fflush(stdout);
+            std::fprintf(stderr, "Error: Unable to read '%s' in the disk image '%s': %s.\n", database.path.c_str(),
+                         label, error.c_str());
+            allRead = false;
+            continue;
+        }
+        allRead = PrintDatabase(bytes, database.inRoot ? &alias : nullptr) && allRead;
+        if (!alias.empty())
+            background = DescribeAliasTarget(facts.pathOf, alias);
+    }
+    std::printf("Volume name: %s\n", Quote(facts.volumeName).c_str());
+    std::printf("Open folder: %s\n", facts.openFolder.c_str());
+    std::printf("Background picture: %s\n", background.c_str());
+    for (auto const& [path, flags] : facts.flagged)
+        std::printf("Finder flags: %s %s\n", Quote(path).c_str(), DescribeFinderFlags(flags).c_str());
+    return allRead;
+}
+
+// An APFS volume's facts. APFS keeps no folder to open on mount.
+bool DumpApfsVolume(CApfsReadAt const& volume, char const* label)
+{
+    std::string error;
+    CApfsVolumeListing listing;
+    if (!ReadApfsVolumeListing(volume, &listing, &error))
+    {
+        std::fflush(stdout);
+        std::fprintf(stderr, "Error: Unable to read the disk image '%s': %s.\n", label, error.c_str());
+        return false;
+    }
+    CVolumeFacts facts;
+    facts.volumeName = listing.volumeName;
+    facts.openFolder = "(none)";
+    facts.pathOf = [&](uint32_t id) { return GetApfsItemPath(listing, id); };
+    for (auto const& [id, item] : listing.items)
+    {
+        std::string const path = GetApfsItemPath(listing, id);
+        if (path.empty())
+            continue;
+        if (item.kind == EVolumeItemKind::File && item.name == ".DS_Store")
+            facts.databases.push_back({path, item.parent == kApfsRootInode,
+                                       [&, file = &item](std::vector<uint8_t>* bytes, std::string* why) {
+                                           return ReadApfsFileBytes(volume, listing, *file, kMaxDatabaseBytes, bytes, why);
+                                       }});
+        if (item.finderFlags != 0)
+            facts.flagged.emplace_back(path, item.finderFlags);
+    }
+    return PrintVolumeFacts(std::move(facts), label);
+}
+// A signed image also names its signature; an unsigned one prints nothing more.
+bool PrintImageSignature(CImageReadAt const& read, uint64_t fileSize, char const* label)
+{
+    std::string error;
+    std::vector<std::string> signature;
+    if (!DescribeImageSignature(read, fileSize, &signature, &error))
+    {
+        std::fflush(stdout);
+        std::fprintf(stderr, "Error: Unable to read the code signature of the disk image '%s': %s.\n", label,
+                     error.c_str());
+        return false;
+    }
+    for (std::string const& line : signature)
+        std::printf("%s\n", line.c_str());
+    return true;
+}
+} // namespace
+
 bool DumpDiskImage(CImageReadAt const& read, uint64_t fileSize, char const* label, std::function<bool()> stop)
 {
     std::string error;
@@ -175,85 +302,44 @@ bool DumpDiskImage(CImageReadAt const& read, uint64_t fileSize, char const* labe
     CVolumeReadAt const volume = [&](uint64_t offset, uint8_t* data, size_t size, std::string* why) {
         if (offset > place.size || size > place.size - offset)
         {
-            *why = "the HFS+ volume reaches past its partition";
+            *why = "the volume reaches past its partition";
             return false;
         }
         return disk.ReadDisk(place.offset + offset, data, size, why);
     };
-    if (!disk.Open(read, fileSize, &error) || !FindVolume(disk, &place, &error) ||
-        !ReadHfsVolumeListing(volume, &listing, &error))
+    uint8_t first[64] = {};
+    if (disk.Open(read, fileSize, &error) && FindVolume(disk, &place, &error) && place.size >= sizeof first &&
+        disk.ReadDisk(place.offset, first, sizeof first, &error) && IsApfsContainer(first, sizeof first))
+    {
+        bool const printed = DumpApfsVolume(volume, label);
+        return PrintImageSignature(read, fileSize, label) && printed;
+    }
+    if (!error.empty() || !ReadHfsVolumeListing(volume, &listing, &error))
     {
         std::fflush(stdout);
         std::fprintf(stderr, "Error: Unable to read the disk image '%s': %s.\n", label, error.c_str());
         return false;
     }
 
-    std::vector<std::pair<std::string, CHfsListedItem const*>> databases;
-    std::vector<std::pair<std::string, uint16_t>> flagged;
+    CVolumeFacts facts;
+    facts.volumeName = listing.volumeName;
+    facts.pathOf = [&](uint32_t id) { return GetHfsItemPath(listing, id); };
     for (CHfsListedItem const& item : listing.items)
     {
         if (!item.folder && item.name == ".DS_Store")
-            databases.emplace_back(GetHfsItemPath(listing, item.id), &item);
+            facts.databases.push_back({GetHfsItemPath(listing, item.id), item.parentId == kHfsRootFolderId,
+                                       [&, file = &item](std::vector<uint8_t>* bytes, std::string* why) {
+                                           return ReadHfsDataFork(volume, listing, file->dataFork, kMaxDatabaseBytes,
+                                                                  bytes, why);
+                                       }});
         if (item.finderFlags != 0)
-            flagged.emplace_back(GetHfsItemPath(listing, item.id), item.finderFlags);
+            facts.flagged.emplace_back(GetHfsItemPath(listing, item.id), item.finderFlags);
     }
-    std::sort(databases.begin(), databases.end());
-    std::sort(flagged.begin(), flagged.end());
-
-    bool allRead = true;
-    std::string background = "(none)";
-    for (auto const& [path, item] : databases)
-    {
-        std::printf("%s:\n", Quote(path).c_str());
-        std::vector<uint8_t> bytes;
-        if (!ReadHfsDataFork(volume, listing, item->dataFork, kMaxDatabaseBytes, &bytes, &error))
-        {
-            std::fflush(stdout);
-            std::fprintf(stderr, "Error: Unable to read '%s' in the disk image '%s': %s.\n", path.c_str(), label,
-                         error.c_str());
-            allRead = false;
-            continue;
-        }
-        try
-        {
-            CDesktopDatabase database;
-            std::istringstream in(std::string(bytes.begin(), bytes.end()));
-            database.ReadFromStream(in);
-            database.Print(stdout);
-            if (item->parentId == kHfsRootFolderId)
-            {
-                std::vector<uint8_t> const alias = FindBackgroundAlias(database);
-                if (!alias.empty())
-                    background = DescribeAliasTarget(listing, alias);
-            }
-        }
-        catch (char const* text)
-        {
-            std::fflush(stdout);
-            std::fprintf(stderr, "Internal Error: '%s'\n", text);
-            allRead = false;
-        }
-    }
-
     uint32_t const openFolder = listing.header.finderInfo[2];
     std::string const openPath = GetHfsItemPath(listing, openFolder);
-    std::printf("Volume name: %s\n", Quote(listing.volumeName).c_str());
-    std::printf("Open folder: %s\n", openFolder == 0       ? "(none)"
-                                     : openPath.empty() ? ("(missing: ID " + std::to_string(openFolder) + ")").c_str()
-                                                        : Quote(openPath).c_str());
-    std::printf("Background picture: %s\n", background.c_str());
-    for (auto const& [path, flags] : flagged)
-        std::printf("Finder flags: %s %s\n", Quote(path).c_str(), DescribeFinderFlags(flags).c_str());
-    // A signed image also names its signature; an unsigned one prints nothing more.
-    std::vector<std::string> signature;
-    if (!DescribeImageSignature(read, fileSize, &signature, &error))
-    {
-        std::fflush(stdout);
-        std::fprintf(stderr, "Error: Unable to read the code signature of the disk image '%s': %s.\n", label,
-                     error.c_str());
-        allRead = false;
-    }
-    for (std::string const& line : signature)
-        std::printf("%s\n", line.c_str());
-    return allRead;
+    facts.openFolder = openFolder == 0        ? "(none)"
+                       : openPath.empty() ? "(missing: ID " + std::to_string(openFolder) + ")"
+                                          : Quote(openPath);
+    bool const printed = PrintVolumeFacts(std::move(facts), label);
+    return PrintImageSignature(read, fileSize, label) && printed;
 }

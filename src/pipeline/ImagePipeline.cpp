@@ -190,6 +190,16 @@ bool ProcessImage(CDiskImageEngine& engine, CXmlTree* imageTree, char const* fil
             openFolderText.c_str());
         return false;
     }
+    // The folder to open on mount lives in the HFS+ volume header's Finder info; an APFS volume has
+    // no such place (and bless --openfolder has nothing to write it to).
+    if (options.filesystem == "APFS" && !openFolderText.empty())
+    {
+        std::fprintf(stderr,
+                     "Warning: 'image' tag attribute 'open_folder' ('%s') can't be kept on an APFS volume, which "
+                     "has no place for the folder opened on mount; the image is built without it.\n",
+                     openFolderText.c_str());
+        openFolderText.clear();
+    }
 
     // The volume icon is looked for first: a missing icon is a mistake to mend before building.
     if (options.icon && !CheckVolumeIcon(*options.icon))
@@ -207,7 +217,8 @@ bool ProcessImage(CDiskImageEngine& engine, CXmlTree* imageTree, char const* fil
     PerformRequest(engine, CRemoveRequest{fileText});
     PerformRequest(engine, CRemoveRequest{sparseImage});
 
-    if (!PerformRequest(engine, CCreateRequest{volumeName, options.autoSize ? kAutoSizeMegabytes : size, sparseImage}))
+    if (!PerformRequest(engine, CCreateRequest{volumeName, options.autoSize ? kAutoSizeMegabytes : size, sparseImage,
+                                               options.filesystem}))
     {
         std::fprintf(stderr, "Error: Unable to create temporary sparse disk image '%s.sparseimage'.\n", file);
         return false;

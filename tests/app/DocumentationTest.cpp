@@ -3,6 +3,7 @@
 // is the example's own.
 #include "RunKilnpack.h"
 
+#include "support/EnvironmentSetting.h"
 #include "support/FileBytes.h"
 #include "support/TempFolder.h"
 
@@ -98,6 +99,29 @@ TEST(Documentation, TheReadmesDumpOfTheExampleImageIsWhatTheProgramPrints)
         FindIndentedBlock(ReadWholeFile(KILNPACK_SOURCE_DIR "/README.md"), "kilnpack --dump Example.dmg");
     ASSERT_GT(quoted.size(), 5u);
     EXPECT_TRUE(IsExcerptOf(quoted, SplitLines(dump.output.substr(std::string(kBanner).size()))));
+}
+
+TEST(Documentation, TheExampleBuildsOnAnApfsVolumeWithTheSameDesktopDatabases)
+{
+    CEnvironmentSetting const date("SOURCE_DATE_EPOCH", "1700000000"); // both builds' aliases hold one date
+    CTempFolder work;
+    std::filesystem::copy(KILNPACK_SOURCE_DIR "/example", work.path, std::filesystem::copy_options::recursive);
+    ASSERT_EQ(RunKilnpack({"kilnpack.xml"}, work.path).status, 0);
+    std::string const hfs = RunKilnpack({"--dump", "Example.dmg"}, work.path).output;
+    std::filesystem::remove(work.path + "/Example.dmg");
+    std::string config = ReadWholeFile(work.path + "/kilnpack.xml");
+    config.replace(config.find("<image "), 7, "<image filesystem=\"APFS\" ");
+    WriteWholeFile(work.path + "/apfs.xml", config);
+    CRunResult const build = RunKilnpack({"apfs.xml"}, work.path);
+    ASSERT_EQ(build.status, 0) << build.errors;
+    EXPECT_NE(build.output.find("hdiutil create -type SPARSE -fs APFS -volname \"Example\""), std::string::npos);
+    std::string const apfs = RunKilnpack({"--dump", "Example.dmg"}, work.path).output;
+    // The same listing but for the folder opened on mount, which APFS has no place for.
+    std::string expected = hfs;
+    size_t const open = expected.find("Open folder: ");
+    ASSERT_NE(open, std::string::npos);
+    expected.replace(open, expected.find('\n', open) - open, "Open folder: (none)");
+    EXPECT_EQ(apfs, expected);
 }
 
 TEST(Documentation, TheReadmeAndTheManualPageShowTheExamplesOwnConfiguration)

@@ -4,6 +4,7 @@
 #include "engine/Engines.h"
 #include "engine/TemporaryMountPoint.h"
 #include "io/TemporaryFolder.h"
+#include "engine/builtin/ApfsDisk.h"
 #include "engine/builtin/CreatedDisk.h"
 #include "io/HfsConstants.h"
 #include "io/MacTime.h"
@@ -13,6 +14,7 @@
 #include "sys/ShellRun.h"
 #include "udif/UdifImageSink.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -34,13 +36,16 @@ int ReportHdiutilFailure(char const* verb, std::string const& reason)
 }
 
 // Builds the disk in the open temporary file; false with a reason.
-bool WriteFreshDisk(int fd, CPartitionLayout const& layout, std::string const& volumeName, std::string* error)
+bool WriteFreshDisk(int fd, CPartitionLayout const& layout, std::string const& volumeName, bool apfs,
+                    std::string* error)
 {
     if (ftruncate(fd, static_cast<off_t>(layout.totalSectors * kSectorBytes)) != 0)
     {
         *error = std::strerror(errno);
         return false;
     }
+    if (apfs)
+        return WriteEmptyApfsDisk(fd, layout, volumeName, error);
     if (!WritePartitionMap(fd, layout, error, volumeName))
         return false;
     CHfsVolumeSettings settings;
@@ -94,14 +99,19 @@ int CBuiltinEngine::Handle(CCreateRequest const& request)
         return ReportHdiutilFailure("create", "the volume name is empty");
     if (request.sizeMegabytes <= 0)
         return ReportHdiutilFailure("create", "invalid size '" + size + "': the size must be greater than zero");
-    uint64_t const sizeBytes = uint64_t(request.sizeMegabytes) << 20; // whole 4 KiB blocks
+    bool const apfs = request.filesystem == "APFS";
+    if (!apfs && request.filesystem != "HFS+")
+        return ReportHdiutilFailure("create", "only -fs HFS+ and -fs APFS volumes can be made here");
+    uint64_t sizeBytes = uint64_t(request.sizeMegabytes) << 20; // whole 4 KiB blocks
+    if (apfs) // a smaller container is laid out differently by Apple's tools; free space costs nothing
+        sizeBytes = std::max<uint64_t>(sizeBytes, GetMinimumApfsPartitionSize() + 80 * kSectorBytes);
     CPartitionLayout layout = ComputePartitionLayout(sizeBytes / kSectorBytes);
     uint64_t partitionBytes = layout.partitionSectors * kSectorBytes;
     uint64_t minimum = GetMinimumHfsVolumeSize();
-    if (partitionBytes < minimum)
+    if (!apfs && partitionBytes < minimum)
         return ReportHdiutilFailure("create", "size " + size + " is too small for an HFS+ volume (the least is " +
                                                   std::to_string((minimum + 80 * kSectorBytes + 1023) / 1024) + "k)");
-    if (partitionBytes > kLargestPartition)
+    if (!apfs && partitionBytes > kLargestPartition)
         return ReportHdiutilFailure("create", "size " + size + " is too large for HFS+");
 
     std::string error;
@@ -112,7 +122,7 @@ int CBuiltinEngine::Handle(CCreateRequest const& request)
     CTempOutputFile disk;
     if (!disk.Open(request.sparseImage, &error))
         return ReportHdiutilFailure("create", std::strerror(disk.GetErrorNumber()));
-    if (!WriteFreshDisk(disk.GetDescriptor(), layout, request.volumeName, &error))
+    if (!WriteFreshDisk(disk.GetDescriptor(), layout, request.volumeName, apfs, &error))
         return ReportHdiutilFailure("create", error);
     if (!disk.Commit(&error, CTempOutputFile::ECommit::KeepExisting))
         return ReportHdiutilFailure("create", std::strerror(disk.GetErrorNumber()));
@@ -140,6 +150,7 @@ int CBuiltinEngine::Handle(CAttachRequest const& request)
     volume.volumeName = disk.volume.volumeName;
     volume.createDate = disk.volume.createDate;
     volume.layout = disk.layout;
+    volume.apfs = disk.apfs;
     volume.nextCatalogId = kHfsFirstUserId;
     m_volume = std::move(volume);
     std::printf("attached: %s at %s\n", request.sparseImage.c_str(), request.mountPoint.c_str());
@@ -155,6 +166,7 @@ int CBuiltinEngine::Handle(CDetachRequest const& request)
         if (!m_volume->detachFailure.empty())
             return ReportHdiutilFailure("detach", m_volume->detachFailure);
         CVolumeWriterSettings settings;
+        settings.apfs = m_volume->apfs;
         settings.volumeName = m_volume->volumeName;
         settings.sizeBytes = m_volume->layout.partitionSectors * kSectorBytes;
         settings.createDate = m_volume->createDate;

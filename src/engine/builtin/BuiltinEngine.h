@@ -53,6 +53,7 @@ private:
         std::string volumeName;
         uint32_t createDate = 0;
         CPartitionLayout layout;
+        bool apfs = false; // an APFS container, else an HFS+ volume
         CVolumeTree tree;
         // Catalog node IDs handed out while attached (bless, alias records), by the path relative to
         // the volume root; the volume writer gives these items exactly these IDs.

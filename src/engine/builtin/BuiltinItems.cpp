@@ -154,7 +154,8 @@ int CBuiltinEngine::Handle(CCopyRequest const& request)
     if (!request.recursive && realpath(request.source.c_str(), resolved) != nullptr)
         source = resolved;
     size_t added = 0;
-    if (AddHostItem(&m_volume->tree, parent, name, source, &added, &error))
+    if (AddHostItem(&m_volume->tree, parent, name, source, &added, &error,
+                    m_volume->apfs ? "an APFS volume" : "an HFS+ volume"))
         return 0;
     // An item no volume can hold (a FIFO, a socket, a device), in a copied folder or copied itself: cp
     // would copy it, and writing the volume refuses it at the detach, naming it on the volume. An

@@ -1,5 +1,7 @@
 #include "engine/builtin/CreatedDisk.h"
 
+#include "engine/builtin/ApfsDisk.h"
+
 #include "io/ByteOrder.h"
 #include "io/FullTransfer.h"
 #include "io/HfsConstants.h"
@@ -35,7 +37,17 @@ bool OpenCreatedDisk(std::string const& path, int openFlags, CCreatedDisk* disk,
         *error = std::strerror(errno);
         return false;
     }
-    if (ReadPartitionMap(disk->fd.Get(), &disk->layout, error) && CheckVolumeHeader(disk, error))
+    CPartitionType const* type = nullptr;
+    if (!ReadPartitionMap(disk->fd.Get(), &disk->layout, error, &type))
+    {
+        disk->fd.Reset();
+        return false;
+    }
+    disk->apfs = type == &GetAppleApfsPartitionType();
+    if (disk->apfs && ReadApfsDiskVolume(disk->fd.Get(), disk->PartitionOffset(), &disk->volume.volumeName,
+                                         &disk->volume.createDate, &disk->fileCount, error))
+        return true;
+    if (!disk->apfs && CheckVolumeHeader(disk, error))
         return true;
     disk->fd.Reset();
     return false;

@@ -11,7 +11,8 @@ struct CCreatedDisk
 {
     CFileDescriptor fd;
     CPartitionLayout layout;
-    CHfsVolumeInfo volume;
+    CHfsVolumeInfo volume; // of an APFS container: its volume's name and creation date only
+    bool apfs = false;     // the partition holds an APFS container
     uint32_t fileCount = 0; // files and folders on the volume, the root not counted
     uint32_t folderCount = 0;
 
@@ -19,7 +20,8 @@ struct CCreatedDisk
     uint64_t PartitionSize() const { return layout.partitionSectors * kSectorBytes; }
 };
 
-// Opens `path` (open(2) flags) and checks its partition map and the HFS+ volume in its partition.
+// Opens `path` (open(2) flags) and checks its partition map and the HFS+ volume or APFS container in
+// its partition.
 // On failure the file is closed and `error` says why.
 bool OpenCreatedDisk(std::string const& path, int openFlags, CCreatedDisk* disk, std::string* error);
 

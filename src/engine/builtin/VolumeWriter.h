@@ -3,6 +3,7 @@
 // tree and hands the partition's bytes to a disk sink.
 #pragma once
 
+#include "apfs/ApfsContainer.h"
 #include "gpt/GuidPartitionMap.h"
 #include "hfsplus/HfsVolume.h"
 #include "io/DiskSink.h"
@@ -13,18 +14,21 @@
 
 struct CVolumeWriterSettings
 {
+    bool apfs = false; // an APFS container, else an HFS+ volume
     std::string volumeName;
     uint64_t sizeBytes = 0;
     uint32_t createDate = 0;
     uint32_t openFolderId = 0;
-    std::map<std::string, uint32_t> fixedIds;
+    std::map<std::string, uint32_t> fixedIds; // catalog node IDs, on APFS the inode numbers
     uint32_t fixedDate = 0;
     std::string describePrefix; // put before an item's path in a refusal
 };
 
 struct CPlannedVolume
 {
+    bool apfs = false;
     CHfsVolumePlan hfs;
+    CApfsPlan apfsPlan;
     CPartitionType const* partitionType = &GetAppleHfsPartitionType();
 };
 
