@@ -11,14 +11,15 @@ bool CFolderNames::Claim(std::string const& name, std::string* taken)
     // given meanwhile.
     if (!ConvertNameToHfs(name, &stored, &ignored))
         stored.assign(name.begin(), name.end());
-    for (auto const& [otherStored, otherName] : m_names)
+    // Two names compare equal exactly when their folded units, ignorable ones left out, are the same.
+    std::u16string folded;
+    for (char16_t unit : stored)
     {
-        if (CompareHfsNames(stored, otherStored) == 0)
-        {
-            *taken = otherName;
-            return false;
-        }
+        if (uint16_t const c = FoldHfsChar(uint16_t(unit)))
+            folded.push_back(char16_t(c));
     }
-    m_names.emplace_back(std::move(stored), name);
-    return true;
+    auto const [place, added] = m_names.emplace(std::move(folded), name);
+    if (!added)
+        *taken = place->second;
+    return added;
 }

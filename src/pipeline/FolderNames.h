@@ -3,8 +3,7 @@
 #pragma once
 
 #include <string>
-#include <utility>
-#include <vector>
+#include <unordered_map>
 
 class CFolderNames
 {
@@ -14,5 +13,7 @@ public:
     bool Claim(std::string const& name, std::string* taken);
 
 private:
-    std::vector<std::pair<std::u16string, std::string>> m_names; // stored form, as given
+    // By the name's folded form (what the volume compares), the name as given: one look-up a name,
+    // so a folder of many thousand items is checked in linear time.
+    std::unordered_map<std::u16string, std::string> m_names;
 };
