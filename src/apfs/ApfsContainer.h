@@ -66,9 +66,3 @@ bool PlanApfsContainer(CVolumeTree const& tree, CApfsSettings const& settings, C
 // regular file, or whose size or modification time differ from the tree's, stops the write with
 // the reason.
 bool StreamApfsContainer(CApfsPlan const& plan, CDiskSink* sink, std::string* error);
-
-// Shrinks the container of `sizeBytes` at byte `offset` of `fd`, written from a plan, in place to
-// the fewest blocks that hold it (never below the minimum): only the container superblock, the
-// space manager and its internal pool, which follows the data, are rewritten. The new size goes to
-// `newSizeBytes`; bytes past it are left alone.
-bool ShrinkApfsContainer(int fd, uint64_t offset, uint64_t sizeBytes, uint64_t* newSizeBytes, std::string* error);

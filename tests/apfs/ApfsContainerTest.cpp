@@ -162,7 +162,7 @@ TEST(ApfsContainer, IsReadBackWholeByApfsckFsapfsinfoAnd7Zip)
     EXPECT_EQ(info.substr(8, 2), std::string("\x40\x10", 2)) << "flags word, big-endian";
 }
 
-TEST(ApfsContainer, GivesTheSameBytesForTheSameTreeKeepsPromisedInodesAndShrinksInPlace)
+TEST(ApfsContainer, GivesTheSameBytesForTheSameTreeKeepsPromisedInodesAndShrinksToItsContent)
 {
     CPayload payload;
     CApfsSettings settings;
@@ -184,13 +184,15 @@ TEST(ApfsContainer, GivesTheSameBytesForTheSameTreeKeepsPromisedInodesAndShrinks
     for (uint64_t inode : first.inodes)
         EXPECT_NE(inode, 17u) << "a promised number stays reserved";
 
-    uint64_t newSize = 0;
-    {
-        CFileDescriptor fd(open(one.c_str(), O_RDWR | O_CLOEXEC));
-        ASSERT_TRUE(ShrinkApfsContainer(fd.Get(), 0, settings.sizeBytes, &newSize, &error)) << error;
-        ASSERT_EQ(ftruncate(fd.Get(), off_t(newSize)), 0);
-    }
-    EXPECT_EQ(newSize, GetMinimumApfsContainerSize());
+    // Shrunk as an automatic size does: planned again at the fewest blocks, the same inodes kept.
+    CApfsSettings smallest = settings;
+    smallest.sizeBytes = 0;
+    CApfsPlan shrunk;
+    ASSERT_TRUE(PlanApfsContainer(payload.tree, smallest, &shrunk, &error)) << error;
+    EXPECT_EQ(shrunk.blockCount * kApfsBlockSize, GetMinimumApfsContainerSize());
+    EXPECT_EQ(shrunk.inodes, first.inodes);
+    ASSERT_TRUE(WriteContainer(shrunk, one, &error)) << error;
+    EXPECT_EQ(std::filesystem::file_size(one), GetMinimumApfsContainerSize());
 
     if (!HasTool("apfsck") || !HasTool("fsapfsinfo"))
         GTEST_SKIP() << "apfsck (apfsprogs) or fsapfsinfo (libfsapfs-utils) is not installed";
