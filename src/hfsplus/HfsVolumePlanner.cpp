@@ -195,6 +195,8 @@ bool ConvertTree(CVolumeTree const& tree, std::string const& describePrefix, std
     itemOfTreeItem->assign(tree.GetCount(), SIZE_MAX);
     (*itemOfTreeItem)[CVolumeTree::kRoot] = 0;
     items->clear();
+    // At most one item per tree item: reserved once, so that growing never holds two copies.
+    items->reserve(tree.GetCount());
     CHfsItem root;
     root.mode = uint16_t(S_IFDIR | 0755); // as a new volume's root, whatever the tree says
     root.date = ConvertToMacTime(tree.Get(CVolumeTree::kRoot).modifiedTime);
