@@ -63,7 +63,8 @@ measure() { # config
         >"$work/stdout" 2>"$work/stderr") &
     local pid=$! peak=0 now
     while kill -0 "$pid" 2>/dev/null; do
-        now=$(du -sk "$work/out" "$work/tmp" 2>/dev/null | awk '{ s += $1 } END { print s + 0 }')
+        # du fails when a file goes while it counts (the staging folder being removed): not an error.
+        now=$({ du -sk "$work/out" "$work/tmp" 2>/dev/null || true; } | awk '{ s += $1 } END { print s + 0 }')
         [ "$now" -gt "$peak" ] && peak=$now
         sleep 0.2
     done
