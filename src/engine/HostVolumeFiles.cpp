@@ -1,5 +1,6 @@
 #include "engine/HostVolumeFiles.h"
 
+#include "io/RegularInputFile.h"
 #include "io/TempOutputFile.h"
 
 #include <sys/stat.h>
@@ -14,6 +15,15 @@ EVolumeEntry LookUpHostEntry(std::string const& path)
     if (S_ISREG(info.st_mode))
         return EVolumeEntry::File;
     return S_ISLNK(info.st_mode) ? EVolumeEntry::Link : EVolumeEntry::Other;
+}
+
+bool ReadHostFile(std::string const& path, std::vector<uint8_t>* bytes, std::string* error)
+{
+    std::string reason;
+    if (ReadRegularInputFile(path, kMaxPictureFileBytes, bytes, &reason, ELastLink::Refuse) == EInputFile::Opened)
+        return true;
+    *error = path + ": " + reason;
+    return false;
 }
 
 bool WriteHostFile(std::string const& path, std::vector<uint8_t> const& bytes, std::string* error)

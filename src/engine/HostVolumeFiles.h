@@ -11,6 +11,10 @@
 // What the path names, a link as a link.
 EVolumeEntry LookUpHostEntry(std::string const& path);
 
+// The regular file at `path` whole (a link as its last component is not followed; at most the 64 MB
+// of a picture, which is all the pipeline reads back). False with a reason naming the path.
+bool ReadHostFile(std::string const& path, std::vector<uint8_t>* bytes, std::string* error);
+
 // Writes the file in one piece (a temporary file renamed over it), replacing a regular file or a link
 // of that name (the link itself); a folder or anything else there stays and the write fails. False
 // with a reason.

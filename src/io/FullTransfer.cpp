@@ -1,14 +1,7 @@
 // One retry loop for whole reads and writes, sequential and positioned.
 #include "io/FullTransfer.h"
 
-#include "io/RegularInputFile.h"
-
-#include "io/FileDescriptor.h"
-
 #include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -59,33 +52,4 @@ bool WriteFullyAt(int fd, void const* data, size_t size, uint64_t offset)
 {
     return TransferFully(static_cast<uint8_t const*>(data), size, offset,
                          [fd](uint8_t const* p, size_t n, uint64_t at) { return pwrite(fd, p, n, off_t(at)); });
-}
-
-bool ReadRegularFileWhole(std::string const& path, uint64_t maxBytes, std::vector<uint8_t>* bytes,
-                          std::string* error)
-{
-    CFileDescriptor const file(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    struct stat status;
-    if (!file.IsOpen() || fstat(file.Get(), &status) != 0)
-    {
-        *error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    if (!S_ISREG(status.st_mode))
-    {
-        *error = path + ": not a regular file";
-        return false;
-    }
-    if (uint64_t(status.st_size) > maxBytes)
-    {
-        *error = path + ": larger than " + std::to_string(maxBytes >> 20) + " MB";
-        return false;
-    }
-    bytes->resize(static_cast<size_t>(status.st_size));
-    if (!ReadFully(file.Get(), bytes->data(), bytes->size()))
-    {
-        *error = path + ": " + (errno ? std::strerror(errno) : "the file became shorter");
-        return false;
-    }
-    return true;
 }

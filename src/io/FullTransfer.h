@@ -11,12 +11,3 @@ bool WriteFully(int fd, void const* data, size_t size);
 // The same at a file offset (pread/pwrite): the descriptor's own position is left alone.
 bool ReadFullyAt(int fd, void* data, size_t size, uint64_t offset);
 bool WriteFullyAt(int fd, void const* data, size_t size, uint64_t offset);
-
-#include <string>
-#include <vector>
-
-// The regular file at `path` whole, opened without following a link as its last component and
-// without blocking; false with a reason naming the path (a link, FIFO or folder is refused, and a
-// file larger than `maxBytes`).
-bool ReadRegularFileWhole(std::string const& path, uint64_t maxBytes, std::vector<uint8_t>* bytes,
-                          std::string* error);

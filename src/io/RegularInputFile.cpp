@@ -35,10 +35,11 @@ std::string DescribeByteLimit(uint64_t bytes)
 }
 
 EInputFile OpenRegularInputFile(std::string const& path, uint64_t maxBytes, CFileDescriptor* fd,
-                                uint64_t* size, std::string* reason)
+                                uint64_t* size, std::string* reason, ELastLink lastLink)
 {
+    bool const follow = lastLink == ELastLink::Follow;
     struct stat status;
-    if (stat(path.c_str(), &status) != 0)
+    if ((follow ? stat(path.c_str(), &status) : lstat(path.c_str(), &status)) != 0)
     {
         *reason = std::strerror(errno);
         return EInputFile::Unreadable;
@@ -46,7 +47,8 @@ EInputFile OpenRegularInputFile(std::string const& path, uint64_t maxBytes, CFil
     if (EInputFile const checked = Check(status, maxBytes, reason); checked != EInputFile::Opened)
         return checked;
     // O_NONBLOCK: a name swapped for a FIFO after the stat still doesn't hang the open.
-    CFileDescriptor opened(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    CFileDescriptor opened(
+        open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | (follow ? 0 : O_NOFOLLOW)));
     if (!opened.IsOpen())
     {
         *reason = std::strerror(errno);
@@ -65,11 +67,11 @@ EInputFile OpenRegularInputFile(std::string const& path, uint64_t maxBytes, CFil
 }
 
 EInputFile ReadRegularInputFile(std::string const& path, uint64_t maxBytes, std::vector<uint8_t>* bytes,
-                                std::string* reason)
+                                std::string* reason, ELastLink lastLink)
 {
     CFileDescriptor fd;
     uint64_t size = 0;
-    EInputFile const opened = OpenRegularInputFile(path, maxBytes, &fd, &size, reason);
+    EInputFile const opened = OpenRegularInputFile(path, maxBytes, &fd, &size, reason, lastLink);
     if (opened != EInputFile::Opened)
         return opened;
     try

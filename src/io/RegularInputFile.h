@@ -19,16 +19,24 @@ enum class EInputFile
     TooLarge,   // a regular file above the limit
 };
 
+// Whether a symbolic link as the path's last component is followed (an input the user named) or
+// refused (an item of a volume, whose link may lead out of it).
+enum class ELastLink
+{
+    Follow,
+    Refuse,
+};
+
 // The name is looked at with stat before it is opened (a FIFO or device is never opened), opened
 // without blocking and looked at again with fstat, in case it changed meanwhile. On anything but
 // Opened, `reason` says why in words that follow the path ("No such file or directory", "not a
 // regular file", "larger than 64 MB").
 EInputFile OpenRegularInputFile(std::string const& path, uint64_t maxBytes, CFileDescriptor* fd,
-                                uint64_t* size, std::string* reason);
+                                uint64_t* size, std::string* reason, ELastLink lastLink = ELastLink::Follow);
 
 // The whole file, through OpenRegularInputFile.
 EInputFile ReadRegularInputFile(std::string const& path, uint64_t maxBytes, std::vector<uint8_t>* bytes,
-                                std::string* reason);
+                                std::string* reason, ELastLink lastLink = ELastLink::Follow);
 
 // "64 MB", "4 MB": how a limit is named in messages.
 std::string DescribeByteLimit(uint64_t bytes);

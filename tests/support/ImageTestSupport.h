@@ -9,8 +9,6 @@
 #include "engine/HostVolumeFiles.h"
 #include "engine/TemporaryMountPoint.h"
 #include "io/TemporaryFolder.h"
-#include "io/FullTransfer.h"
-#include "io/RegularInputFile.h"
 #include "sys/ShellRun.h"
 #include "udif/UdifResourceEditor.h"
 #include "pipeline/BuildContext.h"
@@ -104,7 +102,7 @@ public:
     }
     bool ReadFile(std::string const& path, std::vector<uint8_t>* bytes, std::string* error) override
     {
-        return backing ? backing->ReadFile(path, bytes, error) : ReadRegularFileWhole(path, kMaxPictureFileBytes, bytes, error);
+        return backing ? backing->ReadFile(path, bytes, error) : ReadHostFile(path, bytes, error);
     }
     bool WriteFile(std::string const& path, std::vector<uint8_t> bytes, std::string* error) override
     {

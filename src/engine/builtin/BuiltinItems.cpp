@@ -3,10 +3,9 @@
 // kilnpack writes itself, and alias records naming the IDs the volume will give.
 #include "engine/builtin/BuiltinEngine.h"
 
+#include "engine/HostVolumeFiles.h"
 #include "finder/AliasRecord.h"
 #include "io/ByteOrder.h"
-#include "io/FullTransfer.h"
-#include "io/RegularInputFile.h"
 #include "io/HfsConstants.h"
 #include "io/MacTime.h"
 #include "picture/PngPicture.h"
@@ -260,7 +259,7 @@ bool CBuiltinEngine::ReadFile(std::string const& path, std::vector<uint8_t>* byt
         *bytes = *data.bytes;
         return true;
     }
-    return ReadRegularFileWhole(data.sourcePath, kMaxPictureFileBytes, bytes, error);
+    return ReadHostFile(data.sourcePath, bytes, error);
 }
 
 bool CBuiltinEngine::WriteFile(std::string const& path, std::vector<uint8_t> bytes, std::string* error)

@@ -7,8 +7,6 @@
 #include "engine/Engines.h"
 #include "engine/HostVolumeFiles.h"
 #include "engine/TemporaryMountPoint.h"
-#include "io/FullTransfer.h"
-#include "io/RegularInputFile.h"
 #include "sys/ShellRun.h"
 #include "udif/UdifResourceEditor.h"
 
@@ -103,7 +101,7 @@ public:
 
     bool ReadFile(std::string const& path, std::vector<uint8_t>* bytes, std::string* error) override
     {
-        return ReadRegularFileWhole(path, kMaxPictureFileBytes, bytes, error);
+        return ReadHostFile(path, bytes, error);
     }
 
     bool WriteFile(std::string const& path, std::vector<uint8_t> bytes, std::string* error) override
