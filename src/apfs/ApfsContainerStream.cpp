@@ -3,7 +3,7 @@
 #include "apfs/ApfsContainer.h"
 
 #include "io/FileDescriptor.h"
-#include "io/PortableFile.h"
+#include "volume/VolumeSource.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -32,8 +32,9 @@ class CDataWriter
 public:
     CDataWriter(CApfsPlan const& plan, CDiskSink* sink) : m_plan(plan), m_sink(sink), m_buffer(kReadSize) {}
 
-    bool Write(CVolumeItem const& item, std::string* error)
+    bool Write(CVolumeTree const& tree, size_t index, std::string* error)
     {
+        CVolumeItem const& item = tree.Get(index);
         if (item.data.bytes)
         {
             if (item.data.bytes->size() != item.size)
@@ -44,24 +45,10 @@ public:
             return m_sink->Write(item.data.bytes->data(), item.size, error) && Count(item.size, error) &&
                    Pad(item.size, error);
         }
-        // The source must still be the regular file the tree listed, as HFS+ volumes check it.
-        std::string const& path = item.data.sourcePath;
-        CFileDescriptor const source(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-        if (!source.IsOpen())
-        {
-            *error = errno == ELOOP ? path + " changed while the volume was being written"
-                                    : "cannot read " + path + ": " + std::strerror(errno);
+        std::string path;
+        CFileDescriptor source;
+        if (!OpenVolumeSource(tree, index, &source, &path, error))
             return false;
-        }
-        struct stat status
-        {
-        };
-        if (fstat(source.Get(), &status) != 0 || !S_ISREG(status.st_mode) || uint64_t(status.st_size) != item.size ||
-            GetModificationNanoseconds(status) != item.data.sourceModifiedNanoseconds)
-        {
-            *error = path + " changed while the volume was being written";
-            return false;
-        }
         uint64_t left = item.size;
         while (left > 0)
         {
@@ -121,7 +108,7 @@ bool StreamApfsContainer(CApfsPlan const& plan, CDiskSink* sink, std::string* er
         uint64_t const next = block < plan.metadata.size() ? plan.metadata[block].first : plan.blockCount;
         for (; file < plan.files.size() && plan.files[file].firstBlock < next; ++file)
             if (!SkipTo(sink, start + plan.files[file].firstBlock * kApfsBlockSize, error) ||
-                !writer.Write(plan.tree->Get(plan.files[file].item), error))
+                !writer.Write(*plan.tree, plan.files[file].item, error))
                 return false;
         if (block == plan.metadata.size())
             break;

@@ -11,6 +11,7 @@
 namespace
 {
 constexpr size_t kFixedPartBytes = 150;
+constexpr size_t kTargetIdAt = 114;
 
 // Tags of the extras.
 constexpr int16_t kTagParentName = 0;
@@ -162,7 +163,7 @@ std::vector<uint8_t> BuildAliasRecord(CAliasFacts const& facts)
     PutBe16(r + 44, kAliasDiskTypeEjectable);
     PutBe32(r + 46, parentId);
     PutPascalString(r + 50, 63, MakeCarbonName(targetName));
-    PutBe32(r + 114, facts.targetId);
+    PutBe32(r + kTargetIdAt, facts.targetId);
     PutBe32(r + 118, facts.targetCreateDateLocal);
     PutBe32(r + 122, facts.fileType);
     PutBe32(r + 126, facts.fileCreator);
@@ -202,4 +203,12 @@ std::vector<uint8_t> BuildAliasRecord(CAliasFacts const& facts)
         return {};
     PutBe16(record.data() + 4, record.size());
     return record;
+}
+
+bool ReadAliasTargetId(std::vector<uint8_t> const& record, uint32_t* targetId)
+{
+    if (record.size() < kFixedPartBytes || GetBe16(&record[4]) > record.size())
+        return false;
+    *targetId = GetBe32(&record[kTargetIdAt]);
+    return true;
 }

@@ -51,3 +51,7 @@ constexpr uint32_t kAliasVolumeAttributes = 0x00000D02;
 // The whole record; its size field is its length. Empty when the record would exceed 64 KiB or
 // pathNames is empty.
 std::vector<uint8_t> BuildAliasRecord(CAliasFacts const& facts);
+
+// The target ID of a record from anywhere (a catalog node ID on HFS+, an inode number on APFS);
+// false when the record is too short for its fixed part or its size field overstates it.
+bool ReadAliasTargetId(std::vector<uint8_t> const& record, uint32_t* targetId);

@@ -100,6 +100,14 @@ CPartitionType const& GetAppleApfsPartitionType()
     return type;
 }
 
+CPartitionType const* FindMacPartitionType(uint8_t const* typeGuid)
+{
+    for (CPartitionType const* type : {&GetAppleHfsPartitionType(), &GetAppleApfsPartitionType()})
+        if (std::memcmp(typeGuid, type->typeGuid.data(), type->typeGuid.size()) == 0)
+            return type;
+    return nullptr;
+}
+
 CPartitionLayout ComputePartitionLayout(uint64_t totalSectors)
 {
     CPartitionLayout layout;
@@ -323,10 +331,7 @@ bool ReadPartitionMap(int fd, CPartitionLayout* layout, std::string* error, CPar
     }
     CPartitionLayout expected = ComputePartitionLayout(totalSectors);
     uint8_t const* e = entries.data();
-    CPartitionType const* found = nullptr;
-    for (CPartitionType const* known : {&GetAppleHfsPartitionType(), &GetAppleApfsPartitionType()})
-        if (std::memcmp(e, known->typeGuid.data(), 16) == 0)
-            found = known;
+    CPartitionType const* const found = FindMacPartitionType(e);
     if (found == nullptr || GetLe64(e + 32) != expected.partitionStart ||
         GetLe64(e + 40) != expected.partitionStart + expected.partitionSectors - 1)
     {

@@ -34,6 +34,8 @@ struct CPartitionType
 CPartitionType const& GetAppleHfsPartitionType();
 // 7C3457EF-0000-11AA-AA11-00306543ECAC, "Apple_APFS".
 CPartitionType const& GetAppleApfsPartitionType();
+// The one of those two whose type GUID `typeGuid` (16 bytes, on-disk order) is, or nullptr.
+CPartitionType const* FindMacPartitionType(uint8_t const* typeGuid);
 
 // Where everything goes on a disk of `totalSectors`. The partition starts at sector 40 and ends
 // 40 sectors before the end of the disk, as hdiutil places it.

@@ -19,12 +19,13 @@ constexpr uint16_t kHasDateAdded = 0x0080;
 constexpr uint32_t kSymlinkType = 0x736C6E6B;    // 'slnk'
 constexpr uint32_t kSymlinkCreator = 0x72686170; // 'rhap'
 
+// One catalog record to be: a file or folder record keyed by its name, or a thread record keyed by
+// the item's own ID with an empty name. Kept small, as there are two per item.
 struct CEntry
 {
     uint32_t parentId;
-    std::u16string const* name;
-    size_t item;
-    bool thread;
+    uint32_t item : 31;
+    uint32_t thread : 1;
 };
 
 std::u16string const kNoName;
@@ -79,7 +80,7 @@ void PutDatesAndOwner(uint8_t* p, CHfsItem const& item)
 std::vector<uint8_t> MakeRecord(std::vector<CHfsItem> const& items, CEntry const& entry)
 {
     CHfsItem const& item = items[entry.item];
-    std::vector<uint8_t> record = MakeHfsCatalogKey(entry.parentId, *entry.name);
+    std::vector<uint8_t> record = MakeHfsCatalogKey(entry.parentId, entry.thread ? kNoName : item.name);
     size_t const at = record.size();
     bool const folder = item.kind == EHfsItemKind::Folder;
     if (entry.thread)
@@ -139,18 +140,26 @@ bool ForEachHfsCatalogRecord(std::vector<CHfsItem> const& items, CHfsItemDescrib
 {
     auto const describeItem = [&items, &describe](size_t index)
     { return index == 0 ? std::string("the volume's root") : describe(items[index]); };
+    // Catalog node IDs are 32 bits, so a volume can't hold more items than an entry can index.
+    if (items.size() >= (size_t(1) << 31))
+    {
+        *error = "the volume holds more items than an HFS+ catalog can";
+        return false;
+    }
+    auto const nameOf = [&items](CEntry const& entry) -> std::u16string const&
+    { return entry.thread ? kNoName : items[entry.item].name; };
     std::vector<CEntry> entries;
     entries.reserve(items.size() * 2);
     for (size_t i = 0; i < items.size(); ++i)
     {
-        entries.push_back({GetParentId(items, items[i]), &items[i].name, i, false});
-        entries.push_back({items[i].id, &kNoName, i, true});
+        entries.push_back({GetParentId(items, items[i]), uint32_t(i), 0});
+        entries.push_back({items[i].id, uint32_t(i), 1});
     }
-    auto const compare = [](CEntry const& a, CEntry const& b)
+    auto const compare = [&nameOf](CEntry const& a, CEntry const& b)
     {
         if (a.parentId != b.parentId)
             return a.parentId < b.parentId;
-        return CompareHfsNames(*a.name, *b.name) < 0;
+        return CompareHfsNames(nameOf(a), nameOf(b)) < 0;
     };
     std::sort(entries.begin(), entries.end(), compare);
 
@@ -158,7 +167,7 @@ bool ForEachHfsCatalogRecord(std::vector<CHfsItem> const& items, CHfsItemDescrib
     {
         CEntry const& a = entries[i - 1];
         CEntry const& b = entries[i];
-        if (a.parentId != b.parentId || CompareHfsNames(*a.name, *b.name) != 0)
+        if (a.parentId != b.parentId || CompareHfsNames(nameOf(a), nameOf(b)) != 0)
             continue;
         if (a.thread || b.thread)
             *error = "the name of " + describeItem(a.thread ? b.item : a.item) +

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-enum class EHfsItemKind
+enum class EHfsItemKind : uint8_t
 {
     Folder,
     File,
@@ -20,19 +20,19 @@ enum class EHfsItemKind
 
 struct CHfsItem
 {
+    // The narrow fields first, so that they pack: a plan holds one item per file.
     EHfsItemKind kind = EHfsItemKind::Folder;
-    size_t source = 0;       // the item's index in the volume tree
-    std::u16string name;     // stored name (the volume name for the root)
-    size_t parent = 0;       // index of the parent folder in the item list (the root points at itself)
-    uint32_t id = 0;         // catalog node ID
-    uint64_t size = 0;       // data fork length: file size or symlink target length
-    uint16_t mode = 0;       // BSD mode with the file type bits
-    uint32_t date = 0;       // modification time, seconds since 1904 GMT
-    uint32_t valence = 0;    // folders: number of direct children
-    uint32_t startBlock = 0; // first allocation block of the data fork
-    uint32_t blockCount = 0;
-
+    uint16_t mode = 0;        // BSD mode with the file type bits
     uint16_t finderFlags = 0; // the finderFlags word of the Finder info
+    uint32_t id = 0;          // catalog node ID
+    uint32_t date = 0;        // modification time, seconds since 1904 GMT
+    uint32_t valence = 0;     // folders: number of direct children
+    uint32_t startBlock = 0;  // first allocation block of the data fork
+    uint32_t blockCount = 0;
+    size_t source = 0;        // the item's index in the volume tree
+    size_t parent = 0;        // index of the parent folder in the item list (the root points at itself)
+    uint64_t size = 0;        // data fork length: file size or symlink target length
+    std::u16string name;      // stored name (the volume name for the root)
 };
 
 // The index in the item list of the item at a path relative to the root, or SIZE_MAX when there is none.

@@ -6,7 +6,7 @@
 #include "hfsplus/HfsVolume.h"
 #include "io/FileDescriptor.h"
 #include "io/FullTransfer.h"
-#include "io/PortableFile.h"
+#include "volume/VolumeSource.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -82,25 +82,14 @@ bool StreamCatalog(CHfsVolumePlan const& plan, CVolumeOut& out, std::string* err
 }
 
 // One file's data from its source, which must still be the file the tree listed.
-bool StreamSourceFile(CHfsItem const& item, CVolumeFileData const& data, CVolumeOut& out,
+bool StreamSourceFile(CHfsItem const& item, CVolumeTree const& tree, CVolumeOut& out,
                       std::unique_ptr<uint8_t[]>& buffer, std::function<bool(uint64_t)> const& copied,
                       std::string* error)
 {
-    std::string const& path = data.sourcePath;
-    CFileDescriptor const source(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (!source.IsOpen())
-    {
-        *error = errno == ELOOP ? path + " changed while the volume was being written"
-                                : "cannot read " + path + ": " + strerror(errno);
+    std::string path;
+    CFileDescriptor source;
+    if (!OpenVolumeSource(tree, item.source, &source, &path, error))
         return false;
-    }
-    struct stat st;
-    if (fstat(source.Get(), &st) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_size) != item.size ||
-        GetModificationNanoseconds(st) != data.sourceModifiedNanoseconds)
-    {
-        *error = path + " changed while the volume was being written";
-        return false;
-    }
     if (!buffer)
         buffer.reset(new uint8_t[kCopyChunk]);
     uint64_t done = 0;
@@ -161,7 +150,7 @@ bool StreamFileData(CHfsVolumePlan const& plan, CVolumeOut& out, std::string* er
                 return false;
             }
         }
-        else if (!StreamSourceFile(item, source.data, out, buffer, copied, error))
+        else if (!StreamSourceFile(item, *plan.tree, out, buffer, copied, error))
             return false;
     }
     return true;

@@ -1,19 +1,15 @@
 // Printing the volume inside a disk image: it is found through the GUID partition map (or taken
 // as the whole disk), its catalog (HFS+) or file-system tree (APFS) walked, and each .DS_Store
 // printed after its path.
-//
-// GUID partition map, the fields read here (little-endian): sector 1 header: 0 "EFI PART",
-//   72 first sector of the entries, 80 entry count, 84 entry size; each entry: 0 type GUID,
-//   32 first sector, 40 last sector.
-// Alias record (version 2, big-endian): 4 record size, 114 the target's catalog node ID.
 #include "inspect/DumpImage.h"
 
 #include "apfs/ApfsReader.h"
 #include "desktopdb/DesktopDatabase.h"
+#include "finder/AliasRecord.h"
+#include "gpt/PartitionFinder.h"
 #include "hfsplus/HfsCatalog.h"
 #include "hfsplus/HfsCatalogListing.h"
 #include "hfsplus/HfsFileIo.h"
-#include "io/ByteOrder.h"
 #include "io/FileDescriptor.h"
 #include "io/PropertyList.h"
 #include "signing/ImageSignatureReader.h"
@@ -32,68 +28,8 @@
 
 namespace
 {
-constexpr uint64_t kSector = 512;
-// Apple_HFS, 48465300-0000-11AA-AA11-00306543ECAC, in its on-disk byte order.
-constexpr uint8_t kAppleHfsType[16] = {0x00, 0x53, 0x46, 0x48, 0x00, 0x00, 0xAA, 0x11,
-                                       0xAA, 0x11, 0x00, 0x30, 0x65, 0x43, 0xEC, 0xAC};
-// Apple_APFS, 7C3457EF-0000-11AA-AA11-00306543ECAC.
-constexpr uint8_t kAppleApfsType[16] = {0xEF, 0x57, 0x34, 0x7C, 0x00, 0x00, 0xAA, 0x11,
-                                        0xAA, 0x11, 0x00, 0x30, 0x65, 0x43, 0xEC, 0xAC};
-// Partition tables with more entries than this are taken as damage.
-constexpr uint32_t kMaxPartitionEntries = 1024;
 // Desktop databases larger than this are not read (the Finder's own stay far below).
 constexpr uint64_t kMaxDatabaseBytes = 16u << 20;
-constexpr size_t kAliasFixedPart = 150;
-
-struct CVolumePlace
-{
-    uint64_t offset = 0;
-    uint64_t size = 0;
-};
-
-// The Apple_HFS or Apple_APFS partition of a GUID-partitioned disk, else the whole disk.
-bool FindVolume(CUdifImageReader& disk, CVolumePlace* place, std::string* error)
-{
-    uint64_t const diskSize = disk.GetDiskSize();
-    *place = {0, diskSize};
-    uint8_t header[kSector];
-    if (diskSize < 2 * kSector)
-    {
-        *error = "the image's disk is empty";
-        return false;
-    }
-    if (!disk.ReadDisk(kSector, header, kSector, error))
-        return false;
-    if (std::memcmp(header, "EFI PART", 8) != 0)
-        return true;
-    uint64_t const entriesAt = GetLe64(header + 72);
-    uint32_t const count = GetLe32(header + 80);
-    uint32_t const entrySize = GetLe32(header + 84);
-    if (count > kMaxPartitionEntries || entrySize < 128 || entrySize > 4096 || entriesAt > diskSize / kSector)
-    {
-        *error = "the image's partition map is damaged";
-        return false;
-    }
-    std::vector<uint8_t> entry(entrySize);
-    for (uint32_t i = 0; i < count; ++i)
-    {
-        if (!disk.ReadDisk(entriesAt * kSector + uint64_t(i) * entrySize, entry.data(), entrySize, error))
-            return false;
-        if (std::memcmp(entry.data(), kAppleHfsType, 16) != 0 && std::memcmp(entry.data(), kAppleApfsType, 16) != 0)
-            continue;
-        uint64_t const first = GetLe64(&entry[32]);
-        uint64_t const last = GetLe64(&entry[40]);
-        if (last < first || last >= diskSize / kSector)
-        {
-            *error = "the image's partition map is damaged";
-            return false;
-        }
-        *place = {first * kSector, (last - first + 1) * kSector};
-        return true;
-    }
-    *error = "the image holds no HFS+ or APFS partition";
-    return false;
-}
 
 std::string Quote(std::string const& text)
 {
@@ -122,9 +58,9 @@ std::vector<uint8_t> FindBackgroundAlias(CDesktopDatabase const& database)
 // APFS).
 std::string DescribeAliasTarget(std::function<std::string(uint32_t)> const& pathOf, std::vector<uint8_t> const& alias)
 {
-    if (alias.size() < kAliasFixedPart || GetBe16(&alias[4]) > alias.size())
+    uint32_t target = 0;
+    if (!ReadAliasTargetId(alias, &target))
         return "(damaged alias)";
-    uint32_t const target = GetBe32(&alias[114]);
     std::string const path = pathOf(target);
     return path.empty() ? "(missing: ID " + std::to_string(target) + ")" : Quote(path);
 }
@@ -297,7 +233,7 @@ bool DumpDiskImage(CImageReadAt const& read, uint64_t fileSize, char const* labe
     std::string error;
     CUdifImageReader disk;
     disk.SetStopCheck(std::move(stop));
-    CVolumePlace place;
+    CPartitionPlace place;
     CHfsVolumeListing listing;
     CVolumeReadAt const volume = [&](uint64_t offset, uint8_t* data, size_t size, std::string* why) {
         if (offset > place.size || size > place.size - offset)
@@ -308,7 +244,9 @@ bool DumpDiskImage(CImageReadAt const& read, uint64_t fileSize, char const* labe
         return disk.ReadDisk(place.offset + offset, data, size, why);
     };
     uint8_t first[64] = {};
-    if (disk.Open(read, fileSize, &error) && FindVolume(disk, &place, &error) && place.size >= sizeof first &&
+    if (disk.Open(read, fileSize, &error) && FindMacPartition([&disk](uint64_t offset, uint8_t* data, size_t size, std::string* why)
+                         { return disk.ReadDisk(offset, data, size, why); },
+                         disk.GetDiskSize(), &place, &error) && place.size >= sizeof first &&
         disk.ReadDisk(place.offset, first, sizeof first, &error) && IsApfsContainer(first, sizeof first))
     {
         bool const printed = DumpApfsVolume(volume, label);

@@ -17,6 +17,11 @@ int PunchFileHole(int fd, uint64_t offset, uint64_t size);
 // they were). 0 on success, else an errno value.
 int RenameWithoutReplacing(std::string const& from, std::string const& to);
 
+// open(2) for reading (`flags` adds to O_RDONLY) that leaves the file's access time alone where the
+// system allows it (Linux, for the file's owner): reading every source of a large payload would
+// otherwise dirty one inode per file. The descriptor, or -1 with errno set.
+int OpenForReadingQuietly(std::string const& path, int flags);
+
 // The file's modification time in whole seconds since 1970.
 int64_t GetModificationTime(struct stat const& info);
 

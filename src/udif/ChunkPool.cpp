@@ -31,8 +31,8 @@ CChunkPool::CChunkPool(EUdifFormat format, int level, unsigned workers, size_t c
     m_slots.resize(workers * kSlotsPerWorker);
     for (CChunkSlot& slot : m_slots)
     {
-        slot.input.resize(chunkBytes);
-        slot.output.resize(chunkBytes);
+        slot.input.reset(new uint8_t[chunkBytes]);
+        slot.output.reset(new uint8_t[chunkBytes]);
     }
     try
     {
@@ -113,13 +113,13 @@ void CChunkPool::CompressSlot(CChunkCodec* codec, CChunkSlot& slot)
 {
     if (slot.kind != EChunkKind::Data)
         return;
-    if (!slot.keepZeros && IsAllZero(slot.input.data(), slot.inputSize))
+    if (!slot.keepZeros && IsAllZero(slot.input.get(), slot.inputSize))
     {
         slot.kind = EChunkKind::Zero;
         return;
     }
     // Room for one byte less than the input: a stream that doesn't fit isn't worth storing.
     slot.outputSize =
-        codec->Compress(slot.input.data(), slot.inputSize, slot.output.data(), slot.inputSize - 1);
+        codec->Compress(slot.input.get(), slot.inputSize, slot.output.get(), slot.inputSize - 1);
     slot.kind = slot.outputSize ? EChunkKind::Compressed : EChunkKind::Raw;
 }

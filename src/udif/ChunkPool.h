@@ -27,11 +27,13 @@ struct CChunkSlot
     uint64_t startSector = 0;
     uint64_t sectorCount = 0;
     size_t regionIndex = 0;
-    std::vector<uint8_t> input;
+    // Both buffers are left uninitialised, so memory is only taken as chunks fill them: the stream of
+    // a small, compressible chunk touches a few pages of `output`, not the whole chunk.
+    std::unique_ptr<uint8_t[]> input;
     size_t inputSize = 0;
     bool keepZeros = false; // compress the data even if it is all zeros
     // Filled by a worker: Data becomes Zero, Raw or Compressed; `output` holds the stream for Compressed.
-    std::vector<uint8_t> output;
+    std::unique_ptr<uint8_t[]> output;
     size_t outputSize = 0;
     bool done = false;
 };

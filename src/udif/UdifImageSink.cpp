@@ -131,7 +131,7 @@ public:
             if (!OpenChunk(*position, error))
                 return false;
             size_t const n = std::min(size, m_chunkLimit - m_chunk->inputSize);
-            std::memcpy(m_chunk->input.data() + m_chunk->inputSize, data, n);
+            std::memcpy(m_chunk->input.get() + m_chunk->inputSize, data, n);
             if (!Advance(n, position, error))
                 return false;
             data += n;
@@ -158,7 +158,7 @@ public:
             if (!OpenChunk(*position, error))
                 return false;
             size_t const n = size_t(std::min<uint64_t>(size, m_chunkLimit - m_chunk->inputSize));
-            std::memset(m_chunk->input.data() + m_chunk->inputSize, 0, n);
+            std::memset(m_chunk->input.get() + m_chunk->inputSize, 0, n);
             if (!Advance(n, position, error))
                 return false;
             size -= n;
@@ -289,7 +289,7 @@ private:
         if (!m_chunk)
             return true;
         size_t const size = (m_chunk->inputSize + kSectorSize - 1) / kSectorSize * kSectorSize;
-        std::memset(m_chunk->input.data() + m_chunk->inputSize, 0, size - m_chunk->inputSize);
+        std::memset(m_chunk->input.get() + m_chunk->inputSize, 0, size - m_chunk->inputSize);
         m_chunk->inputSize = size;
         m_chunk->sectorCount = size / kSectorSize;
         m_chunk = nullptr;
@@ -354,14 +354,14 @@ private:
         case EChunkKind::Raw:
         case EChunkKind::Data:
             run.type = kBlkxRaw;
-            table.crc32 = libdeflate_crc32(table.crc32, slot.input.data(), slot.inputSize);
-            if (!WriteData(slot.input.data(), slot.inputSize, error))
+            table.crc32 = libdeflate_crc32(table.crc32, slot.input.get(), slot.inputSize);
+            if (!WriteData(slot.input.get(), slot.inputSize, error))
                 return false;
             break;
         case EChunkKind::Compressed:
             run.type = GetCompressedRunType(m_format);
-            table.crc32 = libdeflate_crc32(table.crc32, slot.input.data(), slot.inputSize);
-            if (!WriteData(slot.output.data(), slot.outputSize, error))
+            table.crc32 = libdeflate_crc32(table.crc32, slot.input.get(), slot.inputSize);
+            if (!WriteData(slot.output.get(), slot.outputSize, error))
                 return false;
             break;
         }

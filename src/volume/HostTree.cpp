@@ -96,7 +96,6 @@ bool DescribeItem(std::string const& path, struct stat const& st, CVolumeItem* i
         item->kind = EVolumeItemKind::File;
         item->mode = uint16_t(st.st_mode & 07777);
         item->size = uint64_t(st.st_size);
-        item->data.sourcePath = path;
         item->data.sourceModifiedNanoseconds = GetModificationNanoseconds(st);
     }
     else if (S_ISLNK(st.st_mode))
@@ -134,6 +133,7 @@ bool AddFolderContents(CVolumeTree* tree, size_t folder, std::string const& path
         }
         CVolumeItem item;
         item.name = name;
+        item.sourceInFolder = true; // childPath is the folder's path and the name
         if (!DescribeItem(childPath, st, &item, error, volumeDescription))
             return false;
         size_t child = tree->Add(folder, std::move(item));
@@ -158,6 +158,8 @@ bool AddHostItem(CVolumeTree* tree, size_t parent, std::string const& name, std:
     item.name = name;
     if (!DescribeItem(sourcePath, st, &item, error, volumeDescription))
         return false;
+    if (item.kind != EVolumeItemKind::Symlink)
+        item.data.sourcePath = sourcePath;
     size_t index = tree->Add(parent, std::move(item));
     if (tree->Get(index).kind == EVolumeItemKind::Folder &&
         !AddFolderContents(tree, index, sourcePath, error, volumeDescription))
@@ -185,6 +187,7 @@ bool ReadHostTree(std::string const& root, CVolumeTree* tree, std::string* error
         return false;
     }
     tree->Get(CVolumeTree::kRoot).modifiedTime = GetModificationTime(st);
+    tree->Get(CVolumeTree::kRoot).data.sourcePath = root; // what the root's contents were copied from
     size_t before = tree->Get(CVolumeTree::kRoot).children.size();
     if (AddFolderContents(tree, CVolumeTree::kRoot, root, error, volumeDescription))
         return true;

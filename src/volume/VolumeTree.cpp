@@ -18,6 +18,13 @@ size_t CVolumeTree::Add(size_t parent, CVolumeItem item)
     return index;
 }
 
+void CVolumeTree::Compact()
+{
+    m_items.shrink_to_fit();
+    for (CVolumeItem& item : m_items)
+        item.children.shrink_to_fit();
+}
+
 void CVolumeTree::Detach(size_t index)
 {
     if (index == kRoot)
@@ -65,6 +72,23 @@ std::string CVolumeTree::GetPath(size_t index) const
     {
         path = path.empty() ? m_items[index].name : m_items[index].name + "/" + path;
         index = m_items[index].parent;
+    }
+    return path;
+}
+
+std::string CVolumeTree::GetSourcePath(size_t index) const
+{
+    std::vector<size_t> inside; // from the item up to, not including, the copied folder
+    while (index != kRoot && m_items[index].sourceInFolder)
+    {
+        inside.push_back(index);
+        index = m_items[index].parent;
+    }
+    std::string path = m_items[index].data.sourcePath;
+    for (auto it = inside.rbegin(); it != inside.rend(); ++it)
+    {
+        path += '/';
+        path += m_items[*it].name;
     }
     return path;
 }

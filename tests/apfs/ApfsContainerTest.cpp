@@ -92,8 +92,8 @@ struct CPayload
         tree.Get(CVolumeTree::kRoot).finderFlags = 0x0400;
         tree.Get(tree.FindPath("Read Me.txt")).finderFlags = 0x4010;
         for (size_t i = 0; i < tree.GetCount(); ++i)
-            if (tree.Get(i).kind == EVolumeItemKind::File && !tree.Get(i).data.sourcePath.empty())
-                files[tree.GetPath(i)] = tree.Get(i).data.sourcePath;
+            if (tree.Get(i).kind == EVolumeItemKind::File && !tree.Get(i).data.bytes)
+                files[tree.GetPath(i)] = tree.GetSourcePath(i);
     }
 };
 } // namespace

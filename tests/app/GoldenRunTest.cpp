@@ -1,5 +1,5 @@
 // Whole runs kept byte for byte: the transcript (standard output, standard error, exit status) of
-// four configurations, and SHA-256 digests of the images they build and of the images' .DS_Store
+// six configurations, and SHA-256 digests of the images they build and of the images' .DS_Store
 // files (taken out with 7-Zip). The expected texts are under tests/data/golden; a run with
 // KILNPACK_UPDATE_GOLDEN=1 writes them instead of comparing.
 #include "RunKilnpack.h"
@@ -42,6 +42,20 @@ void LayOutSources(CTempFolder const& folder)
     </image>
 </kilnpack>
 )");
+    // Sized to their content (as resize -sectors min leaves them), on both file systems.
+    for (char const* system : {"HFS+", "APFS"})
+    {
+        std::string const stem = std::string(system) == "APFS" ? "apfs" : "shrunk";
+        folder.WriteFile(stem + ".xml", "<kilnpack>\n    <image file=\"" + stem + ".dmg\" name=\"Auto\" filesystem=\"" +
+                                            system + R"(" template_size="auto" format="ULMO">
+        <folder name=".background"><file source="background.png" name="background.png"/></folder>
+        <file source="Example.app" name="Example.app" x="100" y="120"/>
+        <link target="/Applications" name="Applications" x="300" y="120"/>
+        <view type="icon" width="400" height="300" background=".background/background.png"/>
+    </image>
+</kilnpack>
+)");
+    }
     // Items no volume can hold, deep in copied folders: a FIFO, and two names the volume takes for one.
     folder.WriteFile("special/fifo/a.txt", "a\n");
     mkfifo(folder.Join("special/fifo/pipe").c_str(), 0644);
@@ -170,6 +184,8 @@ TEST_P(GoldenRun, TranscriptAndImageBytesStayTheSame)
 INSTANTIATE_TEST_SUITE_P(Configurations, GoldenRun,
                          ::testing::Values(CGoldenRun{"kilnpack.xml", "Example.dmg"},
                                            CGoldenRun{"rich.xml", "Rich.dmg"},
+                                           CGoldenRun{"shrunk.xml", "shrunk.dmg"},
+                                           CGoldenRun{"apfs.xml", "apfs.dmg"},
                                            CGoldenRun{"broken.xml", ""}, CGoldenRun{"special.xml", ""}),
                          [](::testing::TestParamInfo<CGoldenRun> const& info)
                          { return fs::path(info.param.config).stem().string(); });

@@ -31,7 +31,7 @@ TEST(HostTree, ListsAFolderAsACopyTakesItWithoutFollowingLinksOrApplyingTheUmask
     ASSERT_NE(run, CVolumeTree::kNone);
     EXPECT_EQ(tree.Get(run).mode, 04751);
     EXPECT_EQ(tree.Get(run).size, 10u);
-    EXPECT_EQ(tree.Get(run).data.sourcePath, folder.Join("App/Contents/MacOS/run"));
+    EXPECT_EQ(tree.GetSourcePath(run), folder.Join("App/Contents/MacOS/run"));
 
     size_t link = tree.FindPath("Renamed.app/link");
     ASSERT_NE(link, CVolumeTree::kNone);

@@ -176,6 +176,7 @@ int CBuiltinEngine::Handle(CDetachRequest const& request)
         settings.describePrefix = request.mountPoint + "/";
         CPlannedDisk planned;
         planned.tree = std::make_unique<CVolumeTree>(std::move(m_volume->tree));
+        planned.tree->Compact(); // nothing is added after this, and the plan is made beside it
         planned.layout = m_volume->layout;
         planned.guidSeed = m_volume->volumeName;
         std::string error;

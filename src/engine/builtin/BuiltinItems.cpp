@@ -259,7 +259,7 @@ bool CBuiltinEngine::ReadFile(std::string const& path, std::vector<uint8_t>* byt
         *bytes = *data.bytes;
         return true;
     }
-    return ReadHostFile(data.sourcePath, bytes, error);
+    return ReadHostFile(m_volume->tree.GetSourcePath(item), bytes, error);
 }
 
 bool CBuiltinEngine::WriteFile(std::string const& path, std::vector<uint8_t> bytes, std::string* error)
