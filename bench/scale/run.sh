@@ -15,12 +15,7 @@ files=${2:-100000}
 work=$(mktemp -d "${TMPDIR:-/tmp}/kilnpack-scale-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-kilnpack=${KILNPACK:-}
-if [ -z "$kilnpack" ]; then
-    cmake -S "$root" -B "$build/release" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKILNPACK_TESTS=OFF >/dev/null
-    cmake --build "$build/release" --target kilnpack >/dev/null
-    kilnpack="$build/release/kilnpack"
-fi
+. "$root/bench/kilnpack-binary.sh"
 
 mkdir -p "$work/many"
 (cd "$work/many" && seq -f "file%06g.txt" 1 "$files" | xargs -n 1000 sh -c 'for f; do printf x >"$f"; done' sh)

@@ -21,12 +21,7 @@ done
 work=$(mktemp -d "${TMPDIR:-/tmp}/kilnpack-stream-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-kilnpack=${KILNPACK:-}
-if [ -z "$kilnpack" ]; then
-    cmake -S "$root" -B "$build/release" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKILNPACK_TESTS=OFF >/dev/null
-    cmake --build "$build/release" --target kilnpack >/dev/null
-    kilnpack="$build/release/kilnpack"
-fi
+. "$root/bench/kilnpack-binary.sh"
 app_mb=$((245 * scale / 100))
 files=$((100000 * scale / 100))
 links=$((20000 * scale / 100))
