@@ -5,12 +5,7 @@
 #include "io/FileDescriptor.h"
 #include "volume/VolumeSource.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
+#include <algorithm>
 
 namespace
 {
@@ -49,22 +44,13 @@ public:
         CFileDescriptor source;
         if (!OpenVolumeSource(tree, index, &source, &path, error))
             return false;
-        uint64_t left = item.size;
-        while (left > 0)
+        for (uint64_t left = item.size; left > 0;)
         {
             size_t const want = size_t(std::min<uint64_t>(left, m_buffer.size()));
-            ssize_t const got = read(source.Get(), m_buffer.data(), want);
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0)
-            {
-                *error = got < 0 ? "cannot read " + path + ": " + std::strerror(errno)
-                                 : path + " changed while the volume was being written";
+            if (!ReadVolumeSource(source, path, m_buffer.data(), want, error) ||
+                !m_sink->Write(m_buffer.data(), want, error) || !Count(want, error))
                 return false;
-            }
-            if (!m_sink->Write(m_buffer.data(), size_t(got), error) || !Count(uint64_t(got), error))
-                return false;
-            left -= uint64_t(got);
+            left -= want;
         }
         return Pad(item.size, error);
     }

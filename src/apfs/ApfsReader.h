@@ -3,6 +3,7 @@
 // checked (checksum, type, bounds), so a damaged container is refused with a reason, never trusted.
 #pragma once
 
+#include "io/ReadAt.h"
 #include "volume/VolumeTree.h"
 
 #include <cstdint>
@@ -12,7 +13,7 @@
 #include <vector>
 
 // Reads `size` bytes at `offset` of the container; false with a reason.
-using CApfsReadAt = std::function<bool(uint64_t offset, uint8_t* data, size_t size, std::string* error)>;
+using CApfsReadAt = CReadAt;
 
 constexpr uint64_t kApfsRootInode = 2;
 

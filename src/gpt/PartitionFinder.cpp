@@ -15,7 +15,7 @@ namespace
 constexpr uint32_t kMaxPartitionEntries = 1024;
 } // namespace
 
-bool FindMacPartition(CDiskReadAt const& read, uint64_t diskSize, CPartitionPlace* place, std::string* error)
+bool FindMacPartition(CReadAt const& read, uint64_t diskSize, CPartitionPlace* place, std::string* error)
 {
     *place = {0, diskSize};
     uint8_t header[kSectorBytes];

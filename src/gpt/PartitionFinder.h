@@ -3,11 +3,10 @@
 // needs. (ReadPartitionMap, by contrast, accepts only the exact map this program writes.)
 #pragma once
 
-#include <cstdint>
-#include <functional>
-#include <string>
+#include "io/ReadAt.h"
 
-using CDiskReadAt = std::function<bool(uint64_t offset, uint8_t* data, size_t size, std::string* error)>;
+#include <cstdint>
+#include <string>
 
 struct CPartitionPlace
 {
@@ -18,4 +17,4 @@ struct CPartitionPlace
 // The place of the disk's Apple_HFS or Apple_APFS partition. A disk without a GUID partition map is
 // taken as a bare volume: the whole disk. False with the reason when the disk is empty, the map is
 // damaged, or it holds neither kind of partition.
-bool FindMacPartition(CDiskReadAt const& read, uint64_t diskSize, CPartitionPlace* place, std::string* error);
+bool FindMacPartition(CReadAt const& read, uint64_t diskSize, CPartitionPlace* place, std::string* error);

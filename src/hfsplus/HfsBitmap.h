@@ -6,6 +6,7 @@
 #pragma once
 
 #include "hfsplus/HfsVolumeHeader.h"
+#include "io/ReadAt.h"
 
 #include <cstdint>
 #include <functional>
@@ -13,7 +14,7 @@
 #include <vector>
 
 // Reads or writes `size` bytes at byte `position` of the bitmap; false with a reason on failure.
-using CHfsBitmapReadAt = std::function<bool(uint64_t position, uint8_t* data, size_t size, std::string* error)>;
+using CHfsBitmapReadAt = CReadAt;
 using CHfsBitmapWriteAt =
     std::function<bool(uint64_t position, uint8_t const* data, size_t size, std::string* error)>;
 

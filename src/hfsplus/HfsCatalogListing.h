@@ -3,6 +3,7 @@
 #pragma once
 
 #include "hfsplus/HfsVolumeHeader.h"
+#include "io/ReadAt.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -12,7 +13,7 @@
 #include <vector>
 
 // Reads `size` bytes at `offset` of the volume; false with a reason when they aren't there.
-using CVolumeReadAt = std::function<bool(uint64_t offset, uint8_t* data, size_t size, std::string* error)>;
+using CVolumeReadAt = CReadAt;
 
 struct CHfsListedItem
 {

@@ -5,15 +5,9 @@
 #include "hfsplus/HfsCatalog.h"
 #include "hfsplus/HfsVolume.h"
 #include "io/FileDescriptor.h"
-#include "io/FullTransfer.h"
 #include "volume/VolumeSource.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <memory>
 
 namespace
@@ -96,14 +90,8 @@ bool StreamSourceFile(CHfsItem const& item, CVolumeTree const& tree, CVolumeOut&
     while (done < item.size)
     {
         size_t const n = size_t(std::min<uint64_t>(item.size - done, kCopyChunk));
-        if (!ReadFullyAt(source.Get(), buffer.get(), n, done))
-        {
-            int const why = errno;
-            *error = why ? "cannot read " + path + ": " + strerror(why)
-                         : path + " changed while the volume was being written";
-            return false;
-        }
-        if (!out.WriteAt(out.GetOffset(), buffer.get(), n, error))
+        if (!ReadVolumeSource(source, path, buffer.get(), n, error) ||
+            !out.WriteAt(out.GetOffset(), buffer.get(), n, error))
             return false;
         done += n;
         if (copied && !copied(n))

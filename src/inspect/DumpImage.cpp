@@ -235,18 +235,18 @@ bool DumpDiskImage(CImageReadAt const& read, uint64_t fileSize, char const* labe
     disk.SetStopCheck(std::move(stop));
     CPartitionPlace place;
     CHfsVolumeListing listing;
-    CVolumeReadAt const volume = [&](uint64_t offset, uint8_t* data, size_t size, std::string* why) {
+    CReadAt const readDisk = [&disk](uint64_t offset, uint8_t* data, size_t size, std::string* why)
+    { return disk.ReadDisk(offset, data, size, why); };
+    CReadAt const volume = [&](uint64_t offset, uint8_t* data, size_t size, std::string* why) {
         if (offset > place.size || size > place.size - offset)
         {
             *why = "the volume reaches past its partition";
             return false;
         }
-        return disk.ReadDisk(place.offset + offset, data, size, why);
+        return readDisk(place.offset + offset, data, size, why);
     };
     uint8_t first[64] = {};
-    if (disk.Open(read, fileSize, &error) && FindMacPartition([&disk](uint64_t offset, uint8_t* data, size_t size, std::string* why)
-                         { return disk.ReadDisk(offset, data, size, why); },
-                         disk.GetDiskSize(), &place, &error) && place.size >= sizeof first &&
+    if (disk.Open(read, fileSize, &error) && FindMacPartition(readDisk, disk.GetDiskSize(), &place, &error) && place.size >= sizeof first &&
         disk.ReadDisk(place.offset, first, sizeof first, &error) && IsApfsContainer(first, sizeof first))
     {
         bool const printed = DumpApfsVolume(volume, label);

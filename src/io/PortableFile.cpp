@@ -1,4 +1,5 @@
-// Linux-only file calls (hole punch, no-replace rename, reads without access times, modification time) and their POSIX stand-ins.
+// Linux-only file calls (hole punch, no-replace rename, reads without access times, modification
+// time) and their POSIX stand-ins.
 #include "io/PortableFile.h"
 
 #include "io/FullTransfer.h"

@@ -5,6 +5,8 @@
 // tables point, keeps a reader busy for longer than images of its size need.
 #pragma once
 
+#include "io/ReadAt.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -13,7 +15,7 @@
 #include <vector>
 
 // Reads `size` bytes at `offset` of the image file; false with a reason when they aren't there.
-using CImageReadAt = std::function<bool(uint64_t offset, uint8_t* data, size_t size, std::string* error)>;
+using CImageReadAt = CReadAt;
 
 // Largest run the reader decompresses, in 512-byte sectors (16 MiB); images written by the
 // platform's tools and by us use runs of 1 MiB or less.

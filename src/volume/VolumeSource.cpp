@@ -1,5 +1,6 @@
 #include "volume/VolumeSource.h"
 
+#include "io/FullTransfer.h"
 #include "io/PortableFile.h"
 
 #include <fcntl.h>
@@ -33,4 +34,15 @@ bool OpenVolumeSource(CVolumeTree const& tree, size_t index, CFileDescriptor* so
     }
     *source = std::move(opened);
     return true;
+}
+
+bool ReadVolumeSource(CFileDescriptor const& source, std::string const& path, void* data, size_t size,
+                      std::string* error)
+{
+    if (ReadFully(source.Get(), data, size))
+        return true;
+    int const why = errno;
+    *error = why ? "cannot read " + path + ": " + std::strerror(why)
+                 : path + " changed while the volume was being written";
+    return false;
 }

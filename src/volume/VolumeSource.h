@@ -13,3 +13,8 @@
 // false with the reason ("… changed while the volume was being written", "cannot read …: …").
 bool OpenVolumeSource(CVolumeTree const& tree, size_t index, CFileDescriptor* source, std::string* path,
                       std::string* error);
+
+// Reads the next `size` bytes of a source OpenVolumeSource opened at `path`; false with the reason
+// ("cannot read …: …", or "… changed while the volume was being written" when it ends early).
+bool ReadVolumeSource(CFileDescriptor const& source, std::string const& path, void* data, size_t size,
+                      std::string* error);

@@ -23,7 +23,7 @@ std::vector<uint8_t> MakeDisk(uint64_t sectors, CPartitionType const& type)
 
 bool Find(std::vector<uint8_t> const& disk, CPartitionPlace* place, std::string* error)
 {
-    CDiskReadAt const read = [&disk](uint64_t offset, uint8_t* data, size_t size, std::string* why)
+    CReadAt const read = [&disk](uint64_t offset, uint8_t* data, size_t size, std::string* why)
     {
         if (offset > disk.size() || size > disk.size() - offset)
         {
